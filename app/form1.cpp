@@ -1,0 +1,189 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "extract/isinstalled.h"
+#include "platform/errorreport.h"
+#include "platform/mainmodule.h"
+#include "platform/services.h"
+#include "platform/twips.h"
+
+namespace app {
+
+using platform::twipsRect;
+using platform::twipsToPixels;
+
+Form1::Form1(platform::Services& services, QWidget* parent)
+    : QWidget(parent), m_services(services), m_pointer(this) {
+    buildControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    // Client area 8040 x 4080 twips, no resize handling.
+    setFixedSize(twipsToPixels(8040), twipsToPixels(4080));
+    setMouseTracking(true);
+
+    QFont formFont(QStringLiteral("Arial"));
+    formFont.setPointSizeF(9);
+    formFont.setBold(true);
+    setFont(formFont);
+    QFont buttonFont(QStringLiteral("Arial"));
+    buttonFont.setPointSizeF(11.25);
+    buttonFont.setBold(true);
+
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setGeometry(twipsRect(120, 120, 7800, 2295));
+    ListView1->setFont(formFont);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setColumnCount(0);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setToolTip(QStringLiteral(
+        "Drag and drop files here. Double-click item to remove it. Move bar to right and out of "
+        "window to reveal full names."));
+    ListView1->setAcceptDrops(true);
+    ListView1->viewport()->setAcceptDrops(true);
+    ListView1->setDragDropMode(QAbstractItemView::DropOnly);
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+    ListView1->header()->installEventFilter(this);
+    ListView1->header()->setMouseTracking(true);
+
+    struct ButtonSpec {
+        QPushButton** control;
+        const char* name;
+        const char* text;
+        QRect geometry;
+    };
+    const ButtonSpec buttons[] = {
+        {&PushButton1, "PushButton1", "Add Excel Files", twipsRect(120, 2520, 3840, 405)},
+        {&PushButton4, "PushButton4", "Add All Excel Files In Folder",
+         twipsRect(4080, 2520, 3840, 405)},
+        {&PushButton6, "PushButton6", "Clear List", twipsRect(120, 3030, 3840, 405)},
+        {&PushButton7, "PushButton7", "Load Sample/Example Files",
+         twipsRect(4080, 3030, 3840, 405)},
+        {&PushButton2, "PushButton2", "Start Extracting", twipsRect(120, 3540, 7800, 405)},
+    };
+    for (const ButtonSpec& spec : buttons) {
+        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
+        button->setObjectName(QString::fromLatin1(spec.name));
+        button->setGeometry(spec.geometry);
+        button->setFont(buttonFont);
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        *spec.control = button;
+    }
+    // Focus order is the order of the layout table.
+    setTabOrder(ListView1, PushButton1);
+    setTabOrder(PushButton1, PushButton4);
+    setTabOrder(PushButton4, PushButton6);
+    setTabOrder(PushButton6, PushButton7);
+    setTabOrder(PushButton7, PushButton2);
+
+    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+    connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
+    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1_DblClick(); });
+}
+
+void Form1::Form_Load() {
+    platform::ErrorTrap trap(*m_services.dialogs, this, QStringLiteral("Form1"),
+                             QStringLiteral("Form_Load"));
+    trap.run(1, [&] { platform::ApplySkin(*this, m_services.programFolder); });
+    trap.run(2, [&] { platform::CenterForm(*this); });
+    const QString cursorFile =
+        platform::besideProgram(m_services.programFolder, QStringLiteral("HAND-M.CUR"));
+    if (trap.test(3, [&] { return platform::PathExists(cursorFile); })) {
+        trap.run(4, [&] { m_pointer.loadMouseIcon(cursorFile); });
+    }
+    trap.run(5, [&] { setWindowTitle(QStringLiteral("Quillfen")); });
+    trap.run(6, [&] { setWindowIcon(QApplication::windowIcon()); });
+    trap.run(7, [&] { ListView1->setHeaderLabels({QStringLiteral("Excel File(s)")}); });
+    trap.run(8, [&] { ListView1->setColumnWidth(0, twipsToPixels(7000)); });
+    trap.run(9, [&] {
+        extract::CheckExcelInstalled(*m_services.automation, *m_services.dialogs, this);
+    });
+}
+
+void Form1::addListRow(const QString& path) {
+    auto* item = new QTreeWidgetItem(ListView1);
+    item->setText(0, path);
+}
+
+QStringList Form1::listRows() const {
+    QStringList rows;
+    for (int i = 0; i < ListView1->topLevelItemCount(); ++i) {
+        rows << ListView1->topLevelItem(i)->text(0);
+    }
+    return rows;
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    const bool overList = watched == ListView1 || watched == ListView1->viewport() ||
+                          watched == ListView1->header();
+    switch (event->type()) {
+        case QEvent::MouseMove:
+            if (qobject_cast<QPushButton*>(watched) != nullptr) {
+                m_pointer.hover(platform::MousePointer::kCustom);
+            } else if (overList) {
+                m_pointer.hover(platform::MousePointer::kDefault);
+            }
+            break;
+        case QEvent::KeyPress:
+            if (watched == ListView1) {
+                auto* key = static_cast<QKeyEvent*>(event);
+                if (key->key() == Qt::Key_Delete) {
+                    ListView1_KeyDown(46);
+                }
+            }
+            break;
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            if (watched == ListView1->viewport()) {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                ListView1_OLEDragOver(drag);
+                return true;
+            }
+            break;
+        case QEvent::Drop:
+            if (watched == ListView1->viewport()) {
+                ListView1_OLEDragDrop(static_cast<QDropEvent*>(event));
+                return true;
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    // Moves that a control leaves unhandled arrive here too; only the bare client area counts.
+    if (childAt(event->position().toPoint()) == nullptr) {
+        m_pointer.hover(platform::MousePointer::kDefault);
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    platform::endProgram(m_services);
+}
+
+}  // namespace app

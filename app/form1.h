@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QWidget>
+
+#include "platform/mousepointer.h"
+
+class QDragMoveEvent;
+class QDropEvent;
+class QPushButton;
+class QTreeWidget;
+
+namespace platform {
+struct Services;
+}
+
+namespace app {
+
+// The main window: the input list, the buttons that fill and empty it, and "Start Extracting".
+class Form1 : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Form1(platform::Services& services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence; every step is guarded and reported at Form1.Form_Load.
+    void Form_Load();
+
+    // The buttons' handlers, wired to their clicks.
+    void PushButton1_Click();  // "Add Excel Files"
+    void PushButton4_Click();  // "Add All Excel Files In Folder"
+    void PushButton6_Click();  // "Clear List"
+    void PushButton7_Click();  // "Load Sample/Example Files"
+    void PushButton2_Click();  // "Start Extracting"
+
+    // Removing the selected row: a double-click anywhere on the list, or key code 46.
+    void ListView1_DblClick();
+    void ListView1_KeyDown(int keyCode);
+    // Drag over and drop on the list.
+    void ListView1_OLEDragOver(QDragMoveEvent* event);
+    void ListView1_OLEDragDrop(QDropEvent* event);
+
+    platform::MousePointer& pointer() { return m_pointer; }
+    platform::Services& services() { return m_services; }
+
+    // Controls, named as the behaviour names them.
+    QTreeWidget* ListView1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton4 = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+
+    // Appends one row to the input list.
+    void addListRow(const QString& path);
+    QStringList listRows() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+
+    platform::Services& m_services;
+    platform::MousePointer m_pointer;
+};
+
+}  // namespace app

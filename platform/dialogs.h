@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace platform {
+
+// Message box styles and answers, numbered as the behaviour names them.
+constexpr int vbOKOnly = 0;
+constexpr int vbYesNo = 4;
+constexpr int vbExclamation = 48;
+constexpr int vbOK = 1;
+constexpr int vbCancel = 2;
+constexpr int vbYes = 6;
+constexpr int vbNo = 7;
+
+// Title of every box and prompt that names none of its own.
+inline const QString kAppTitle = QStringLiteral("Quillfen");
+
+// What the file-open dialog component is set to before it is shown.
+struct FileOpenRequest {
+    QString title;
+    QString filter;  // "Description|pattern|" pairs, as the component takes them
+    int flags = 0;
+    int maxFileSize = 30000;
+};
+
+// Every box, prompt and dialog the program shows goes through this seam, so windows can be
+// driven in tests without a real modal dialog.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // Returns vbOK, vbYes or vbNo. style: vbOKOnly or vbYesNo, plus vbExclamation for the icon.
+    virtual int msgBox(QWidget* owner, const QString& prompt, int style,
+                       const QString& title) = 0;
+    // The answer, or "" when the user cancels.
+    virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
+                             const QString& defaultAnswer) = 0;
+    // The file-open component's text: one file gives its full path; several give the folder,
+    // NUL, name, NUL, name...; cancel gives "".
+    virtual QString showOpen(QWidget* owner, const FileOpenRequest& request) = 0;
+    // The chosen folder without a trailing separator (the root keeps its "/"), or "".
+    virtual QString browseForFolder(QWidget* owner, const QString& prompt) = 0;
+
+    int msgBox(QWidget* owner, const QString& prompt, int style = vbOKOnly) {
+        return msgBox(owner, prompt, style, kAppTitle);
+    }
+};
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+class Dialogs;
+
+// The support address named at the end of every report; set at build time.
+QString supportEmail();
+
+// "description CR LF in Tarnwick2/19/2015.<where> at line N CR CR Please email ..."
+// where is "Form1.Form_Load" or "Image.ExtractImagesByFile".
+QString errorReportText(const QString& description, const QString& where, int line);
+
+// The description a report shows for anything a statement throws.
+QString describe(const std::exception_ptr& error);
+
+// Runs the numbered statements of one handler: a statement that throws is reported in the
+// standard error box and the handler goes on with the next statement.
+class ErrorTrap {
+public:
+    ErrorTrap(Dialogs& dialogs, QWidget* owner, QString module, QString procedure);
+
+    // One statement. Returns false when it threw (and was reported).
+    bool run(int line, const std::function<void()>& statement);
+
+    // The test of a conditional. A test that throws is reported and counts as true, so the
+    // statement it guards runs next.
+    bool test(int line, const std::function<bool()>& condition);
+
+    // Reports an error that was caught elsewhere in the handler, at the given line.
+    void report(int line, const QString& description);
+
+    int reports() const { return m_reports; }
+
+private:
+    Dialogs& m_dialogs;
+    QWidget* m_owner;
+    QString m_where;
+    int m_reports = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,113 @@
+#include "platform/mainmodule.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QWidget>
+#include <cmath>
+#include <sys/stat.h>
+
+#include "platform/runtimeerror.h"
+#include "platform/services.h"
+
+namespace platform {
+
+QString SpecialFolderPath(int csidl) {
+    if (csidl != CSIDL_DESKTOP) {
+        return {};
+    }
+    QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (path.isEmpty()) {
+        return {};
+    }
+    QString buffer = path.left(kShellPathBufferLength - 1) + QChar(u'\0');
+    return buffer.leftJustified(kShellPathBufferLength, QChar(' '));
+}
+
+QString DesktopFolderPath(const std::function<QString(int)>& specialFolderPath) {
+    QString buffer = specialFolderPath(CSIDL_DESKTOP);
+    qsizetype lastNul = -1;
+    for (qsizetype i = 0; i < buffer.size(); ++i) {
+        if (buffer[i] == QChar(u'\0')) {
+            lastNul = i;
+        }
+    }
+    if (lastNul < 0) {
+        throw RuntimeError(err::kInvalidProcedureCall,
+                           QStringLiteral("Invalid procedure call or argument"));
+    }
+    QString folder = buffer.left(lastNul);
+    return folder.endsWith(QChar('/')) ? folder : folder + QChar('/');
+}
+
+QPointF centeredOrigin(const QSizeF& screen, const QSizeF& window) {
+    return QPointF((screen.width() - window.width()) / 2.0,
+                   (screen.height() - window.height()) / 2.0);
+}
+
+void CenterForm(QWidget& form) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    QRect frame = form.frameGeometry();
+    QPointF origin = centeredOrigin(screen->geometry().size(), frame.size());
+    QPoint topLeft = screen->geometry().topLeft();
+    form.move(topLeft.x() + int(std::floor(origin.x())), topLeft.y() + int(std::floor(origin.y())));
+}
+
+bool PathExists(const QString& path) {
+    if (path.isEmpty()) {
+        return false;
+    }
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+void DeleteFileQuietly(const QString& path) {
+    if (path.isEmpty() || QFileInfo(path).isDir()) {
+        return;
+    }
+    QFile::remove(path);
+}
+
+void ApplyFormColors(QWidget& form) {
+    auto paint = [](QWidget& w) {
+        QPalette palette = w.palette();
+        palette.setColor(QPalette::Window, w.palette().color(QPalette::Button));
+        w.setPalette(palette);
+        w.setAutoFillBackground(true);
+    };
+    paint(form);
+    const QList<QWidget*> children = form.findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child) ||
+            qobject_cast<QGroupBox*>(child) || qobject_cast<QLabel*>(child)) {
+            paint(*child);
+        }
+    }
+}
+
+void ApplySkin(QWidget& mainWindow, const QString& programFolder) {
+    const QString skinFile = besideProgram(programFolder, QStringLiteral("x/o.cjs"));
+    QFileInfo info(skinFile);
+    if (!info.isFile() || info.fileName().startsWith(QChar('.'))) {
+        return;
+    }
+    ApplyFormColors(mainWindow);
+    QFile file(skinFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw RuntimeError(err::kPermissionDenied,
+                           QStringLiteral("Cannot read the skin file '%1'").arg(skinFile));
+    }
+    mainWindow.setStyleSheet(QString::fromUtf8(file.readAll()));
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include "platform/picture.h"
+
+#include <QFile>
+
+#include "platform/runtimeerror.h"
+
+namespace platform {
+
+Picture Picture::fromBytes(QByteArray bytes) {
+    Picture p;
+    workbook::ImageInfo info = workbook::sniffImage(
+        reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    p.m_bytes = std::move(bytes);
+    p.m_format = info.format;
+    if (info.width > 0 && info.height > 0) {
+        p.m_size = QSize(info.width, info.height);
+    }
+    return p;
+}
+
+void Picture::save(const QString& fileName) const {
+    if (isNull()) {
+        throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        throw RuntimeError(err::kPathNotFound,
+                           QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
+    }
+    if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
+        QString reason = file.errorString();
+        file.close();
+        file.remove();
+        throw RuntimeError(err::kPathNotFound,
+                           QStringLiteral("Cannot write '%1': %2").arg(fileName, reason));
+    }
+}
+
+Picture Picture::load(const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
+    }
+    Picture p = fromBytes(file.readAll());
+    if (p.isNull() || p.format() == workbook::ImageFormat::Unknown) {
+        throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
+    }
+    return p;
+}
+
+QImage Picture::decode() const {
+    if (isNull()) {
+        return {};
+    }
+    return QImage::fromData(m_bytes);
+}
+
+}  // namespace platform

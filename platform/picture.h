@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include "workbook/imageformat.h"
+
+namespace platform {
+
+// A picture object: the image bytes exactly as the source delivered them, with the format and
+// pixel size sniffed from them. Copies share the bytes. Pixels are made only on request.
+class Picture {
+public:
+    Picture() = default;
+    static Picture fromBytes(QByteArray bytes);
+
+    bool isNull() const { return m_bytes.isEmpty(); }
+    const QByteArray& bytes() const { return m_bytes; }
+    workbook::ImageFormat format() const { return m_format; }
+    // Size from the header; empty when the header does not give it cheaply.
+    QSize size() const { return m_size; }
+
+    // Writes the picture to a file in its own form, replacing an existing file. Throws
+    // RuntimeError when there is no picture or the file cannot be written.
+    void save(const QString& fileName) const;
+    // Reads any supported format, whatever the file is called. Throws RuntimeError.
+    static Picture load(const QString& fileName);
+
+    // Decodes the bytes to pixels; a null image when they do not decode.
+    QImage decode() const;
+
+    friend bool operator==(const Picture& a, const Picture& b) { return a.m_bytes == b.m_bytes; }
+
+private:
+    QByteArray m_bytes;
+    workbook::ImageFormat m_format = workbook::ImageFormat::Unknown;
+    QSize m_size;
+};
+
+}  // namespace platform

@@ -1,0 +1,123 @@
+#include "platform/qtdialogs.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace platform {
+namespace {
+
+// The boxes' texts use CR and CR LF as line breaks; Qt breaks lines on LF only.
+QString displayText(QString text) {
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QChar('\r'), QChar('\n'));
+    return text;
+}
+
+// Multiple selection, yet a typed name is taken as it is, as the dialog component did: only a
+// typed folder is entered; existence of a file is not checked.
+class OpenDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        for (const QString& file : files) {
+            if (QFileInfo(file).isDir()) {
+                QFileDialog::accept();
+                return;
+            }
+        }
+        if (files.isEmpty()) {
+            return;
+        }
+        QDialog::accept();
+    }
+};
+
+}  // namespace
+
+int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
+    QMessageBox box(owner);
+    box.setWindowTitle(title);
+    box.setText(displayText(prompt));
+    box.setIcon((style & vbExclamation) ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if ((style & 7) == vbYesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    int answer = box.exec();
+    if ((style & 7) == vbYesNo) {
+        return answer == QMessageBox::Yes ? vbYes : vbNo;
+    }
+    return vbOK;
+}
+
+QString QtDialogs::inputBox(QWidget* owner, const QString& prompt, const QString& title,
+                            const QString& defaultAnswer) {
+    bool ok = false;
+    QString answer = QInputDialog::getText(owner, title, displayText(prompt), QLineEdit::Normal,
+                                           defaultAnswer, &ok);
+    return ok ? answer : QString();
+}
+
+QString qtFileFilter(const QString& componentFilter) {
+    QStringList parts = componentFilter.split(QChar('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) {
+            continue;
+        }
+        QString patterns = parts[i + 1];
+        patterns.replace(QChar(';'), QChar(' '));
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+QString fileDialogText(const QStringList& chosen) {
+    if (chosen.isEmpty()) {
+        return {};
+    }
+    if (chosen.size() == 1) {
+        return chosen.front();
+    }
+    QString folder = QFileInfo(chosen.front()).absolutePath();
+    QString text = folder;
+    for (const QString& path : chosen) {
+        text += QChar(u'\0');
+        text += QFileInfo(path).fileName();
+    }
+    return text;
+}
+
+QString QtDialogs::showOpen(QWidget* owner, const FileOpenRequest& request) {
+    OpenDialog dialog(owner, request.title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilter(qtFileFilter(request.filter));
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    QString text = fileDialogText(dialog.selectedFiles());
+    return text.left(request.maxFileSize);
+}
+
+QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt) {
+    QString folder = QFileDialog::getExistingDirectory(owner, prompt);
+    if (folder.isEmpty()) {
+        return {};
+    }
+    folder = QDir::cleanPath(folder);
+    while (folder.size() > 1 && folder.endsWith(QChar('/'))) {
+        folder.chop(1);
+    }
+    return folder;
+}
+
+}  // namespace platform

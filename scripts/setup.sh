@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Shared set-up of ./quillfen and ./test: install the Debian packages the build needs (only
+# those missing), configure with the given CMake preset and build it.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+preset="${1:-default}"
+
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-image-formats-plugins
+  libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cd "$root"
+# shellcheck disable=SC2086 # extra configure arguments, e.g. -DQUILLFEN_WERROR=ON in CI
+cmake --preset "$preset" ${QUILLFEN_CMAKE_ARGS:-} >/dev/null
+cmake --build --preset "$preset" -j "$(nproc)"

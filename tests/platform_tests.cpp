@@ -1,0 +1,252 @@
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include "platform/errorreport.h"
+#include "platform/mainmodule.h"
+#include "platform/mousepointer.h"
+#include "platform/runtimeerror.h"
+#include "platform/scripteddialogs.h"
+#include "platform/services.h"
+#include "platform/settingsstore.h"
+#include "platform/twips.h"
+
+using namespace platform;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+}  // namespace
+
+TEST(ErrorReport, TextMatchesToTheCharacter) {
+    EXPECT_EQ(errorReportText(QStringLiteral("Subscript out of range"),
+                              QStringLiteral("Form1.PushButton2_Click"), 7),
+              QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
+                             " at line 7\r\rPlease email screenshot of this message to ") +
+                  supportEmail());
+    EXPECT_FALSE(supportEmail().isEmpty());
+    EXPECT_TRUE(supportEmail().contains(QChar('@')));
+}
+
+TEST(ErrorReport, ThrowingStatementIsReportedAndTheHandlerGoesOn) {
+    ScriptedDialogs dialogs;
+    ErrorTrap trap(dialogs, nullptr, QStringLiteral("Form2"), QStringLiteral("PushButton6_Click"));
+    QStringList ran;
+    trap.run(1, [&] { ran << "one"; });
+    EXPECT_FALSE(trap.run(2, [&] {
+        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found"));
+        ran << "never";
+    }));
+    trap.run(3, [&] { ran << "three"; });
+    EXPECT_EQ(ran, QStringList({"one", "three"}));
+    ASSERT_EQ(dialogs.shown().size(), 1);
+    const auto& box = dialogs.shown().front();
+    EXPECT_EQ(box.title, QStringLiteral("Application Error"));
+    EXPECT_EQ(box.style, vbExclamation);
+    EXPECT_EQ(box.prompt, errorReportText(QStringLiteral("File not found"),
+                                          QStringLiteral("Form2.PushButton6_Click"), 2));
+    EXPECT_EQ(trap.reports(), 1);
+}
+
+TEST(ErrorReport, ThrowingConditionRunsTheGuardedBranch) {
+    ScriptedDialogs dialogs;
+    ErrorTrap trap(dialogs, nullptr, QStringLiteral("Form1"), QStringLiteral("Form_Load"));
+    bool guarded = false;
+    if (trap.test(4, []() -> bool { throw std::runtime_error("disk gone"); })) {
+        guarded = true;
+    }
+    EXPECT_TRUE(guarded);
+    EXPECT_TRUE(dialogs.messages().front().startsWith(
+        QStringLiteral("disk gone\r\nin Tarnwick2/19/2015.Form1.Form_Load at line 4\r\r")));
+    // A test that does not throw decides as usual.
+    EXPECT_FALSE(trap.test(5, [] { return false; }));
+    EXPECT_EQ(trap.reports(), 1);
+}
+
+TEST(MainHelpers, PathExistsForFilesAndFoldersOnly) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.txt"));
+    writeFile(file, "x");
+    EXPECT_TRUE(PathExists(dir.path()));
+    EXPECT_TRUE(PathExists(file));
+    EXPECT_FALSE(PathExists(QString()));
+    QFile::remove(file);
+    EXPECT_FALSE(PathExists(file));
+}
+
+TEST(MainHelpers, DeleteFileQuietlyNeverComplains) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("b.bmp"));
+    writeFile(file, "x");
+    DeleteFileQuietly(file);
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_NO_THROW(DeleteFileQuietly(file));
+    EXPECT_NO_THROW(DeleteFileQuietly(QString()));
+    // A folder is not a file: left alone.
+    DeleteFileQuietly(dir.path());
+    EXPECT_TRUE(QDir(dir.path()).exists());
+}
+
+TEST(MainHelpers, DesktopFolderPathEndsInExactlyOneSeparator) {
+    QString desktop = DesktopFolderPath();
+    EXPECT_TRUE(desktop.endsWith(QChar('/')));
+    EXPECT_FALSE(desktop.endsWith(QStringLiteral("//")));
+    EXPECT_FALSE(desktop.contains(QChar(u'\0')));
+
+    auto shell = [](int) {
+        return (QStringLiteral("/home/ann/Desktop") + QChar(u'\0')).leftJustified(512, ' ');
+    };
+    EXPECT_EQ(DesktopFolderPath(shell), QStringLiteral("/home/ann/Desktop/"));
+}
+
+TEST(MainHelpers, SpecialFolderPathFillsTheShellBuffer) {
+    QString buffer = SpecialFolderPath(CSIDL_DESKTOP);
+    ASSERT_EQ(buffer.size(), kShellPathBufferLength);
+    qsizetype nul = buffer.indexOf(QChar(u'\0'));
+    ASSERT_GT(nul, 0);
+    EXPECT_EQ(buffer.mid(nul + 1).trimmed(), QString());
+    EXPECT_EQ(SpecialFolderPath(5), QString());
+}
+
+TEST(MainHelpers, DesktopFolderPathRaisesInvalidArgumentWhenTheLookupFails) {
+    try {
+        DesktopFolderPath([](int) { return QString(); });
+        FAIL() << "no error raised";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), err::kInvalidProcedureCall);
+        EXPECT_EQ(e.description(), QStringLiteral("Invalid procedure call or argument"));
+    }
+}
+
+TEST(MainHelpers, CenterFormIsNotClampedToTheScreen) {
+    QPointF p = centeredOrigin(QSizeF(1024, 768), QSizeF(1500, 300));
+    EXPECT_DOUBLE_EQ(p.x(), -238.0);
+    EXPECT_DOUBLE_EQ(p.y(), 234.0);
+    // Halves stay halves: nothing is rounded.
+    EXPECT_DOUBLE_EQ(centeredOrigin(QSizeF(1025, 769), QSizeF(536, 272)).x(), 244.5);
+
+    QWidget wide;
+    wide.resize(6000, 100);
+    CenterForm(wide);
+    EXPECT_LT(wide.x(), 0);
+}
+
+TEST(MainHelpers, SkinAbsentTouchesNothingAndPresentColoursThenApplies) {
+    QTemporaryDir program;
+    QWidget form;
+    auto* label = new QLabel(QStringLiteral("x"), &form);
+    auto* option = new QRadioButton(QStringLiteral("y"), &form);
+    auto* frame = new QGroupBox(QStringLiteral("z"), &form);
+    auto* button = new QPushButton(QStringLiteral("b"), &form);
+    ApplySkin(form, program.path());
+    EXPECT_FALSE(form.autoFillBackground());
+    EXPECT_TRUE(form.styleSheet().isEmpty());
+
+    writeFile(program.filePath(QStringLiteral("x/o.cjs")), "QPushButton { color: #123456; }");
+    ApplySkin(form, program.path());
+    const QColor face = form.palette().color(QPalette::Button);
+    EXPECT_TRUE(form.autoFillBackground());
+    EXPECT_EQ(form.palette().color(QPalette::Window), face);
+    for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(option),
+                       static_cast<QWidget*>(frame)}) {
+        EXPECT_TRUE(w->autoFillBackground()) << w->metaObject()->className();
+    }
+    EXPECT_FALSE(button->autoFillBackground());
+    EXPECT_EQ(form.styleSheet(), QStringLiteral("QPushButton { color: #123456; }"));
+}
+
+TEST(Twips, FifteenToThePixelRoundingHalvesToEven) {
+    EXPECT_EQ(twipsToPixels(120), 8);
+    EXPECT_EQ(twipsToPixels(7000), 467);
+    EXPECT_EQ(twipsToPixels(7), 0);
+    EXPECT_EQ(twipsToPixels(8), 1);
+    EXPECT_EQ(twipsRect(4080, 3030, 3840, 405), QRect(272, 202, 256, 27));
+}
+
+TEST(SettingsStore, KeepsTextUnderTheSectionAcrossInstances) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Velmora.conf"));
+    {
+        SettingsStore store(file);
+        EXPECT_FALSE(store.hasSetting(QStringLiteral("Output Folder")));
+        EXPECT_EQ(store.getSetting(QStringLiteral("Extension"), QStringLiteral("d")),
+                  QStringLiteral("d"));
+        store.saveSetting(QStringLiteral("Output Folder"), QStringLiteral("/out dir/"));
+    }
+    SettingsStore again(file);
+    EXPECT_EQ(again.getSetting(QStringLiteral("Output Folder")), QStringLiteral("/out dir/"));
+    QFile raw(file);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(raw.readAll().contains("[Quillfen]"));
+}
+
+TEST(SettingsStore, DefaultStoreIsVelmoraConfInTheConfigFolder) {
+    SettingsStore store;
+    EXPECT_EQ(store.fileName(),
+              QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + QStringLiteral("/Velmora.conf"));
+}
+
+TEST(SettingsStore, BooleansReadFromWordsOrNumbers) {
+    EXPECT_TRUE(settingToBool(QStringLiteral("True"), false));
+    EXPECT_FALSE(settingToBool(QStringLiteral("False"), true));
+    EXPECT_TRUE(settingToBool(QStringLiteral("-1"), false));
+    EXPECT_FALSE(settingToBool(QStringLiteral("0"), true));
+    EXPECT_TRUE(settingToBool(QString(), true));
+    EXPECT_EQ(boolToSetting(true), QStringLiteral("True"));
+}
+
+TEST(MousePointer, HoverNeverReplacesTheWaitPointer) {
+    QWidget window;
+    MousePointer pointer(&window);
+    pointer.hover(MousePointer::kCustom);
+    EXPECT_EQ(pointer.value(), 99);
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);  // no MouseIcon: the plain arrow
+    pointer.set(MousePointer::kWait);
+    EXPECT_EQ(window.cursor().shape(), Qt::WaitCursor);
+    pointer.hover(MousePointer::kDefault);
+    pointer.hover(MousePointer::kCustom);
+    EXPECT_EQ(pointer.value(), 11);
+    pointer.set(MousePointer::kDefault);
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(MousePointer, HandCursorShippedBesideTheProgramLoadsWithItsHotSpot) {
+    QWidget window;
+    MousePointer pointer(&window);
+    pointer.loadMouseIcon(besideProgram(applicationFolder(), QStringLiteral("HAND-M.CUR")));
+    ASSERT_TRUE(pointer.hasMouseIcon());
+    EXPECT_EQ(pointer.mouseIcon()->hotSpot(), QPoint(12, 2));
+    pointer.set(MousePointer::kCustom);
+    EXPECT_EQ(window.cursor().shape(), Qt::BitmapCursor);
+
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("bad.cur")), "not a cursor");
+    EXPECT_THROW(pointer.loadMouseIcon(dir.filePath(QStringLiteral("bad.cur"))), RuntimeError);
+}
+
+TEST(ScriptedDialogs, RecordsEveryBoxAndAnswersFromTheQueue) {
+    ScriptedDialogs dialogs;
+    dialogs.answer(vbYes);
+    dialogs.answer(QStringLiteral("txt"));
+    EXPECT_EQ(dialogs.msgBox(nullptr, QStringLiteral("Go?"), vbYesNo), vbYes);
+    EXPECT_EQ(dialogs.inputBox(nullptr, QStringLiteral("Ext"), kAppTitle, QStringLiteral("xl*")),
+              QStringLiteral("txt"));
+    // An empty queue answers as Escape would.
+    EXPECT_EQ(dialogs.msgBox(nullptr, QStringLiteral("Again?"), vbYesNo), vbNo);
+    EXPECT_EQ(dialogs.browseForFolder(nullptr, QStringLiteral("Please select folder:")), QString());
+    ASSERT_EQ(dialogs.shown().size(), 4);
+    EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Quillfen"));
+    EXPECT_EQ(dialogs.shown()[1].defaultAnswer, QStringLiteral("xl*"));
+}
