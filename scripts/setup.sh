@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins
   libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpng-dev
   fonts-liberation2
 )
 
