@@ -286,6 +286,10 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture) {
         throw platform::RuntimeError(platform::err::kInvalidPicture,
                                      QStringLiteral("Cannot decode the picture: it is empty"));
     }
+    // The header's size, where the sniffer reads it, refuses a giant before any decoder runs.
+    if (!picture.size().isEmpty()) {
+        checkPixelCount(picture.size().width(), picture.size().height());
+    }
     QString reason;
     std::optional<PixelBuffer> pixels;
     try {
