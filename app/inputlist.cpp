@@ -38,6 +38,17 @@ QStringList droppedPaths(const QMimeData* data) {
     return paths;
 }
 
+// The list only reads the paths, so it takes a copy when one is offered: a source told that
+// its files were moved might delete them.
+void takeAsCopy(QDropEvent* event) {
+    if (event->possibleActions().testFlag(Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->acceptProposedAction();
+    }
+}
+
 }  // namespace
 
 void Form1::PushButton1_Click() {
@@ -127,7 +138,7 @@ void Form1::ListView1_OLEDragOver(QDragMoveEvent* event) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    takeAsCopy(event);
 }
 
 void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
@@ -136,7 +147,7 @@ void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    takeAsCopy(event);
     // The drop has no report of its own in the behaviour; it reports like the buttons do, so a
     // failing item is told and the next one still comes.
     platform::ErrorTrap trap(*m_services.dialogs, this, QStringLiteral("Form1"),

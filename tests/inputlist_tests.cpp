@@ -41,22 +41,26 @@ struct Window {
 
 QString nul() { return QString(QChar(u'\0')); }
 
-// A drag of the given data over the list, then, when it was accepted, the drop.
+// A drag of the given data over the list, then, when it was accepted, the drop. Shift is held,
+// so the system proposes a move.
 bool dragAndDrop(app::Form1& form, QMimeData* data) {
     QWidget* viewport = form.ListView1->viewport();
     const QPoint at(20, 20);
     QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data,
-                          Qt::LeftButton, Qt::NoModifier);
+                          Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(viewport, &enter);
     QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data,
-                        Qt::LeftButton, Qt::NoModifier);
+                        Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(viewport, &move);
     if (!enter.isAccepted() || !move.isAccepted()) {
         return false;
     }
     QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data,
-                    Qt::LeftButton, Qt::NoModifier);
+                    Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(viewport, &drop);
+    // Only a copy is ever taken, so the source never deletes what it offered.
+    EXPECT_EQ(move.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
     return drop.isAccepted();
 }
 
