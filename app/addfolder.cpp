@@ -16,9 +16,13 @@ namespace {
 using platform::DirectoryEntry;
 using platform::FileIdentity;
 
-void yieldToEvents() { QCoreApplication::processEvents(); }
+void yieldToEvents() {
+    QCoreApplication::processEvents();
+}
 
-bool isEnding(const bool* ending) { return ending != nullptr && *ending; }
+bool isEnding(const bool* ending) {
+    return ending != nullptr && *ending;
+}
 
 // A folder of the walk and the start folder it was found below.
 struct WalkItem {

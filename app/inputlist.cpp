@@ -20,7 +20,8 @@ namespace {
 constexpr int kOpenFlags = 2621953;  // read-only box, multiple selection, explorer, long names
 constexpr int kDeleteKey = 46;
 // Exactly hidden + archive: the walks leave such files out; any other mix passes.
-constexpr int kSkippedAttributes = platform::FILE_ATTRIBUTE_HIDDEN | platform::FILE_ATTRIBUTE_ARCHIVE;
+constexpr int kSkippedAttributes =
+    platform::FILE_ATTRIBUTE_HIDDEN | platform::FILE_ATTRIBUTE_ARCHIVE;
 
 const QString kFolderPrompt = QStringLiteral("Please select folder:");
 
@@ -126,8 +127,7 @@ void Form1::addWalkedFile(platform::ErrorTrap& trap, int line, const QString& fo
     }
     const QString path = JoinAndRepair(folder, name);
     // When the attributes cannot be read the report is shown and the file is still added.
-    if (trap.test(line + 1,
-                  [&] { return platform::GetAttr(path) != kSkippedAttributes; })) {
+    if (trap.test(line + 1, [&] { return platform::GetAttr(path) != kSkippedAttributes; })) {
         trap.run(line + 2, [&] { addListRow(path); });
     }
 }
@@ -192,9 +192,9 @@ void Form1::PushButton7_Click() {
     FileNameArray names;
     int answer = platform::vbNo;
     trap.run(1, [&] {
-        names = ListFiles(platform::besideProgram(m_services.programFolder,
-                                                  QStringLiteral("Samples")),
-                          QStringLiteral("*.*"));
+        names =
+            ListFiles(platform::besideProgram(m_services.programFolder, QStringLiteral("Samples")),
+                      QStringLiteral("*.*"));
     });
     for (const QString& name : names) {
         trap.run(2, [&] {
@@ -224,7 +224,9 @@ void Form1::PushButton6_Click() {
     trap.run(1, [&] { ListView1->clear(); });
 }
 
-void Form1::ListView1_DblClick() { removeSelectedRow(); }
+void Form1::ListView1_DblClick() {
+    removeSelectedRow();
+}
 
 void Form1::ListView1_KeyDown(int keyCode) {
     if (keyCode == kDeleteKey) {

@@ -1,11 +1,11 @@
 #include "platform/directorylisting.h"
 
-#include <QFile>
-#include <QStringDecoder>
 #include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
+#include <QFile>
+#include <QStringDecoder>
+#include <memory>
 
 namespace platform {
 namespace {
@@ -45,7 +45,9 @@ DirectoryEntry::Kind kindOf(DIR* dir, const dirent* entry) {
     }
 }
 
-bool sameLetter(QChar a, QChar b) { return a == b || a.toCaseFolded() == b.toCaseFolded(); }
+bool sameLetter(QChar a, QChar b) {
+    return a == b || a.toCaseFolded() == b.toCaseFolded();
+}
 
 }  // namespace
 

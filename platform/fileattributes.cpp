@@ -1,9 +1,9 @@
 #include "platform/fileattributes.h"
 
-#include <QFile>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
 #include <vector>
 
 #include "platform/runtimeerror.h"
@@ -60,7 +60,8 @@ std::optional<FileStatus> fileStatus(const QString& path) {
         return std::nullopt;
     }
     FileStatus status;
-    status.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    status.identity = {static_cast<std::uint64_t>(st.st_dev),
+                       static_cast<std::uint64_t>(st.st_ino)};
     if (!writableByUser(st)) {
         status.attributes |= FILE_ATTRIBUTE_READONLY;
     }

@@ -1,5 +1,5 @@
-#include <QTimer>
 #include <gtest/gtest.h>
+#include <QTimer>
 
 #include "app/addfolder.h"
 #include "filetree.h"
@@ -39,12 +39,12 @@ TEST(AddSubfolders, GoesLevelByLevelWithEachLevelGroupedByParentInListingOrder) 
     const QString a = t.path("A/");
     const QStringList level1 = t.listed("A");  // B and D in the file system's own order
     ASSERT_EQ(level1.size(), 2);
-    const QString second = level1[0] == QStringLiteral("B") ? QStringLiteral("B/C/")
-                                                             : QStringLiteral("D/E/");
-    const QString third = level1[0] == QStringLiteral("B") ? QStringLiteral("D/E/")
-                                                            : QStringLiteral("B/C/");
-    EXPECT_EQ(walk({a}, true), (QStringList{a, a + level1[0] + "/", a + level1[1] + "/",
-                                            a + second, a + third}));
+    const QString second =
+        level1[0] == QStringLiteral("B") ? QStringLiteral("B/C/") : QStringLiteral("D/E/");
+    const QString third =
+        level1[0] == QStringLiteral("B") ? QStringLiteral("D/E/") : QStringLiteral("B/C/");
+    EXPECT_EQ(walk({a}, true),
+              (QStringList{a, a + level1[0] + "/", a + level1[1] + "/", a + second, a + third}));
     EXPECT_EQ(walk({a}, false), (QStringList{a, a + level1[0] + "/", a + level1[1] + "/"}));
 }
 
@@ -145,13 +145,20 @@ TEST(ListFiles, WildcardRulesByExample) {
         bool matches;
     };
     const Case cases[] = {
-        {"book.xlsx", "*.xl*", true},   {"BOOK.XLSM", "*.xl*", true},
-        {"book", "*.xl*", false},       {"book.xlsx.bak", "*.xl*", true},
-        {"noext", "*.*", true},         {"", "*", true},
-        {"a.b.c", "*.c", true},         {"ab.txt", "?.txt", false},
-        {"name", "name.*", true},       {"name.", "name.", true},
-        {"a", "a.", true},              {"Äpfel.xls", "äpfel.*", true},
-        {"x.txt", "*.txt*", true},      {"x.tx", "*.txt", false},
+        {"book.xlsx", "*.xl*", true},
+        {"BOOK.XLSM", "*.xl*", true},
+        {"book", "*.xl*", false},
+        {"book.xlsx.bak", "*.xl*", true},
+        {"noext", "*.*", true},
+        {"", "*", true},
+        {"a.b.c", "*.c", true},
+        {"ab.txt", "?.txt", false},
+        {"name", "name.*", true},
+        {"name.", "name.", true},
+        {"a", "a.", true},
+        {"Äpfel.xls", "äpfel.*", true},
+        {"x.txt", "*.txt*", true},
+        {"x.tx", "*.txt", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(platform::matchesPattern(QString::fromUtf8(c.name), QString::fromUtf8(c.pattern)),

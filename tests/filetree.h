@@ -1,20 +1,22 @@
 #pragma once
 
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
-#include <fcntl.h>
-#include <ftw.h>
 #include <cstdio>
 #include <ostream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/directorylisting.h"
 
 // Readable QString values in test failures.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace testing_support {
 
@@ -25,8 +27,8 @@ public:
     ~FileTree() {
         nftw(
             QFile::encodeName(m_dir.path()).constData(),
-            [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); },
-            16, FTW_DEPTH | FTW_PHYS);
+            [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); }, 16,
+            FTW_DEPTH | FTW_PHYS);
     }
 
     // The tree's root, without a trailing "/".

@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDropEvent>
 #include <QMimeData>
@@ -6,7 +7,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 #include "app/form1.h"
 #include "filetree.h"
@@ -39,7 +39,9 @@ struct Window {
     app::Form1 form{f.services};
 };
 
-QString nul() { return QString(QChar(u'\0')); }
+QString nul() {
+    return QString(QChar(u'\0'));
+}
 
 // A drag of the given data over the list, then, when it was accepted, the drop. Shift is held,
 // so the system proposes a move.
@@ -49,8 +51,8 @@ bool dragAndDrop(app::Form1& form, QMimeData* data) {
     QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data,
                           Qt::LeftButton, Qt::ShiftModifier);
     QApplication::sendEvent(viewport, &enter);
-    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data,
-                        Qt::LeftButton, Qt::ShiftModifier);
+    QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, data, Qt::LeftButton,
+                        Qt::ShiftModifier);
     QApplication::sendEvent(viewport, &move);
     if (!enter.isAccepted() || !move.isAccepted()) {
         return false;
@@ -132,9 +134,9 @@ protected:
         t.folder("in");
         t.file("in/a.xlsx");
         t.file("in/notes.txt");
-        t.file("in/~$a.xlsx");                 // the lock file of an open workbook
-        t.file("in/.hidden.xlsx");             // exactly hidden + archive: left out
-        t.file("in/.readonly.xlsx", 0444);     // hidden + read-only + archive: added
+        t.file("in/~$a.xlsx");              // the lock file of an open workbook
+        t.file("in/.hidden.xlsx");          // exactly hidden + archive: left out
+        t.file("in/.readonly.xlsx", 0444);  // hidden + read-only + archive: added
         t.folder("in/sub");
         t.file("in/sub/b.XLSM");
         t.file("in/sub/c.txt");
@@ -217,8 +219,8 @@ TEST_F(FolderCommand, AFileWhoseAttributesCannotBeReadIsReportedAndStillAdded) {
     t.rawFile(t.raw("in") + "/caf\xe9.xlsx");
     run(QStringLiteral("xl*"), t.path("in"));
     ASSERT_EQ(w.f.dialogs.messages().size(), 1);
-    EXPECT_TRUE(w.f.dialogs.messages()[0].startsWith(
-        QStringLiteral("File not found\r\nin Tarnwick2/19/2015.Form1.PushButton4_Click at line 11")));
+    EXPECT_TRUE(w.f.dialogs.messages()[0].startsWith(QStringLiteral(
+        "File not found\r\nin Tarnwick2/19/2015.Form1.PushButton4_Click at line 11")));
     EXPECT_TRUE(w.rows().contains(t.path("in/caf?.xlsx")));
     EXPECT_EQ(w.form.pointer().value(), platform::MousePointer::kDefault);
 }
@@ -270,8 +272,8 @@ TEST(DropOnTheList, TwoFoldersGiveEveryFileOfEachTreeOnceFilteredAndRepaired) {
     t.file("two/.ro", 0444);
     EXPECT_TRUE(dropFiles(w.form, {t.path("one"), t.path("two/")}));
     EXPECT_EQ(sorted(w.rows()),
-              sorted({t.path("one/a.xlsx"), t.path("one/picture.png"),
-                      t.path("one/deeper/b.xls"), t.path("two/c.txt"), t.path("two/.ro")}));
+              sorted({t.path("one/a.xlsx"), t.path("one/picture.png"), t.path("one/deeper/b.xls"),
+                      t.path("two/c.txt"), t.path("two/.ro")}));
     // The first folder's tree comes whole before the second's.
     EXPECT_TRUE(w.rows().indexOf(t.path("one/deeper/b.xls")) <
                 w.rows().indexOf(t.path("two/c.txt")));
@@ -368,8 +370,9 @@ TEST(RemoveRow, DoubleClickAnywhereOnTheListRemovesTheSelectedRow) {
 
     // Landing elsewhere than the selected row still removes the selected row.
     w.form.ListView1->setCurrentItem(w.form.ListView1->topLevelItem(0));
-    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(empty), viewport->mapToGlobal(QPointF(empty)),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(empty),
+                    viewport->mapToGlobal(QPointF(empty)), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
     QApplication::sendEvent(viewport, &dbl);
     EXPECT_EQ(w.rows(), QStringList{"/c.xlsx"});
     EXPECT_TRUE(w.f.dialogs.shown().isEmpty());

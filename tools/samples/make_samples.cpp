@@ -6,6 +6,7 @@
 //   cmake --build --preset default --target samples
 // which runs make_samples on resources/Samples. The result is committed; run it again only
 // when the drawings change.
+#include <xlsxwriter.h>
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetrics>
@@ -21,7 +22,6 @@
 #include <ctime>
 #include <list>
 #include <string>
-#include <xlsxwriter.h>
 
 namespace {
 
@@ -81,8 +81,7 @@ QImage barChart(const QSize& size, const QString& label) {
     for (int v = 0; v <= 80; v += 20) {
         const double y = plot.bottom() - plot.height() * v / 80.0;
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
-        p.drawText(QRectF(0, y - 8, 44, 16), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(v));
+        p.drawText(QRectF(0, y - 8, 44, 16), Qt::AlignRight | Qt::AlignVCenter, QString::number(v));
     }
     const double slot = plot.width() / 4.0;
     for (int i = 0; i < 4; ++i) {
@@ -329,8 +328,7 @@ bool salesSummary(const QString& folder) {
 
     lxw_chartsheet* trend = workbook_add_chartsheet(book.get(), "Trend Chart");
     lxw_chart* line = workbook_add_chart(book.get(), LXW_CHART_LINE);
-    lxw_chart_series* series =
-        chart_add_series(line, "=Summary!$A$2:$A$5", "=Summary!$B$2:$B$5");
+    lxw_chart_series* series = chart_add_series(line, "=Summary!$A$2:$A$5", "=Summary!$B$2:$B$5");
     chart_series_set_name(series, "Sales");
     chart_title_set_name(line, "Sales trend (a chart sheet: no pictures)");
     chartsheet_set_chart(trend, line);
@@ -340,13 +338,12 @@ bool salesSummary(const QString& folder) {
 
     lxw_worksheet* regions = workbook_add_worksheet(book.get(), "Regions");
     worksheet_write_string(regions, 0, 0, "Sales by region", bold);
-    book.picture(regions, 2, 0,
-                 regionMap(QSize(320, 264), QStringLiteral("Regions / picture 1")),
+    book.picture(regions, 2, 0, regionMap(QSize(320, 264), QStringLiteral("Regions / picture 1")),
                  "PNG", "Region map");
-    book.picture(regions, 2, 6,
-                 product(QSize(160, 144), QColor(60, 140, 200),
-                         QStringLiteral("Regions / picture 2")),
-                 "JPG", "Small photo");
+    book.picture(
+        regions, 2, 6,
+        product(QSize(160, 144), QColor(60, 140, 200), QStringLiteral("Regions / picture 2")),
+        "JPG", "Small photo");
     lxw_chart* pie = workbook_add_chart(book.get(), LXW_CHART_PIE);
     chart_add_series(pie, "=Summary!$A$2:$A$5", "=Summary!$B$2:$B$5");
     chart_title_set_name(pie, "An embedded chart is not a picture");
@@ -366,17 +363,18 @@ bool productPhotos(const QString& folder) {
                  product(QSize(640, 480), QColor(200, 60, 50),
                          QStringLiteral("Product Photos / Catalogue / picture 1")),
                  "JPG", "Red product");
-    book.picture(catalogue, 2, 11,
-                 product(QSize(240, 240), QColor(60, 160, 90),
-                         QStringLiteral("Catalogue / picture 2")),
-                 "JPG", "Green product");
+    book.picture(
+        catalogue, 2, 11,
+        product(QSize(240, 240), QColor(60, 160, 90), QStringLiteral("Catalogue / picture 2")),
+        "JPG", "Green product");
     book.picture(catalogue, 15, 11, badge(QSize(128, 128), QStringLiteral("NEW")), "PNG",
                  "Transparent badge");
 
     lxw_worksheet* cover = workbook_add_worksheet(book.get(), "Back Cover");
-    book.picture(cover, 1, 1,
-                 skyline(QSize(1024, 300), QStringLiteral("Product Photos / Back Cover / picture 1")),
-                 "JPG", "Wide skyline, wider than the preview");
+    book.picture(
+        cover, 1, 1,
+        skyline(QSize(1024, 300), QStringLiteral("Product Photos / Back Cover / picture 1")), "JPG",
+        "Wide skyline, wider than the preview");
     book.picture(cover, 20, 1,
                  barChart(QSize(504, 298),
                           QStringLiteral("Back Cover / picture 2, exactly the preview's size")),
