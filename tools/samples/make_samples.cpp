@@ -266,9 +266,12 @@ public:
         created.tm_mday = 1;
         properties.created = timegm(&created);
         workbook_set_properties(m_book, &properties);
+        m_bold = workbook_add_format(m_book);
+        format_set_bold(m_bold);
     }
 
-    lxw_workbook* operator->() const { return m_book; }
+    lxw_format* bold() const { return m_bold; }
+
     lxw_workbook* get() const { return m_book; }
 
     void picture(lxw_worksheet* sheet, int row, int col, const QImage& image, const char* format,
@@ -296,6 +299,7 @@ public:
 private:
     std::string m_path;
     lxw_workbook* m_book = nullptr;
+    lxw_format* m_bold = nullptr;
     std::list<QByteArray> m_pictures;
 };
 
@@ -314,8 +318,7 @@ void quarterTable(lxw_worksheet* sheet, lxw_format* bold) {
 // several sizes, one of them larger than the preview, and an embedded chart that is no picture.
 bool salesSummary(const QString& folder) {
     Book book(folder + QStringLiteral("/Sales Summary.xlsx"));
-    lxw_format* bold = workbook_add_format(book.get());
-    format_set_bold(bold);
+    lxw_format* bold = book.bold();
 
     lxw_worksheet* summary = workbook_add_worksheet(book.get(), "Summary");
     quarterTable(summary, bold);
@@ -354,8 +357,7 @@ bool salesSummary(const QString& folder) {
 // Product photos of very different shapes: wide, square, small, and a transparent PNG badge.
 bool productPhotos(const QString& folder) {
     Book book(folder + QStringLiteral("/Product Photos.xlsx"));
-    lxw_format* bold = workbook_add_format(book.get());
-    format_set_bold(bold);
+    lxw_format* bold = book.bold();
 
     lxw_worksheet* catalogue = workbook_add_worksheet(book.get(), "Catalogue");
     worksheet_write_string(catalogue, 0, 0, "Spring catalogue", bold);
@@ -385,8 +387,7 @@ bool productPhotos(const QString& folder) {
 // Only figures: a workbook without a single picture.
 bool figuresOnly(const QString& folder) {
     Book book(folder + QStringLiteral("/Figures Only.xlsx"));
-    lxw_format* bold = workbook_add_format(book.get());
-    format_set_bold(bold);
+    lxw_format* bold = book.bold();
     lxw_worksheet* first = workbook_add_worksheet(book.get(), "Figures");
     quarterTable(first, bold);
     worksheet_write_string(first, 6, 0, "This workbook holds no pictures.", nullptr);
