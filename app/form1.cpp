@@ -99,7 +99,6 @@ void Form1::buildControls() {
     connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
     connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
-    connect(ListView1, &QTreeWidget::itemDoubleClicked, this, [this] { ListView1_DblClick(); });
 }
 
 void Form1::Form_Load() {
@@ -151,6 +150,14 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
                 if (key->key() == Qt::Key_Delete) {
                     ListView1_KeyDown(46);
                 }
+            }
+            break;
+        case QEvent::MouseButtonDblClick:
+            // A double-click anywhere on the rows' area removes the selected row, wherever it
+            // lands; the list does nothing else with it.
+            if (watched == ListView1->viewport()) {
+                ListView1_DblClick();
+                return true;
             }
             break;
         case QEvent::DragEnter:

@@ -10,8 +10,9 @@ class QPushButton;
 class QTreeWidget;
 
 namespace platform {
+class ErrorTrap;
 struct Services;
-}
+}  // namespace platform
 
 namespace app {
 
@@ -62,6 +63,9 @@ protected:
 
 private:
     void buildControls();
+    void addWalkedFile(platform::ErrorTrap& trap, int line, const QString& folder,
+                       const QString& name);
+    void removeSelectedRow();
 
     platform::Services& m_services;
     platform::MousePointer m_pointer;

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+namespace platform {
+
+// One entry of a folder listing. Links are followed to tell files from folders.
+struct DirectoryEntry {
+    enum class Kind { File, Folder, Other };
+
+    QString name;  // a name that is not valid UTF-8 arrives with "?" in place of its bad bytes
+    Kind kind = Kind::Other;
+};
+
+// Every entry of the folder except "." and "..", in the order the file system lists them (no
+// sorting). The listing is read to its end and closed before this returns. A folder that does
+// not exist or cannot be read lists nothing.
+std::vector<DirectoryEntry> readDirectory(const QString& folder);
+
+// A file name as the listing hands it on: UTF-8, with every byte that is not part of a valid
+// UTF-8 sequence replaced by "?".
+QString entryNameFromBytes(const char* bytes);
+
+// The file system's wildcard match: "*" any run, "?" one character, letter case ignored, and a
+// "." followed only by stars (or ending the pattern) may also match the end of a name, so "*.*"
+// matches every name, with or without a dot.
+bool matchesPattern(const QString& name, const QString& pattern);
+
+}  // namespace platform
