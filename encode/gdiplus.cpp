@@ -155,9 +155,10 @@ GpStatus TurboJpegGdiplus::GdipSaveImageToFile(GpImage* image, const WCHAR* file
     }
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
-    // The pixel buffer is a bottom-up BGR bitmap, which the encoder reads in place.
+    // The pixel buffer is a bottom-up bitmap, which the encoder reads in place.
+    int format = pixels.order() == ChannelOrder::Bgr ? TJPF_BGR : TJPF_RGB;
     int failed = tjCompress2(compressor.get(), pixels.data(), pixels.width(), int(pixels.stride()),
-                             pixels.height(), TJPF_BGR, &jpeg, &jpegSize, TJSAMP_420, int(quality),
+                             pixels.height(), format, &jpeg, &jpegSize, TJSAMP_420, int(quality),
                              TJFLAG_BOTTOMUP);
     std::unique_ptr<unsigned char, TjBufferDeleter> owned(jpeg);
     if (failed) {
