@@ -1,5 +1,6 @@
 #include <png.h>
 #include <sys/resource.h>
+#include <turbojpeg.h>
 
 #include <QBuffer>
 #include <QDir>
@@ -452,6 +453,63 @@ TEST(OutputPixels, RefusesPicturesThatAreTooLargeOrBroken) {
     std::string error = errorOf([&] { encode::writeBmpFile(truncated, dir.filePath("b.bmp")); });
     EXPECT_NE(error.find("Cannot decode the picture (png)"), std::string::npos) << error;
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST(OutputPixels, CmykJpegIsLeftToQtAndStillSaves) {
+    std::vector<unsigned char> cmyk(24 * 16 * 4, 0);
+    for (std::size_t i = 0; i < cmyk.size(); i += 4) {
+        cmyk[i] = 200;  // cyan
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(tj, cmyk.data(), 24, 0, 16, TJPF_CMYK, &jpeg, &size, TJSAMP_444, 90, 0),
+              0);
+    Picture picture = pictureOf(std::vector<unsigned char>(jpeg, jpeg + size));
+    tjFree(jpeg);
+    tjDestroy(tj);
+
+    QTemporaryDir dir;
+    encode::writeBmpFile(picture, dir.filePath("a.bmp"));
+    EXPECT_EQ(compare(ontoWhite(picture.decode()), dir.filePath("a.bmp")).max, 0);
+}
+
+// Damaged pictures, cut short or with a byte changed anywhere: each either saves or raises the
+// save's error; nothing crashes, hangs or reads out of bounds (the sanitizer build watches).
+TEST(OutputPixels, DamagedPicturesGiveAnErrorNotACrash) {
+    std::vector<unsigned char> rgba;
+    for (int i = 0; i < 20 * 12; ++i) {
+        rgba.insert(rgba.end(), {uchar(i), uchar(i * 3), uchar(255 - i), uchar(i * 7)});
+    }
+    const std::vector<QByteArray> sources = {
+        encodedPicture(gradientImage(20, 12), "PNG").bytes(),
+        encodedPicture(gradientImage(20, 12), "JPG", 80).bytes(),
+        pictureOf(pngBytes(20, 12, PNG_COLOR_TYPE_RGBA, true, rgba)).bytes(),
+    };
+    QTemporaryDir dir;
+    int saved = 0, refused = 0;
+    for (const QByteArray& good : sources) {
+        std::vector<QByteArray> damaged;
+        for (qsizetype cut = 0; cut < good.size(); cut += std::max<qsizetype>(1, good.size() / 40)) {
+            damaged.push_back(good.left(cut));
+        }
+        for (qsizetype at = 0; at < good.size(); at += std::max<qsizetype>(1, good.size() / 60)) {
+            QByteArray flipped = good;
+            flipped[at] = char(flipped[at] ^ 0x5A);
+            damaged.push_back(flipped);
+        }
+        for (const QByteArray& bytes : damaged) {
+            try {
+                encode::writeBmpFile(Picture::fromBytes(bytes), dir.filePath("a.bmp"));
+                encode::SaveJPG(Picture::fromBytes(bytes), dir.filePath("a.jpg"), 85);
+                ++saved;
+            } catch (const platform::RuntimeError&) {
+                ++refused;
+            }
+        }
+    }
+    EXPECT_GT(saved, 0);
+    EXPECT_GT(refused, 0);
 }
 
 TEST(OutputFiles, FailedWriteLeavesNeitherPartialNorTemporaryFile) {
