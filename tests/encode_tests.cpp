@@ -324,9 +324,13 @@ TEST(SaveJPG, RealLayerReportsWhatGoesWrong) {
 TEST(SaveJPG, PictureThatDoesNotDecodeShutsDownAndSaysWhy) {
     QTemporaryDir dir;
     ScriptedGdiplus gdi;
-    Picture emf = Picture::fromBytes(QByteArray("\x01\x00\x00\x00 not really a metafile", 30));
+    // A metafile header: a format the output cannot draw.
+    QByteArray header(88, '\0');
+    header[0] = 1;
+    header.replace(40, 4, " EMF");
+    Picture emf = Picture::fromBytes(header);
     std::string error = errorOf([&] { encode::SaveJPG(emf, dir.filePath("a.jpg"), 85, gdi); });
-    EXPECT_NE(error.find("Cannot decode the picture"), std::string::npos) << error;
+    EXPECT_EQ(error, "481 Cannot decode the picture (emf): the format is not supported");
     EXPECT_EQ(gdi.calls, (std::vector<std::string>{"GdiplusStartup", "GdiplusShutdown"}));
     EXPECT_FALSE(QFile::exists(dir.filePath("a.jpg")));
 }
