@@ -545,6 +545,10 @@ TEST(OutputFiles, FailedWriteLeavesNeitherPartialNorTemporaryFile) {
 
     std::string error = errorOf([&] { encode::writeBmpFile(picture, dir.filePath("no/a.bmp")); });
     EXPECT_NE(error.find("Cannot write '"), std::string::npos) << error;
+
+    // A name at the file system's length limit is still written.
+    QString longName = dir.filePath(QString(251, QLatin1Char('n')) + ".bmp");
+    EXPECT_EQ(errorOf([&] { encode::writeBmpFile(picture, longName); }), "no error");
 }
 
 TEST(OutputNames, BaseNameDropsOnlyTheLastExtension) {
