@@ -17,12 +17,12 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -99,8 +99,8 @@ Bytes makePhotoJpeg(int width, int height, std::mt19937& rng) {
     tjhandle tj = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 92,
-                    0) != 0) {
+    if (tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, 92, 0) !=
+        0) {
         fail("cannot make a photo");
     }
     Bytes out(jpeg, jpeg + size);
@@ -188,8 +188,8 @@ struct Floor {
             pixels.resize(std::size_t(pitch) * s.height);
         }
         if (s.photo) {
-            if (tjDecompress2(decompressor, s.bytes.data(), s.bytes.size(), pixels.data(),
-                              s.width, pitch, s.height, bmpLayout ? TJPF_BGR : TJPF_RGB,
+            if (tjDecompress2(decompressor, s.bytes.data(), s.bytes.size(), pixels.data(), s.width,
+                              pitch, s.height, bmpLayout ? TJPF_BGR : TJPF_RGB,
                               bmpLayout ? TJFLAG_BOTTOMUP : 0) != 0) {
                 fail("floor: JPEG decode");
             }
@@ -229,8 +229,8 @@ struct Floor {
         int pitch = decode(s, false);
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        if (tjCompress2(compressor, pixels.data(), s.width, pitch, s.height, TJPF_RGB, &jpeg,
-                        &size, TJSAMP_420, 85, 0) != 0) {
+        if (tjCompress2(compressor, pixels.data(), s.width, pitch, s.height, TJPF_RGB, &jpeg, &size,
+                        TJSAMP_420, 85, 0) != 0) {
             fail("floor: JPEG encode");
         }
         writeFile(path, {{jpeg, size}});
@@ -241,7 +241,8 @@ struct Floor {
         int pitch = decode(s, true);
         unsigned char h[54] = {'B', 'M'};
         auto put32 = [&](int at, std::uint32_t v) {
-            for (int i = 0; i < 4; ++i) h[at + i] = (unsigned char)(v >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                h[at + i] = (unsigned char)(v >> (8 * i));
         };
         std::uint32_t imageBytes = std::uint32_t(pitch) * s.height;
         put32(2, 54 + imageBytes);
@@ -255,8 +256,9 @@ struct Floor {
         writeFile(path, {{h, 54}, {pixels.data(), imageBytes}});
     }
 
-    static void writeFile(const std::string& path,
-                          std::initializer_list<std::pair<const unsigned char*, std::size_t>> parts) {
+    static void writeFile(
+        const std::string& path,
+        std::initializer_list<std::pair<const unsigned char*, std::size_t>> parts) {
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) {
             fail("floor: cannot create an output file");
@@ -297,11 +299,16 @@ int main(int argc, char** argv) {
     QString outFolder;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string flag = argv[i];
-        if (flag == "--count") count = std::max(1, std::atoi(argv[i + 1]));
-        else if (flag == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
-        else if (flag == "--out") outFolder = QString::fromLocal8Bit(argv[i + 1]);
-        else if (flag == "--format") formats = argv[i + 1];
-        else if (flag == "--only") only = std::string(argv[i + 1]) == "ours" ? 1 : 0;
+        if (flag == "--count")
+            count = std::max(1, std::atoi(argv[i + 1]));
+        else if (flag == "--rounds")
+            rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (flag == "--out")
+            outFolder = QString::fromLocal8Bit(argv[i + 1]);
+        else if (flag == "--format")
+            formats = argv[i + 1];
+        else if (flag == "--only")
+            only = std::string(argv[i + 1]) == "ours" ? 1 : 0;
     }
     QTemporaryDir temporary;
     if (outFolder.isEmpty()) {
@@ -324,10 +331,11 @@ int main(int argc, char** argv) {
         storedBytes += s.bytes.size();
         sources.push_back(std::move(s));
     }
-    std::printf("%d pictures (%d photos as JPEG, %d graphics as PNG), %.1f megapixels, %.1f MB "
-                "stored; %d rounds, outputs in %s\n",
-                count, (count + 1) / 2, count / 2, megapixels, storedBytes / 1e6, rounds,
-                qPrintable(outFolder));
+    std::printf(
+        "%d pictures (%d photos as JPEG, %d graphics as PNG), %.1f megapixels, %.1f MB "
+        "stored; %d rounds, outputs in %s\n",
+        count, (count + 1) / 2, count / 2, megapixels, storedBytes / 1e6, rounds,
+        qPrintable(outFolder));
 
     Floor floor;
     for (const char* format : {"JPEG q85", "BMP"}) {
@@ -378,19 +386,22 @@ int main(int argc, char** argv) {
         const Totals& t = *best;
         std::printf("\n%s\n", format);
         std::printf("  wall ratio per round:");
-        for (const Totals& r : perRound) std::printf(" %.3f", r.wallRatio());
+        for (const Totals& r : perRound)
+            std::printf(" %.3f", r.wallRatio());
         std::printf("\n  cpu ratio per round: ");
-        for (const Totals& r : perRound) std::printf(" %.3f", r.cpuRatio());
-        std::printf("\n  best round: floor %.3f s, ours %.3f s: wall ratio %.3f "
-                    "(photos %.3f, graphics %.3f); cpu ratio %.3f\n",
-                    Totals::sum(t.wall, 0), Totals::sum(t.wall, 1), t.wallRatio(),
-                    t.wall[1][1] / t.wall[0][1], t.wall[1][0] / t.wall[0][0], t.cpuRatio());
-        std::printf("  ours %.1f ms per picture (%.1f ms per megapixel); 2,000 such pictures: "
-                    "%.1f s on the wall, %.1f s of CPU (floor %.1f s, %.1f s)\n",
-                    1000 * Totals::sum(t.wall, 1) / count,
-                    1000 * Totals::sum(t.wall, 1) / megapixels,
-                    2000 * Totals::sum(t.wall, 1) / count, 2000 * Totals::sum(t.cpu, 1) / count,
-                    2000 * Totals::sum(t.wall, 0) / count, 2000 * Totals::sum(t.cpu, 0) / count);
+        for (const Totals& r : perRound)
+            std::printf(" %.3f", r.cpuRatio());
+        std::printf(
+            "\n  best round: floor %.3f s, ours %.3f s: wall ratio %.3f "
+            "(photos %.3f, graphics %.3f); cpu ratio %.3f\n",
+            Totals::sum(t.wall, 0), Totals::sum(t.wall, 1), t.wallRatio(),
+            t.wall[1][1] / t.wall[0][1], t.wall[1][0] / t.wall[0][0], t.cpuRatio());
+        std::printf(
+            "  ours %.1f ms per picture (%.1f ms per megapixel); 2,000 such pictures: "
+            "%.1f s on the wall, %.1f s of CPU (floor %.1f s, %.1f s)\n",
+            1000 * Totals::sum(t.wall, 1) / count, 1000 * Totals::sum(t.wall, 1) / megapixels,
+            2000 * Totals::sum(t.wall, 1) / count, 2000 * Totals::sum(t.cpu, 1) / count,
+            2000 * Totals::sum(t.wall, 0) / count, 2000 * Totals::sum(t.cpu, 0) / count);
     }
     return 0;
 }

@@ -17,9 +17,15 @@ constexpr std::uint32_t kDefaultQuality = 75;
 constexpr std::uint32_t kMaxQuality = 100;
 
 int hexDigit(WCHAR c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if (c >= u'a' && c <= u'f') {
+        return c - u'a' + 10;
+    }
+    if (c >= u'A' && c <= u'F') {
+        return c - u'A' + 10;
+    }
     return -1;
 }
 

@@ -168,7 +168,7 @@ PngResult readPng(PngRead& read) {
     std::size_t scratchStride = std::size_t(width) * 4;
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < height; ++y) {
-            png_bytep target = !alpha      ? out.row(int(y))
+            png_bytep target = !alpha       ? out.row(int(y))
                                : interlaced ? read.scratch.get() + y * scratchStride
                                             : read.scratch.get();
             png_read_row(read.png, target, nullptr);
@@ -179,8 +179,7 @@ PngResult readPng(PngRead& read) {
     }
     if (alpha && interlaced) {
         for (png_uint_32 y = 0; y < height; ++y) {
-            compositeOntoWhite(read.scratch.get() + y * scratchStride, out.row(int(y)),
-                               int(width));
+            compositeOntoWhite(read.scratch.get() + y * scratchStride, out.row(int(y)), int(width));
         }
     }
     png_read_end(read.png, nullptr);
@@ -199,14 +198,14 @@ std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOr
         return std::nullopt;
     }
     switch (readPng(read)) {
-    case PngResult::Done:
-        return std::move(read.out);
-    case PngResult::TooLarge:
-        checkPixelCount(png_get_image_width(read.png, read.info),
-                        png_get_image_height(read.png, read.info));
-        break;
-    case PngResult::Failed:
-        break;
+        case PngResult::Done:
+            return std::move(read.out);
+        case PngResult::TooLarge:
+            checkPixelCount(png_get_image_width(read.png, read.info),
+                            png_get_image_height(read.png, read.info));
+            break;
+        case PngResult::Failed:
+            break;
     }
     *reason = QString::fromUtf8(read.message);
     return std::nullopt;
@@ -251,7 +250,9 @@ PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
 
 PixelBuffer::PixelBuffer(int width, int height, ChannelOrder order)
     : m_order(order),
-      m_width(width), m_height(height), m_stride((std::size_t(width) * 3 + 3) & ~std::size_t(3)) {
+      m_width(width),
+      m_height(height),
+      m_stride((std::size_t(width) * 3 + 3) & ~std::size_t(3)) {
     if (width <= 0 || height <= 0) {
         throw platform::RuntimeError(platform::err::kInvalidPicture,
                                      QStringLiteral("The picture has no pixels"));

@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <turbojpeg.h>
 
+#include <gtest/gtest.h>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
-#include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,7 +51,7 @@ QImage alphaImage(int width, int height) {
     QImage image(width, height, QImage::Format_ARGB32);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            QRgb p = x < width / 3 ? qRgba(0, 0, 0, 0)
+            QRgb p = x < width / 3       ? qRgba(0, 0, 0, 0)
                      : x < 2 * width / 3 ? qRgba(255, 0, 0, 128)
                                          : qRgba(0, 0, 255, 255);
             image.setPixel(x, y, p);
@@ -241,9 +241,10 @@ private:
     rlimit m_saved{};
 };
 
-const std::vector<std::string> kFullOrder = {
-    "GdiplusStartup",  "GdipCreateBitmapFromHBITMAP", "CLSIDFromString", "CLSIDFromString",
-    "GdipSaveImageToFile", "GdipDisposeImage",       "GdiplusShutdown"};
+const std::vector<std::string> kFullOrder = {"GdiplusStartup",      "GdipCreateBitmapFromHBITMAP",
+                                             "CLSIDFromString",     "CLSIDFromString",
+                                             "GdipSaveImageToFile", "GdipDisposeImage",
+                                             "GdiplusShutdown"};
 
 }  // namespace
 
@@ -259,10 +260,12 @@ TEST(SaveJPG, CallsTheLayerInOrderWithTheFixedStructures) {
     EXPECT_EQ(gdi.startupInput.SuppressBackgroundThread, 0);
     EXPECT_EQ(gdi.startupInput.SuppressExternalCodecs, 0);
     EXPECT_TRUE(gdi.startupOutputNull);
-    EXPECT_EQ(gdi.encoder, (encode::CLSID{0x557CF401, 0x1A04, 0x11D3,
-                                          {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}));
-    EXPECT_EQ(gdi.parameter.Guid, (encode::GUID{0x1D5BE4B5, 0xFA4A, 0x452D,
-                                                {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}}));
+    EXPECT_EQ(gdi.encoder,
+              (encode::CLSID{
+                  0x557CF401, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}));
+    EXPECT_EQ(gdi.parameter.Guid,
+              (encode::GUID{
+                  0x1D5BE4B5, 0xFA4A, 0x452D, {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}}));
     EXPECT_EQ(gdi.parameter.NumberOfValues, 1u);
     EXPECT_EQ(gdi.parameter.Type, 4u);
     EXPECT_EQ(gdi.quality, 85u);
@@ -277,9 +280,12 @@ TEST(SaveJPG, EachFailingCallRaisesItsStatusAndShutsDownAsRequired) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"GdiplusStartup", GpStatus::UnsupportedGdiplusVersion, {"GdiplusStartup"},
+        {"GdiplusStartup",
+         GpStatus::UnsupportedGdiplusVersion,
+         {"GdiplusStartup"},
          "5 Cannot save the image. GDI+ Error:17"},
-        {"GdipCreateBitmapFromHBITMAP", GpStatus::OutOfMemory,
+        {"GdipCreateBitmapFromHBITMAP",
+         GpStatus::OutOfMemory,
          {"GdiplusStartup", "GdipCreateBitmapFromHBITMAP", "GdiplusShutdown"},
          "5 Cannot save the image. GDI+ Error:3"},
         {"GdipSaveImageToFile", GpStatus::Win32Error, kFullOrder,
@@ -295,8 +301,9 @@ TEST(SaveJPG, EachFailingCallRaisesItsStatusAndShutsDownAsRequired) {
         ScriptedGdiplus gdi;
         gdi.failing[c.call] = c.status;
         QString path = dir.filePath("a.jpg");
-        EXPECT_EQ(errorOf([&] { encode::SaveJPG(encodedPicture(gradientImage(8, 8), "PNG"),
-                                                path, 85, gdi); }),
+        EXPECT_EQ(errorOf([&] {
+                      encode::SaveJPG(encodedPicture(gradientImage(8, 8), "PNG"), path, 85, gdi);
+                  }),
                   c.message);
         EXPECT_EQ(gdi.calls, c.calls);
         EXPECT_EQ(QFile::exists(path), c.message == "no error");
@@ -416,8 +423,8 @@ TEST(OutputPixels, TransparencyBecomesWhiteInBothFormats) {
     for (int y = 0; y < 16; ++y) {
         for (int x = 0; x < 48; ++x) {
             QRgb p = source.pixel(x, y);
-            rgba.insert(rgba.end(), {uchar(qRed(p)), uchar(qGreen(p)), uchar(qBlue(p)),
-                                     uchar(qAlpha(p))});
+            rgba.insert(rgba.end(),
+                        {uchar(qRed(p)), uchar(qGreen(p)), uchar(qBlue(p)), uchar(qAlpha(p))});
         }
     }
     pictures.emplace_back("interlaced png",
@@ -451,9 +458,8 @@ TEST(OutputPixels, RefusesPicturesThatAreTooLargeOrBroken) {
         EXPECT_NE(error.find("too large to save (10001 x 10001 pixels"), std::string::npos)
             << error;
     }
-    Picture truncated = Picture::fromBytes(encodedPicture(gradientImage(50, 50), "PNG")
-                                               .bytes()
-                                               .left(100));
+    Picture truncated =
+        Picture::fromBytes(encodedPicture(gradientImage(50, 50), "PNG").bytes().left(100));
     std::string error = errorOf([&] { encode::writeBmpFile(truncated, dir.filePath("b.bmp")); });
     EXPECT_NE(error.find("Cannot decode the picture (png)"), std::string::npos) << error;
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
@@ -494,7 +500,8 @@ TEST(OutputPixels, DamagedPicturesGiveAnErrorNotACrash) {
     int saved = 0, refused = 0;
     for (const QByteArray& good : sources) {
         std::vector<QByteArray> damaged;
-        for (qsizetype cut = 0; cut < good.size(); cut += std::max<qsizetype>(1, good.size() / 40)) {
+        for (qsizetype cut = 0; cut < good.size();
+             cut += std::max<qsizetype>(1, good.size() / 40)) {
             damaged.push_back(good.left(cut));
         }
         for (qsizetype at = 0; at < good.size(); at += std::max<qsizetype>(1, good.size() / 60)) {
