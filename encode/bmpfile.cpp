@@ -53,7 +53,7 @@ std::array<std::uint8_t, kFileHeaderBytes + kInfoHeaderBytes> bmpHeaders(
 
 void writeBmpFile(const platform::Picture& picture, const QString& path) {
     static_assert(kMaxOutputPixels * 4 < std::int64_t(UINT32_MAX));
-    PixelBuffer pixels = decodeOntoWhite(picture);
+    PixelBuffer pixels = decodeOntoWhite(picture, ChannelOrder::Bgr);
     auto headers = bmpHeaders(pixels);
     QString reason = writeWholeFile(
         path, {QByteArrayView(reinterpret_cast<const char*>(headers.data()), headers.size()),

@@ -17,9 +17,15 @@ constexpr std::uint32_t kDefaultQuality = 75;
 constexpr std::uint32_t kMaxQuality = 100;
 
 int hexDigit(WCHAR c) {
-    if (c >= u'0' && c <= u'9') return c - u'0';
-    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'0' && c <= u'9') {
+        return c - u'0';
+    }
+    if (c >= u'a' && c <= u'f') {
+        return c - u'a' + 10;
+    }
+    if (c >= u'A' && c <= u'F') {
+        return c - u'A' + 10;
+    }
     return -1;
 }
 
@@ -155,9 +161,10 @@ GpStatus TurboJpegGdiplus::GdipSaveImageToFile(GpImage* image, const WCHAR* file
     }
     unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
-    // The pixel buffer is a bottom-up BGR bitmap, which the encoder reads in place.
+    // The pixel buffer is a bottom-up bitmap, which the encoder reads in place.
+    int format = pixels.order() == ChannelOrder::Bgr ? TJPF_BGR : TJPF_RGB;
     int failed = tjCompress2(compressor.get(), pixels.data(), pixels.width(), int(pixels.stride()),
-                             pixels.height(), TJPF_BGR, &jpeg, &jpegSize, TJSAMP_420, int(quality),
+                             pixels.height(), format, &jpeg, &jpegSize, TJSAMP_420, int(quality),
                              TJFLAG_BOTTOMUP);
     std::unique_ptr<unsigned char, TjBufferDeleter> owned(jpeg);
     if (failed) {

@@ -110,8 +110,7 @@ public:
 
     virtual GpStatus GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
                                     GdiplusStartupOutput* output) = 0;
-    virtual GpStatus GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal,
-                                                 GpBitmap** bitmap) = 0;
+    virtual GpStatus GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, GpBitmap** bitmap) = 0;
     virtual GpStatus GdipSaveImageToFile(GpImage* image, const WCHAR* filename,
                                          const CLSID* clsidEncoder,
                                          const EncoderParameters* encoderParams) = 0;
@@ -127,8 +126,7 @@ public:
     GpStatus GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
                             GdiplusStartupOutput* output) override;
     GpStatus GdipCreateBitmapFromHBITMAP(HBITMAP hbm, HPALETTE hpal, GpBitmap** bitmap) override;
-    GpStatus GdipSaveImageToFile(GpImage* image, const WCHAR* filename,
-                                 const CLSID* clsidEncoder,
+    GpStatus GdipSaveImageToFile(GpImage* image, const WCHAR* filename, const CLSID* clsidEncoder,
                                  const EncoderParameters* encoderParams) override;
     GpStatus GdipDisposeImage(GpImage* image) override;
     void GdiplusShutdown(ULONG_PTR token) override;

@@ -60,7 +60,8 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 // TurboJPEG reads baseline and progressive JPEG in any sampling; CMYK and YCCK files, which it
 // cannot turn into RGB, are left to Qt. A warning (a truncated file, say) still gives a
 // picture, as every viewer shows one.
-std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, QString* reason) {
+std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, ChannelOrder order,
+                                      QString* reason) {
     TjHandle handle(tjInitDecompress());
     if (!handle) {
         *reason = QStringLiteral("the JPEG decoder cannot start");
@@ -78,9 +79,9 @@ std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, QString*
         return std::nullopt;
     }
     checkPixelCount(width, height);
-    PixelBuffer out(width, height);
+    PixelBuffer out(width, height, order);
     if (tjDecompress2(handle.get(), bytes, size, out.data(), width, int(out.stride()), height,
-                      TJPF_BGR, TJFLAG_BOTTOMUP) != 0 &&
+                      order == ChannelOrder::Bgr ? TJPF_BGR : TJPF_RGB, TJFLAG_BOTTOMUP) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         *reason = QString::fromUtf8(tjGetErrorStr2(handle.get()));
         return std::nullopt;
@@ -91,10 +92,11 @@ std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, QString*
 // Everything a PNG read touches lives here, outside the function that calls setjmp, so a
 // longjmp out of libpng skips no destructor and leaves no value indeterminate.
 struct PngRead {
-    PngRead(const QByteArray& bytes) : data(bytes) {}
+    PngRead(const QByteArray& bytes, ChannelOrder order) : data(bytes), order(order) {}
     ~PngRead() { png_destroy_read_struct(&png, &info, nullptr); }
 
     const QByteArray& data;
+    ChannelOrder order;
     std::size_t offset = 0;
     png_structp png = nullptr;
     png_infop info = nullptr;
@@ -104,7 +106,7 @@ struct PngRead {
 
     void allocate(int width, int height, bool alpha, bool interlaced) {
         checkPixelCount(width, height);
-        out.emplace(width, height);
+        out.emplace(width, height, order);
         if (alpha) {
             std::size_t rows = interlaced ? std::size_t(height) : 1;
             scratch.reset(new (std::nothrow) std::uint8_t[std::size_t(width) * 4 * rows]);
@@ -152,7 +154,9 @@ PngResult readPng(PngRead& read) {
     png_set_expand(read.png);
     png_set_scale_16(read.png);
     png_set_gray_to_rgb(read.png);
-    png_set_bgr(read.png);
+    if (read.order == ChannelOrder::Bgr) {
+        png_set_bgr(read.png);
+    }
     int passes = png_set_interlace_handling(read.png);
     png_read_update_info(read.png, read.info);
     if (png_get_channels(read.png, read.info) != (alpha ? 4 : 3)) {
@@ -164,7 +168,7 @@ PngResult readPng(PngRead& read) {
     std::size_t scratchStride = std::size_t(width) * 4;
     for (int pass = 0; pass < passes; ++pass) {
         for (png_uint_32 y = 0; y < height; ++y) {
-            png_bytep target = !alpha      ? out.row(int(y))
+            png_bytep target = !alpha       ? out.row(int(y))
                                : interlaced ? read.scratch.get() + y * scratchStride
                                             : read.scratch.get();
             png_read_row(read.png, target, nullptr);
@@ -175,16 +179,16 @@ PngResult readPng(PngRead& read) {
     }
     if (alpha && interlaced) {
         for (png_uint_32 y = 0; y < height; ++y) {
-            compositeOntoWhite(read.scratch.get() + y * scratchStride, out.row(int(y)),
-                               int(width));
+            compositeOntoWhite(read.scratch.get() + y * scratchStride, out.row(int(y)), int(width));
         }
     }
     png_read_end(read.png, nullptr);
     return PngResult::Done;
 }
 
-std::optional<PixelBuffer> decodePng(const platform::Picture& picture, QString* reason) {
-    PngRead read(picture.bytes());
+std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOrder order,
+                                     QString* reason) {
+    PngRead read(picture.bytes(), order);
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     if (read.png) {
         read.info = png_create_info_struct(read.png);
@@ -194,20 +198,21 @@ std::optional<PixelBuffer> decodePng(const platform::Picture& picture, QString* 
         return std::nullopt;
     }
     switch (readPng(read)) {
-    case PngResult::Done:
-        return std::move(read.out);
-    case PngResult::TooLarge:
-        checkPixelCount(png_get_image_width(read.png, read.info),
-                        png_get_image_height(read.png, read.info));
-        break;
-    case PngResult::Failed:
-        break;
+        case PngResult::Done:
+            return std::move(read.out);
+        case PngResult::TooLarge:
+            checkPixelCount(png_get_image_width(read.png, read.info),
+                            png_get_image_height(read.png, read.info));
+            break;
+        case PngResult::Failed:
+            break;
     }
     *reason = QString::fromUtf8(read.message);
     return std::nullopt;
 }
 
-PixelBuffer decodeWithQt(const platform::Picture& picture, const QString& fastPathReason) {
+PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
+                         const QString& fastPathReason) {
     if (QImageReader::allocationLimit() != 0 &&
         QImageReader::allocationLimit() < kQtAllocationLimitMb) {
         QImageReader::setAllocationLimit(kQtAllocationLimitMb);
@@ -231,11 +236,11 @@ PixelBuffer decodeWithQt(const platform::Picture& picture, const QString& fastPa
         throwUndecodable(picture, reason);
     }
     checkPixelCount(image.width(), image.height());
-    image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                          : QImage::Format_RGB32);
-    PixelBuffer out(image.width(), image.height());
+    // Both formats keep straight alpha; in memory they lie as B, G, R, A and R, G, B, A.
+    image = image.convertToFormat(order == ChannelOrder::Bgr ? QImage::Format_ARGB32
+                                                             : QImage::Format_RGBA8888);
+    PixelBuffer out(image.width(), image.height(), order);
     for (int y = 0; y < image.height(); ++y) {
-        // 32-bit ARGB words lie in memory as blue, green, red, alpha.
         compositeOntoWhite(image.constScanLine(y), out.row(y), image.width());
     }
     return out;
@@ -243,8 +248,11 @@ PixelBuffer decodeWithQt(const platform::Picture& picture, const QString& fastPa
 
 }  // namespace
 
-PixelBuffer::PixelBuffer(int width, int height)
-    : m_width(width), m_height(height), m_stride((std::size_t(width) * 3 + 3) & ~std::size_t(3)) {
+PixelBuffer::PixelBuffer(int width, int height, ChannelOrder order)
+    : m_order(order),
+      m_width(width),
+      m_height(height),
+      m_stride((std::size_t(width) * 3 + 3) & ~std::size_t(3)) {
     if (width <= 0 || height <= 0) {
         throw platform::RuntimeError(platform::err::kInvalidPicture,
                                      QStringLiteral("The picture has no pixels"));
@@ -268,10 +276,13 @@ PixelBuffer::PixelBuffer(int width, int height)
 void compositeOntoWhite(const std::uint8_t* bgra, std::uint8_t* bgr, int width) {
     for (int x = 0; x < width; ++x, bgra += 4, bgr += 3) {
         unsigned alpha = bgra[3];
+        // Graphics are mostly fully opaque or fully clear; only their edges need the sum.
         if (alpha == 255) {
             bgr[0] = bgra[0];
             bgr[1] = bgra[1];
             bgr[2] = bgra[2];
+        } else if (alpha == 0) {
+            bgr[0] = bgr[1] = bgr[2] = 255;
         } else {
             // Straight alpha over white: 255 - (255 - c) * a / 255.
             for (int c = 0; c < 3; ++c) {
@@ -281,7 +292,7 @@ void compositeOntoWhite(const std::uint8_t* bgra, std::uint8_t* bgr, int width) 
     }
 }
 
-PixelBuffer decodeOntoWhite(const platform::Picture& picture) {
+PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order) {
     if (picture.isNull()) {
         throw platform::RuntimeError(platform::err::kInvalidPicture,
                                      QStringLiteral("Cannot decode the picture: it is empty"));
@@ -294,9 +305,9 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture) {
     std::optional<PixelBuffer> pixels;
     try {
         if (picture.format() == workbook::ImageFormat::Jpeg) {
-            pixels = decodeJpeg(picture, &reason);
+            pixels = decodeJpeg(picture, order, &reason);
         } else if (picture.format() == workbook::ImageFormat::Png) {
-            pixels = decodePng(picture, &reason);
+            pixels = decodePng(picture, order, &reason);
         }
     } catch (const std::bad_alloc&) {
         throw platform::RuntimeError(kErrOutOfMemory,
@@ -307,7 +318,7 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture) {
     }
     // What the fast path could not read (a CMYK JPEG, a PNG libpng rejects) still gets Qt's
     // chance; the fast path's reason is the one the user reads when both fail.
-    return decodeWithQt(picture, reason);
+    return decodeWithQt(picture, order, reason);
 }
 
 }  // namespace encode

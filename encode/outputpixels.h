@@ -12,14 +12,20 @@ namespace encode {
 // rather than exhausting memory (100 megapixels take 300 MB as 24-bit pixels).
 constexpr std::int64_t kMaxOutputPixels = 100'000'000;
 
-// A decoded picture as 8-bit blue-green-red pixels, rows from the bottom up and padded to four
-// bytes: exactly the pixel array of a 24-bit BMP file, which the JPEG encoder reads as it is.
+// Byte order of a pixel's three channels. BMP files want blue first; the JPEG encoder takes
+// either, and libpng is measurably faster when it need not swap.
+enum class ChannelOrder { Bgr, Rgb };
+
+// A decoded picture as 8-bit three-channel pixels, rows from the bottom up and padded to four
+// bytes: in BGR order exactly the pixel array of a 24-bit BMP file. The JPEG encoder reads it as
+// it is.
 class PixelBuffer {
 public:
     // Throws platform::RuntimeError when the size is empty, over kMaxOutputPixels or cannot be
     // allocated. The pixels start undefined; the row padding starts at zero.
-    PixelBuffer(int width, int height);
+    PixelBuffer(int width, int height, ChannelOrder order);
 
+    ChannelOrder order() const { return m_order; }
     int width() const { return m_width; }
     int height() const { return m_height; }
     std::size_t stride() const { return m_stride; }
@@ -33,6 +39,7 @@ public:
     }
 
 private:
+    ChannelOrder m_order;
     int m_width;
     int m_height;
     std::size_t m_stride;
@@ -42,9 +49,10 @@ private:
 // Decodes the picture at its own size, transparent areas composited onto white. JPEG and PNG
 // are read with libjpeg-turbo and libpng directly (the fast path of every save); other formats
 // through Qt. Throws platform::RuntimeError with a description the user can act on.
-PixelBuffer decodeOntoWhite(const platform::Picture& picture);
+PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order);
 
-// Composites one row of blue-green-red-alpha pixels (straight alpha) onto white.
+// Composites one row of four-channel pixels (three colours in any order, then straight alpha)
+// onto white.
 void compositeOntoWhite(const std::uint8_t* bgra, std::uint8_t* bgr, int width);
 
 }  // namespace encode

@@ -28,7 +28,7 @@ void SaveJPG(const platform::Picture& picture, const QString& fileName, std::uin
         // A picture that does not decode still shuts the layer down before its error leaves.
         std::optional<PixelBuffer> pixels;
         try {
-            pixels.emplace(decodeOntoWhite(picture));
+            pixels.emplace(decodeOntoWhite(picture, ChannelOrder::Rgb));
         } catch (...) {
             gdiplus.GdiplusShutdown(token);
             throw;

@@ -15,17 +15,19 @@ namespace encode {
 namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
+constexpr int kTemporaryNameStart = 64;  // characters of the final name; at most 192 bytes
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // The temporary file is hidden and begins with the final name, so a reader listing the folder
-// mid-write sees nothing new, and a leftover after a power cut says where it came from.
+// mid-write sees nothing new, and a leftover after a power cut says where it came from. Only
+// the name's start is used: a final name near the length limit must not fail for its temporary.
 int createTemporary(const QFileInfo& target, QByteArray* temporaryPath) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         QString name = QStringLiteral(".%1.%2.tmp")
-                           .arg(target.fileName())
+                           .arg(target.fileName().left(kTemporaryNameStart))
                            .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
         *temporaryPath = QFile::encodeName(target.dir().filePath(name));
         int fd = ::open(temporaryPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
