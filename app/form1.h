@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 #include "platform/mousepointer.h"
 
@@ -52,6 +53,11 @@ public:
     QPushButton* PushButton7 = nullptr;
     QPushButton* PushButton2 = nullptr;
 
+    // The results window, created hidden by the first reference to it (the first run).
+    results::Form2& form2();
+    results::Form2* existingForm2() const { return m_form2.get(); }
+    bool running() const { return m_running; }
+
     // Appends one row to the input list.
     void addListRow(const QString& path);
     QStringList listRows() const;
@@ -69,6 +75,8 @@ private:
 
     platform::Services& m_services;
     platform::MousePointer m_pointer;
+    std::unique_ptr<results::Form2> m_form2;
+    bool m_running = false;
 };
 
 }  // namespace app
