@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "platform/picture.h"
+
+namespace encode {
+
+// Largest picture the output save decodes; anything bigger is refused with a clear error
+// rather than exhausting memory (100 megapixels take 300 MB as 24-bit pixels).
+constexpr std::int64_t kMaxOutputPixels = 100'000'000;
+
+// A decoded picture as 8-bit blue-green-red pixels, rows from the bottom up and padded to four
+// bytes: exactly the pixel array of a 24-bit BMP file, which the JPEG encoder reads as it is.
+class PixelBuffer {
+public:
+    // Throws platform::RuntimeError when the size is empty, over kMaxOutputPixels or cannot be
+    // allocated. The pixels start undefined; the row padding starts at zero.
+    PixelBuffer(int width, int height);
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    std::size_t stride() const { return m_stride; }
+    std::size_t byteCount() const { return m_stride * std::size_t(m_height); }
+    const std::uint8_t* data() const { return m_data.get(); }
+    std::uint8_t* data() { return m_data.get(); }
+    // Row y counted from the top of the picture.
+    std::uint8_t* row(int y) { return m_data.get() + std::size_t(m_height - 1 - y) * m_stride; }
+    const std::uint8_t* row(int y) const {
+        return m_data.get() + std::size_t(m_height - 1 - y) * m_stride;
+    }
+
+private:
+    int m_width;
+    int m_height;
+    std::size_t m_stride;
+    std::unique_ptr<std::uint8_t[]> m_data;
+};
+
+// Decodes the picture at its own size, transparent areas composited onto white. JPEG and PNG
+// are read with libjpeg-turbo and libpng directly (the fast path of every save); other formats
+// through Qt. Throws platform::RuntimeError with a description the user can act on.
+PixelBuffer decodeOntoWhite(const platform::Picture& picture);
+
+// Composites one row of blue-green-red-alpha pixels (straight alpha) onto white.
+void compositeOntoWhite(const std::uint8_t* bgra, std::uint8_t* bgr, int width);
+
+}  // namespace encode

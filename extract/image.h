@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace automation {
+class Registry;
+class PictureClipboard;
+}  // namespace automation
+namespace platform {
+class Dialogs;
+}
+
+namespace extract {
+
+class ResultsTarget;
+
+// What one call of ExtractImagesByFile works with; the run builds it once.
+struct ExtractionContext {
+    automation::Registry* registry = nullptr;
+    automation::PictureClipboard* clipboard = nullptr;
+    platform::Dialogs* dialogs = nullptr;
+    QWidget* owner = nullptr;  // parent of the error reports
+    ResultsTarget* results = nullptr;
+    // The private folder of the run that holds the short-lived picture files.
+    QString scratchFolder;
+    // One turn of the message loop.
+    std::function<void()> yield;
+    // True once the program is ending: the call stops at its next turn and still quits.
+    std::function<bool()> ending;
+};
+
+// Turns of the message loop spent waiting for a saved picture file. The save writes the file
+// before it returns, so a file that is not there after a few turns was never written (the
+// clipboard step failed) and the picture is skipped instead of waiting for ever.
+constexpr int kFileWaitTurns = 10;
+
+// Module Image: takes every picture of one workbook into the results window, one row and one
+// image holder per picture, and advances the running image number by the pictures kept.
+void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
+                         const ExtractionContext& context);
+
+}  // namespace extract

@@ -1,0 +1,526 @@
+#include <png.h>
+#include <sys/resource.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "encode/bmpfile.h"
+#include "encode/gdiplus.h"
+#include "encode/outputnames.h"
+#include "encode/saveasjpg.h"
+#include "platform/runtimeerror.h"
+
+using encode::GpStatus;
+using platform::Picture;
+
+namespace {
+
+Picture encodedPicture(const QImage& image, const char* format, int quality = -1) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(image.save(&buffer, format, quality));
+    return Picture::fromBytes(bytes);
+}
+
+// Smooth colours with a few hard edges, like a chart or a photo of one.
+QImage gradientImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int edge = (x > width / 2 && y > height / 2) ? 60 : 0;
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 200 - edge));
+        }
+    }
+    return image;
+}
+
+// Transparent left third, half-transparent red middle third, opaque blue right third.
+QImage alphaImage(int width, int height) {
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            QRgb p = x < width / 3 ? qRgba(0, 0, 0, 0)
+                     : x < 2 * width / 3 ? qRgba(255, 0, 0, 128)
+                                         : qRgba(0, 0, 255, 255);
+            image.setPixel(x, y, p);
+        }
+    }
+    return image;
+}
+
+// The source as the output must show it: straight alpha over white.
+QImage ontoWhite(const QImage& source) {
+    QImage in = source.convertToFormat(QImage::Format_ARGB32);
+    QImage out(in.size(), QImage::Format_RGB32);
+    for (int y = 0; y < in.height(); ++y) {
+        for (int x = 0; x < in.width(); ++x) {
+            QRgb p = in.pixel(x, y);
+            auto mix = [&](int c) { return int(255 - (255 - c) * qAlpha(p) / 255.0 + 0.5); };
+            out.setPixel(x, y, qRgb(mix(qRed(p)), mix(qGreen(p)), mix(qBlue(p))));
+        }
+    }
+    return out;
+}
+
+struct PixelDifference {
+    int max = 0;
+    double mean = 0;
+};
+
+PixelDifference compare(const QImage& expected, const QString& writtenFile) {
+    QImage written(writtenFile);
+    EXPECT_EQ(written.size(), expected.size()) << writtenFile.toStdString();
+    PixelDifference d;
+    if (written.size() != expected.size()) {
+        d.max = 255;
+        return d;
+    }
+    double sum = 0;
+    for (int y = 0; y < expected.height(); ++y) {
+        for (int x = 0; x < expected.width(); ++x) {
+            QRgb a = expected.pixel(x, y), b = written.pixel(x, y);
+            for (int delta : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)}) {
+                d.max = std::max(d.max, std::abs(delta));
+                sum += std::abs(delta);
+            }
+        }
+    }
+    d.mean = sum / (3.0 * expected.width() * expected.height());
+    return d;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::vector<unsigned char> pngBytes(int width, int height, int colorType, bool interlaced,
+                                    const std::vector<unsigned char>& pixels) {
+    std::vector<unsigned char> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            auto* v = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(p));
+            v->insert(v->end(), data, data + n);
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, colorType,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    if (!pixels.empty()) {
+        std::size_t rowBytes = png_get_rowbytes(png, info);
+        std::vector<png_bytep> rows;
+        for (int y = 0; y < height; ++y) {
+            rows.push_back(const_cast<png_bytep>(pixels.data()) + std::size_t(y) * rowBytes);
+        }
+        png_write_image(png, rows.data());
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+Picture pictureOf(const std::vector<unsigned char>& bytes) {
+    return Picture::fromBytes(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+}
+
+// The JPEG file's marker segments by marker byte (the first of each kind).
+std::map<int, QByteArray> jpegSegments(const QByteArray& jpeg) {
+    std::map<int, QByteArray> segments;
+    for (qsizetype at = 2; at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF;) {
+        int marker = uchar(jpeg[at + 1]);
+        int length = (uchar(jpeg[at + 2]) << 8) | uchar(jpeg[at + 3]);
+        segments.emplace(marker, jpeg.mid(at + 4, length - 2));
+        if (marker == 0xDA) {
+            break;
+        }
+        at += 2 + length;
+    }
+    return segments;
+}
+
+// A layer that records every call and fails the calls a test names with the status it names;
+// the rest goes to the real layer.
+class ScriptedGdiplus : public encode::GdiplusApi {
+public:
+    std::vector<std::string> calls;
+    std::map<std::string, GpStatus> failing;
+    encode::GdiplusStartupInput startupInput{};
+    bool startupOutputNull = false;
+    encode::CLSID encoder{};
+    encode::EncoderParameter parameter{};
+    std::uint32_t quality = 9999;
+    bool badClassString = false;
+
+    GpStatus GdiplusStartup(encode::ULONG_PTR* token, const encode::GdiplusStartupInput* input,
+                            encode::GdiplusStartupOutput* output) override {
+        startupInput = *input;
+        startupOutputNull = output == nullptr;
+        return result("GdiplusStartup", m_real.GdiplusStartup(token, input, output));
+    }
+    GpStatus GdipCreateBitmapFromHBITMAP(encode::HBITMAP hbm, encode::HPALETTE hpal,
+                                         encode::GpBitmap** bitmap) override {
+        if (failing.count("GdipCreateBitmapFromHBITMAP")) {
+            return result("GdipCreateBitmapFromHBITMAP", GpStatus::Ok);
+        }
+        return result("GdipCreateBitmapFromHBITMAP",
+                      m_real.GdipCreateBitmapFromHBITMAP(hbm, hpal, bitmap));
+    }
+    GpStatus GdipSaveImageToFile(encode::GpImage* image, const encode::WCHAR* filename,
+                                 const encode::CLSID* clsid,
+                                 const encode::EncoderParameters* params) override {
+        encoder = *clsid;
+        parameter = params->Parameter[0];
+        quality = *static_cast<std::uint32_t*>(params->Parameter[0].Value);
+        if (failing.count("GdipSaveImageToFile")) {
+            return result("GdipSaveImageToFile", GpStatus::Ok);
+        }
+        return result("GdipSaveImageToFile",
+                      m_real.GdipSaveImageToFile(image, filename, clsid, params));
+    }
+    GpStatus GdipDisposeImage(encode::GpImage* image) override {
+        return result("GdipDisposeImage", m_real.GdipDisposeImage(image));
+    }
+    void GdiplusShutdown(encode::ULONG_PTR token) override {
+        calls.push_back("GdiplusShutdown");
+        m_real.GdiplusShutdown(token);
+    }
+    encode::HRESULT CLSIDFromString(const encode::WCHAR* text, encode::CLSID* clsid) override {
+        calls.push_back("CLSIDFromString");
+        return badClassString ? encode::kHResultClassStringError
+                              : m_real.CLSIDFromString(text, clsid);
+    }
+
+private:
+    GpStatus result(const std::string& call, GpStatus real) {
+        calls.push_back(call);
+        auto it = failing.find(call);
+        return it == failing.end() ? real : it->second;
+    }
+    encode::TurboJpegGdiplus m_real;
+};
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const platform::RuntimeError& e) {
+        return std::to_string(e.number()) + " " + e.description().toStdString();
+    }
+    return "no error";
+}
+
+// Keeps files below `bytes` for its lifetime, the way a full disk cuts a write short.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limited = m_saved;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+const std::vector<std::string> kFullOrder = {
+    "GdiplusStartup",  "GdipCreateBitmapFromHBITMAP", "CLSIDFromString", "CLSIDFromString",
+    "GdipSaveImageToFile", "GdipDisposeImage",       "GdiplusShutdown"};
+
+}  // namespace
+
+TEST(SaveJPG, CallsTheLayerInOrderWithTheFixedStructures) {
+    QTemporaryDir dir;
+    ScriptedGdiplus gdi;
+    QString path = dir.filePath("a.jpg");
+    encode::SaveJPG(encodedPicture(gradientImage(40, 30), "PNG"), path, 85, gdi);
+
+    EXPECT_EQ(gdi.calls, kFullOrder);
+    EXPECT_EQ(gdi.startupInput.GdiplusVersion, 1u);
+    EXPECT_EQ(gdi.startupInput.DebugEventCallback, nullptr);
+    EXPECT_EQ(gdi.startupInput.SuppressBackgroundThread, 0);
+    EXPECT_EQ(gdi.startupInput.SuppressExternalCodecs, 0);
+    EXPECT_TRUE(gdi.startupOutputNull);
+    EXPECT_EQ(gdi.encoder, (encode::CLSID{0x557CF401, 0x1A04, 0x11D3,
+                                          {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}}));
+    EXPECT_EQ(gdi.parameter.Guid, (encode::GUID{0x1D5BE4B5, 0xFA4A, 0x452D,
+                                                {0x9C, 0xDD, 0x5D, 0xB3, 0x51, 0x05, 0xE7, 0xEB}}));
+    EXPECT_EQ(gdi.parameter.NumberOfValues, 1u);
+    EXPECT_EQ(gdi.parameter.Type, 4u);
+    EXPECT_EQ(gdi.quality, 85u);
+    EXPECT_TRUE(QImage(path).size() == QSize(40, 30));
+}
+
+TEST(SaveJPG, EachFailingCallRaisesItsStatusAndShutsDownAsRequired) {
+    struct Case {
+        std::string call;
+        GpStatus status;
+        std::vector<std::string> calls;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"GdiplusStartup", GpStatus::UnsupportedGdiplusVersion, {"GdiplusStartup"},
+         "5 Cannot save the image. GDI+ Error:17"},
+        {"GdipCreateBitmapFromHBITMAP", GpStatus::OutOfMemory,
+         {"GdiplusStartup", "GdipCreateBitmapFromHBITMAP", "GdiplusShutdown"},
+         "5 Cannot save the image. GDI+ Error:3"},
+        {"GdipSaveImageToFile", GpStatus::Win32Error, kFullOrder,
+         "5 Cannot save the image. GDI+ Error:7"},
+        {"GdipSaveImageToFile", GpStatus::FileNotFound, kFullOrder,
+         "5 Cannot save the image. GDI+ Error:10"},
+        // The dispose status is ignored: the file stands and no error is raised.
+        {"GdipDisposeImage", GpStatus::GenericError, kFullOrder, "no error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call + " " + c.message);
+        QTemporaryDir dir;
+        ScriptedGdiplus gdi;
+        gdi.failing[c.call] = c.status;
+        QString path = dir.filePath("a.jpg");
+        EXPECT_EQ(errorOf([&] { encode::SaveJPG(encodedPicture(gradientImage(8, 8), "PNG"),
+                                                path, 85, gdi); }),
+                  c.message);
+        EXPECT_EQ(gdi.calls, c.calls);
+        EXPECT_EQ(QFile::exists(path), c.message == "no error");
+    }
+}
+
+TEST(SaveJPG, RealLayerReportsWhatGoesWrong) {
+    QTemporaryDir dir;
+    Picture picture = encodedPicture(gradientImage(8, 8), "PNG");
+    // A folder that does not exist: the file cannot be created.
+    EXPECT_EQ(errorOf([&] { encode::SaveJPG(picture, dir.filePath("none/a.jpg"), 85); }),
+              "5 Cannot save the image. GDI+ Error:7");
+    // A quality above 100 is refused, not clamped.
+    EXPECT_EQ(errorOf([&] { encode::SaveJPG(picture, dir.filePath("a.jpg"), 101); }),
+              "5 Cannot save the image. GDI+ Error:2");
+    // Unparsed identifiers stay zero and the encoder is not found; the layer is still shut down.
+    ScriptedGdiplus gdi;
+    gdi.badClassString = true;
+    EXPECT_EQ(errorOf([&] { encode::SaveJPG(picture, dir.filePath("b.jpg"), 85, gdi); }),
+              "5 Cannot save the image. GDI+ Error:13");
+    EXPECT_EQ(gdi.calls.back(), "GdiplusShutdown");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST(SaveJPG, PictureThatDoesNotDecodeShutsDownAndSaysWhy) {
+    QTemporaryDir dir;
+    ScriptedGdiplus gdi;
+    Picture emf = Picture::fromBytes(QByteArray("\x01\x00\x00\x00 not really a metafile", 30));
+    std::string error = errorOf([&] { encode::SaveJPG(emf, dir.filePath("a.jpg"), 85, gdi); });
+    EXPECT_NE(error.find("Cannot decode the picture"), std::string::npos) << error;
+    EXPECT_EQ(gdi.calls, (std::vector<std::string>{"GdiplusStartup", "GdiplusShutdown"}));
+    EXPECT_FALSE(QFile::exists(dir.filePath("a.jpg")));
+}
+
+TEST(SaveJPG, QualityZeroAndHundredReachTheEncoderUnchanged) {
+    QTemporaryDir dir;
+    Picture picture = encodedPicture(gradientImage(64, 48), "PNG");
+    for (std::uint8_t quality : {std::uint8_t(0), std::uint8_t(100)}) {
+        ScriptedGdiplus gdi;
+        QString path = dir.filePath(QStringLiteral("q%1.jpg").arg(quality));
+        encode::SaveJPG(picture, path, quality, gdi);
+        EXPECT_EQ(gdi.quality, quality);
+
+        auto segments = jpegSegments(readAll(path));
+        // Quality 100 gives all-ones quantisers; 0 (read as the lowest) gives the coarsest.
+        QByteArray table = segments[0xDB].mid(1, 64);
+        ASSERT_EQ(table.size(), 64);
+        for (char q : table) {
+            if (quality == 100) {
+                EXPECT_EQ(uchar(q), 1);
+            } else {
+                EXPECT_GE(uchar(q), 200);
+            }
+        }
+        // 4:2:0: luma sampled 2x2, both chroma planes 1x1.
+        QByteArray frame = segments[0xC0];
+        ASSERT_EQ(frame.size(), 6 + 3 * 3);
+        EXPECT_EQ(uchar(frame[7]), 0x22);
+        EXPECT_EQ(uchar(frame[10]), 0x11);
+        EXPECT_EQ(uchar(frame[13]), 0x11);
+    }
+}
+
+TEST(OutputPixels, BmpIsAGenuine24BitBitmapEqualToTheSource) {
+    QTemporaryDir dir;
+    // Width 37 makes every row need padding; each source format takes its own decoder.
+    QImage source = gradientImage(37, 23);
+    for (const char* format : {"PNG", "TIFF", "BMP", "JPG"}) {
+        SCOPED_TRACE(format);
+        Picture picture = encodedPicture(source, format, 95);
+        QString path = dir.filePath(QStringLiteral("%1.bmp").arg(format));
+        encode::writeBmpFile(picture, path);
+
+        QByteArray bmp = readAll(path);
+        std::size_t stride = (37 * 3 + 3) & ~3;
+        ASSERT_EQ(bmp.size(), qsizetype(54 + stride * 23));
+        EXPECT_EQ(bmp.left(2), "BM");
+        EXPECT_EQ(uchar(bmp[28]), 24);  // bits per pixel
+        // What Qt makes of the same bytes is the reference: the output adds nothing of its own.
+        QImage expected = ontoWhite(picture.decode());
+        EXPECT_EQ(compare(expected, path).max, 0);
+    }
+}
+
+TEST(OutputPixels, JpegIsCloseToTheSource) {
+    QTemporaryDir dir;
+    QImage source = gradientImage(120, 80);
+    QString path = dir.filePath("a.jpg");
+    encode::SaveJPG(encodedPicture(source, "PNG"), path, 90);
+    PixelDifference d = compare(source, path);
+    EXPECT_LT(d.mean, 2.0);
+    EXPECT_LT(d.max, 40);
+}
+
+TEST(OutputPixels, TransparencyBecomesWhiteInBothFormats) {
+    QTemporaryDir dir;
+    QImage source = alphaImage(48, 16);
+    QImage expected = ontoWhite(source);
+    ASSERT_EQ(expected.pixel(0, 0), qRgb(255, 255, 255));
+    ASSERT_EQ(expected.pixel(24, 0), qRgb(255, 127, 127));
+
+    std::vector<std::pair<std::string, Picture>> pictures = {
+        {"png", encodedPicture(source, "PNG")},
+        {"tiff", encodedPicture(source, "TIFF")},
+    };
+    // An interlaced PNG with alpha and a palette PNG with a transparent entry take other paths
+    // through libpng.
+    std::vector<unsigned char> rgba;
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 48; ++x) {
+            QRgb p = source.pixel(x, y);
+            rgba.insert(rgba.end(), {uchar(qRed(p)), uchar(qGreen(p)), uchar(qBlue(p)),
+                                     uchar(qAlpha(p))});
+        }
+    }
+    pictures.emplace_back("interlaced png",
+                          pictureOf(pngBytes(48, 16, PNG_COLOR_TYPE_RGBA, true, rgba)));
+
+    for (const auto& [name, picture] : pictures) {
+        SCOPED_TRACE(name);
+        const QImage& reference = expected;
+        QString bmp = dir.filePath(QString::fromStdString(name) + ".bmp");
+        encode::writeBmpFile(picture, bmp);
+        EXPECT_LE(compare(reference, bmp).max, 1);
+        QString jpg = dir.filePath(QString::fromStdString(name) + ".jpg");
+        encode::SaveJPG(picture, jpg, 95);
+        EXPECT_GE(qGray(QImage(jpg).pixel(3, 8)), 250);  // white, not black
+        EXPECT_LT(compare(reference, jpg).mean, 4.0);
+    }
+}
+
+TEST(OutputPixels, RefusesPicturesThatAreTooLargeOrBroken) {
+    QTemporaryDir dir;
+    // Headers alone claiming 10001 x 10001 pixels: refused before any pixel memory is taken.
+    Picture hugePng = pictureOf(pngBytes(10001, 10001, PNG_COLOR_TYPE_RGB, false, {}));
+    QByteArray jpeg = encodedPicture(gradientImage(16, 16), "JPG").bytes();
+    QByteArray frame = jpegSegments(jpeg)[0xC0];
+    qsizetype at = jpeg.indexOf(frame) + 1;  // height and width follow the precision byte
+    const char size[] = {char(0x27), char(0x11), char(0x27), char(0x11)};
+    jpeg.replace(at, 4, size, 4);
+    Picture hugeJpeg = Picture::fromBytes(jpeg);
+    for (const Picture& huge : {hugePng, hugeJpeg}) {
+        std::string error = errorOf([&] { encode::writeBmpFile(huge, dir.filePath("a.bmp")); });
+        EXPECT_NE(error.find("too large to save (10001 x 10001 pixels"), std::string::npos)
+            << error;
+    }
+    Picture truncated = Picture::fromBytes(encodedPicture(gradientImage(50, 50), "PNG")
+                                               .bytes()
+                                               .left(100));
+    std::string error = errorOf([&] { encode::writeBmpFile(truncated, dir.filePath("b.bmp")); });
+    EXPECT_NE(error.find("Cannot decode the picture (png)"), std::string::npos) << error;
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST(OutputFiles, FailedWriteLeavesNeitherPartialNorTemporaryFile) {
+    QTemporaryDir dir;
+    QImage noise(200, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            noise.setPixel(x, y, qRgb((x * 7919 + y * 104729) % 256, (x ^ y) & 255, x * y % 251));
+        }
+    }
+    Picture picture = encodedPicture(noise, "PNG");
+    QString bmp = dir.filePath("old.bmp");
+    QString jpg = dir.filePath("old.jpg");
+    for (const QString& path : {bmp, jpg}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("before");
+    }
+    {
+        FileSizeLimit diskFull(1000);
+        EXPECT_NE(errorOf([&] { encode::writeBmpFile(picture, bmp); }), "no error");
+        EXPECT_EQ(errorOf([&] { encode::SaveJPG(picture, jpg, 100); }),
+                  "5 Cannot save the image. GDI+ Error:7");
+    }
+    EXPECT_EQ(readAll(bmp), "before");
+    EXPECT_EQ(readAll(jpg), "before");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"old.bmp", "old.jpg"}));
+
+    std::string error = errorOf([&] { encode::writeBmpFile(picture, dir.filePath("no/a.bmp")); });
+    EXPECT_NE(error.find("Cannot write '"), std::string::npos) << error;
+}
+
+TEST(OutputNames, BaseNameDropsOnlyTheLastExtension) {
+    using encode::outputBaseName;
+    EXPECT_EQ(outputBaseName("/data/book.xlsx", "2"), "book_2");
+    EXPECT_EQ(outputBaseName("/data/report.final.xls", "1"), "report.final_1");
+    EXPECT_EQ(outputBaseName("/data/sales.2014.xlsx", "3"), "sales.2014_3");
+    EXPECT_EQ(outputBaseName("/data/noext", "1"), "noext_1");
+    // A dot in a folder name is not an extension.
+    EXPECT_EQ(outputBaseName("/data/v1.2/noext", "4"), "noext_4");
+    EXPECT_EQ(outputBaseName("book.xlsb", "12"), "book_12");
+}
+
+TEST(OutputNames, FolderWithOrWithoutSlashGivesTheSameFile) {
+    using encode::outputFilePath;
+    EXPECT_EQ(outputFilePath("/out/", "book_2.bmp"), "/out/book_2.bmp");
+    EXPECT_EQ(outputFilePath("/out", "book_2.bmp"), "/out/book_2.bmp");
+    EXPECT_EQ(outputFilePath("/", "book_2.bmp"), "/book_2.bmp");
+}
+
+TEST(OutputNames, LaterRowsOfOneSaveNeverTakeAnEarlierRowsFile) {
+    encode::OutputPaths paths;
+    EXPECT_EQ(paths.claim("/out/", "book_1", ".jpg"), "/out/book_1.jpg");
+    EXPECT_EQ(paths.claim("/out", "book_1", ".jpg"), "/out/book_1 (2).jpg");
+    EXPECT_EQ(paths.claim("/out/", "book_1", ".jpg"), "/out/book_1 (3).jpg");
+    EXPECT_EQ(paths.claim("/out/", "book_1", ".bmp"), "/out/book_1.bmp");
+    EXPECT_EQ(paths.claim("/out/", "book_2", ".jpg"), "/out/book_2.jpg");
+    // A later save starts afresh: its first row keeps the plain name.
+    EXPECT_EQ(encode::OutputPaths().claim("/out/", "book_1", ".jpg"), "/out/book_1.jpg");
+}
+
+TEST(OutputNames, FileFromBeforeTheSaveIsReplaced) {
+    QTemporaryDir dir;
+    QString old = dir.filePath("book_1.bmp");
+    QFile f(old);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("an older file");
+    f.close();
+
+    encode::OutputPaths paths;
+    QString path = paths.claim(dir.path(), encode::outputBaseName("/in/book.xlsx", "1"), ".bmp");
+    ASSERT_EQ(path, old);
+    encode::writeBmpFile(encodedPicture(gradientImage(5, 5), "PNG"), path);
+    EXPECT_EQ(QImage(old).size(), QSize(5, 5));
+}
