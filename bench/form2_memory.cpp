@@ -6,12 +6,14 @@
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <cstdio>
 
 #include "platform/picture.h"
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
+#include "platform/settingsstore.h"
 #include "results/form2.h"
 
 namespace {
@@ -58,8 +60,11 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     platform::ScriptedDialogs dialogs;
+    QTemporaryDir home;
+    platform::SettingsStore settings(home.filePath(QStringLiteral("Velmora.conf")));
     platform::Services services;
     services.dialogs = &dialogs;
+    services.settings = &settings;
     QWidget mainWindow;
     results::Form2 form(services, &mainWindow);
 

@@ -56,12 +56,12 @@ namespace {
 // about 382 MiB, so the limit is raised to just that (in whole MiB, rounded up).
 constexpr int kAllocationLimitMiB = int((Picture::kMaxDecodedPixels * 4 + (1 << 20) - 1) >> 20);
 
-void raiseAllocationLimitOnce() {
-    static const bool raised = [] {
+// The limit is global to Qt: raise it where it is lower, never lower what another reader set.
+void raiseAllocationLimit() {
+    const int limit = QImageReader::allocationLimit();
+    if (limit != 0 && limit < kAllocationLimitMiB) {
         QImageReader::setAllocationLimit(kAllocationLimitMiB);
-        return true;
-    }();
-    (void)raised;
+    }
 }
 
 bool tooManyPixels(const QSize& size) {
@@ -79,7 +79,7 @@ QImage Picture::decode() const {
     if (tooManyPixels(m_size)) {
         return {};
     }
-    raiseAllocationLimitOnce();
+    raiseAllocationLimit();
     QBuffer buffer;
     buffer.setData(m_bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QTreeWidget>
 
+#include "encode/saveasjpg.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
@@ -52,6 +53,9 @@ QFont arialBold(double points) {
 
 Form2::Form2(platform::Services& services, QWidget* mainWindow_)
     : QWidget(nullptr), mainWindow(mainWindow_), m_services(services), m_pointer(this) {
+    saveJpg = [](const platform::Picture& picture, const QString& fileName, std::uint8_t quality) {
+        encode::SaveJPG(picture, fileName, quality);
+    };
     m_holders.emplace_back(platform::Picture());
     buildControls();
     creationSequence();
@@ -180,6 +184,12 @@ void Form2::buildControls() {
 
     connect(HScroll1, &QScrollBar::valueChanged, this, [this] { HScroll1_Change(); });
     connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
+    connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+    connect(Option1, &QRadioButton::clicked, this, [this] { Option1_Click(); });
+    connect(Option2, &QRadioButton::clicked, this, [this] { Option2_Click(); });
+    connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+    connect(PushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
 }
 
 void Form2::creationSequence() {
@@ -204,9 +214,11 @@ void Form2::creationSequence() {
             // An unreadable cursor file leaves the plain arrow for the hand.
         }
     }
+    restoreOutputFolder();
     ListView1->setHeaderLabels({QStringLiteral("Preview"), QStringLiteral("Image No.")});
     ListView1->setColumnWidth(0, twipsToPixels(6000));
     ListView1->setColumnWidth(1, twipsToPixels(1500));
+    restoreOutputFormat();
 }
 
 void Form2::appendResultRow(const QString& text, const QString& imageNo) {

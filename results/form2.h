@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -67,6 +69,17 @@ public:
     void ListView1_KeyUp();
     void Form_Activate();
 
+    // The output settings and the save.
+    void Text1_Change();       // any change of the folder text
+    void Option1_Click();      // "BMP"
+    void Option2_Click();      // "JPG"
+    void PushButton7_Click();  // "..."
+    void PushButton6_Click();  // "Save Results To Images"
+    void PushButton8_Click();  // "< Back"
+
+    // Writes one picture as a JPEG file; encode::SaveJPG unless a test puts its own here.
+    std::function<void(const platform::Picture&, const QString&, std::uint8_t)> saveJpg;
+
     // The client size of the white view, the room the preview picture has.
     QSize viewInnerSize() const;
 
@@ -113,6 +126,8 @@ protected:
 private:
     void buildControls();
     void creationSequence();
+    void restoreOutputFolder();
+    void restoreOutputFormat();
     void previewSelectedRow();
     std::optional<platform::Picture>* holderSlot(int index);
 
