@@ -225,6 +225,10 @@ void Form2::appendResultRow(const QString& text, const QString& imageNo) {
     auto* item = new QTreeWidgetItem(ListView1);
     item->setText(0, text);
     item->setText(1, imageNo);
+    // A list with rows always has a selected row: the first one, until the user picks another.
+    if (ListView1->topLevelItemCount() == 1) {
+        ListView1->setCurrentItem(item);
+    }
 }
 
 void Form2::clearResults() {

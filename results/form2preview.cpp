@@ -67,11 +67,16 @@ void Form2::ListView1_KeyUp() {
 }
 
 void Form2::previewSelectedRow() {
-    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-    if (selected.isEmpty()) {
+    // A click on the blank part of the list clears the highlight but not the row the list is
+    // on; that row is still the selected one, as long as the list has rows.
+    QTreeWidgetItem* selected = ListView1->selectedItems().value(0);
+    if (selected == nullptr) {
+        selected = ListView1->currentItem();
+    }
+    if (selected == nullptr) {
         return;
     }
-    const int k = ListView1->indexOfTopLevelItem(selected.first()) + 1;
+    const int k = ListView1->indexOfTopLevelItem(selected) + 1;
     // A row whose holder could not be made leaves the preview as it was.
     if (!hasImageHolder(k - 1)) {
         return;

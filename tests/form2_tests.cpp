@@ -591,3 +591,15 @@ TEST(PictureDecode, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
     EXPECT_NEAR(decoded.pixelColor(5000, 5000).blue(), 160, 12);
     EXPECT_TRUE(jpeg(10000, 10001).decode().isNull());
 }
+
+TEST(Form2Selection, FirstRowIsSelectedAndAClickBelowTheRowsPreviewsItAgain) {
+    ShownResults r;
+    r.load({r.exceeding(200, 200), r.exceeding(10, 10)});
+    QTreeWidget* list = r.form->ListView1;
+    EXPECT_EQ(list->selectedItems().value(0), list->topLevelItem(0));
+    r.drag(QPoint(100, 100), QPoint(-50, -50));
+    ASSERT_NE(r.at(), QPoint(0, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, 80));
+    EXPECT_EQ(r.at(), QPoint(0, 0));
+    EXPECT_EQ(r.form->HScroll1->maximum(), 20);
+}
