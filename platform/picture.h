@@ -28,8 +28,13 @@ public:
     // Reads any supported format, whatever the file is called. Throws RuntimeError.
     static Picture load(const QString& fileName);
 
-    // Decodes the bytes to pixels; a null image when they do not decode.
+    // Decodes the bytes to pixels; a null image when they do not decode, when the picture has
+    // more than kMaxDecodedPixels, or when it is a metafile (no renderer for those yet).
+    // Nothing is cached: whoever shows the picture keeps the pixels, and only while it shows it.
     QImage decode() const;
+
+    // A 100-megapixel photo is the largest picture we turn into pixels.
+    static constexpr qint64 kMaxDecodedPixels = 100'000'000;
 
     friend bool operator==(const Picture& a, const Picture& b) { return a.m_bytes == b.m_bytes; }
 

@@ -1,0 +1,407 @@
+#include <gtest/gtest.h>
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "encode/saveasjpg.h"
+#include "platform/mainmodule.h"
+#include "platform/runtimeerror.h"
+#include "platform/settingsstore.h"
+#include "results/form2.h"
+#include "results/picturebox.h"
+#include "support/appfixture.h"
+#include "support/fakeexcel.h"
+
+using namespace testing_support;
+using platform::Picture;
+using results::Form2;
+
+namespace {
+
+// A picture whose every pixel differs from its neighbours, so a wrong row order, a swapped
+// channel or a lost column shows.
+QImage patternImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, (x * y) % 256));
+        }
+    }
+    return image;
+}
+
+// A smooth one for JPEG, which loses fine detail by design.
+QImage gradientImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 128));
+        }
+    }
+    return image;
+}
+
+Picture pngOf(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return Picture::fromBytes(bytes);
+}
+
+struct SaveQuality {
+    QString path;
+    int quality;
+};
+
+// A results window after a run, with an output folder of its own and a recording JPEG seam.
+struct SavingResults {
+    SavingResults() { make(); }
+
+    void make() {
+        form = std::make_unique<Form2>(f.services, &mainWindow);
+        form->saveJpg = [this](const Picture& picture, const QString& path, std::uint8_t q) {
+            jpegWrites.push_back({path, q});
+            if (jpegFailure) {
+                throw platform::RuntimeError(5,
+                                             QStringLiteral("Cannot save the image. GDI+ Error:7"));
+            }
+            encode::SaveJPG(picture, path, q);
+        };
+    }
+
+    // Rows as the extraction appends them: workbook path and image number, one holder each.
+    void run(const QList<std::pair<QString, Picture>>& rows) {
+        form->clearResults();
+        QMap<QString, int> perBook;
+        for (int i = 0; i < rows.size(); ++i) {
+            if (i > 0) {
+                form->createImageHolder(i);
+            }
+            form->setImageHolderPicture(i, rows[i].second);
+            form->appendResultRow(rows[i].first, QString::number(++perBook[rows[i].first]));
+        }
+        form->mTotalImages = int(rows.size());
+    }
+
+    QStringList written() const {
+        QStringList names = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        names.sort();
+        return names;
+    }
+    QString outPath(const QString& name) const { return out.filePath(name); }
+    QString setting(const QString& key) const { return f.settings->getSetting(key); }
+
+    FakeServices f;
+    QWidget mainWindow;
+    QTemporaryDir out;
+    std::unique_ptr<Form2> form;
+    QList<SaveQuality> jpegWrites;
+    bool jpegFailure = false;
+};
+
+}  // namespace
+
+TEST(Form2Settings, FirstStartOffersTheDesktopAndBmpWithTheSliderOffAt85) {
+    SavingResults r;
+    EXPECT_EQ(r.form->Text1->text(), platform::DesktopFolderPath());
+    EXPECT_TRUE(r.form->Text1->text().endsWith(QChar('/')));
+    EXPECT_EQ(r.setting(QStringLiteral("Output Folder")), r.form->Text1->text());
+    EXPECT_TRUE(r.form->Option1->isChecked());
+    EXPECT_FALSE(r.form->Option2->isChecked());
+    EXPECT_FALSE(r.form->Slider1->isEnabled());
+    EXPECT_EQ(r.form->Slider1->value(), 85);
+    EXPECT_EQ(r.setting(QStringLiteral("Option1")), QStringLiteral("True"));
+    EXPECT_EQ(r.setting(QStringLiteral("Option2")), QStringLiteral("False"));
+}
+
+TEST(Form2Settings, OptionClicksWriteBothKeysSetTheSliderAndSurviveARestart) {
+    SavingResults r;
+    QTest::mouseClick(r.form->Option2, Qt::LeftButton);
+    EXPECT_TRUE(r.form->Slider1->isEnabled());
+    EXPECT_EQ(r.setting(QStringLiteral("Option1")), QStringLiteral("False"));
+    EXPECT_EQ(r.setting(QStringLiteral("Option2")), QStringLiteral("True"));
+    r.form->Slider1->setValue(40);
+    r.form->Text1->selectAll();
+    QTest::keyClicks(r.form->Text1, QStringLiteral("/srv/pics"));
+    EXPECT_EQ(r.setting(QStringLiteral("Output Folder")), QStringLiteral("/srv/pics"));
+
+    r.f.restartSettings();
+    r.make();
+    EXPECT_TRUE(r.form->Option2->isChecked());
+    EXPECT_FALSE(r.form->Option1->isChecked());
+    EXPECT_TRUE(r.form->Slider1->isEnabled());
+    EXPECT_EQ(r.form->Slider1->value(), 85);  // the quality is not kept
+    EXPECT_EQ(r.form->Text1->text(), QStringLiteral("/srv/pics"));
+
+    QTest::mouseClick(r.form->Option1, Qt::LeftButton);
+    EXPECT_FALSE(r.form->Slider1->isEnabled());
+    EXPECT_EQ(r.setting(QStringLiteral("Option1")), QStringLiteral("True"));
+    EXPECT_EQ(r.setting(QStringLiteral("Option2")), QStringLiteral("False"));
+    r.f.restartSettings();
+    r.make();
+    EXPECT_TRUE(r.form->Option1->isChecked());
+    EXPECT_FALSE(r.form->Slider1->isEnabled());
+}
+
+TEST(Form2Settings, StoredChoicesReadAsWordsOrNumbers) {
+    struct Case {
+        const char* option1;
+        const char* option2;
+        bool bmp, jpg, sliderOn;
+    };
+    const Case cases[] = {
+        {"True", "True", false, true, true},
+        {"0", "-1", false, true, true},
+        {"False", "False", false, false, false},
+        {"1", "0", true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.option1) + "/" + c.option2);
+        SavingResults r;
+        r.f.settings->saveSetting(QStringLiteral("Option1"), QString::fromLatin1(c.option1));
+        r.f.settings->saveSetting(QStringLiteral("Option2"), QString::fromLatin1(c.option2));
+        r.make();
+        EXPECT_EQ(r.form->Option1->isChecked(), c.bmp);
+        EXPECT_EQ(r.form->Option2->isChecked(), c.jpg);
+        EXPECT_EQ(r.form->Slider1->isEnabled(), c.sliderOn);
+    }
+}
+
+TEST(Form2Settings, NeitherFormatChosenSavesBmp) {
+    SavingResults r;
+    r.f.settings->saveSetting(QStringLiteral("Option1"), QStringLiteral("False"));
+    r.f.settings->saveSetting(QStringLiteral("Option2"), QStringLiteral("False"));
+    r.make();
+    r.form->Text1->setText(r.out.path());
+    r.run({{QStringLiteral("/in/book.xlsx"), makePngPicture(8, 8)}});
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written(), QStringList{QStringLiteral("book_1.bmp")});
+    // Nothing was clicked, so nothing was written back.
+    EXPECT_EQ(r.setting(QStringLiteral("Option1")), QStringLiteral("False"));
+}
+
+TEST(Form2ChooseFolder, AddsTheSeparatorAndCancelChangesNothing) {
+    SavingResults r;
+    r.form->Text1->setText(QStringLiteral("/old/"));
+    r.f.dialogs.answer(QStringLiteral("/media/card"));
+    QTest::mouseClick(r.form->PushButton7, Qt::LeftButton);
+    EXPECT_EQ(r.form->Text1->text(), QStringLiteral("/media/card/"));
+    EXPECT_EQ(r.setting(QStringLiteral("Output Folder")), QStringLiteral("/media/card/"));
+    ASSERT_EQ(r.f.dialogs.shown().size(), 1);
+    EXPECT_EQ(r.f.dialogs.shown()[0].kind, platform::ScriptedDialogs::Kind::BrowseForFolder);
+    EXPECT_EQ(r.f.dialogs.shown()[0].prompt, QStringLiteral("Please select folder:"));
+
+    r.f.dialogs.answer(QStringLiteral("/"));
+    r.form->PushButton7_Click();
+    EXPECT_EQ(r.form->Text1->text(), QStringLiteral("/"));
+
+    r.f.dialogs.answer(QString());
+    r.form->PushButton7_Click();
+    EXPECT_EQ(r.form->Text1->text(), QStringLiteral("/"));
+    EXPECT_EQ(r.setting(QStringLiteral("Output Folder")), QStringLiteral("/"));
+    EXPECT_TRUE(r.f.dialogs.messages().isEmpty());
+}
+
+TEST(Form2Save, BmpFilesAreNamedAfterTheWorkbookAndHoldTheExactPixels) {
+    SavingResults r;
+    const QImage first = patternImage(37, 23), second = patternImage(64, 5);
+    r.run({{QStringLiteral("/data/book.xlsx"), pngOf(first)},
+           {QStringLiteral("/data/book.xlsx"), pngOf(second)},
+           {QStringLiteral("/data/report.final.xls"), makePngPicture(3, 3)},
+           {QStringLiteral("/data/noextension"), makePngPicture(3, 3)}});
+    r.form->Text1->setText(r.out.path() + QChar('/'));
+    QTest::mouseClick(r.form->PushButton6, Qt::LeftButton);
+    EXPECT_EQ(r.written(),
+              (QStringList{"book_1.bmp", "book_2.bmp", "noextension_1.bmp", "report.final_1.bmp"}));
+    EXPECT_EQ(r.f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(r.f.dialogs.shown()[0].style, 0);
+    EXPECT_EQ(r.f.dialogs.shown()[0].title, QStringLiteral("Quillfen"));
+
+    QFile bmp(r.outPath(QStringLiteral("book_2.bmp")));
+    ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
+    const QByteArray header = bmp.read(30);
+    EXPECT_TRUE(header.startsWith("BM"));
+    EXPECT_EQ(quint8(header[28]), 24);  // bits per pixel
+    EXPECT_EQ(QImage(r.outPath(QStringLiteral("book_1.bmp"))).convertToFormat(QImage::Format_RGB32),
+              first);
+    EXPECT_EQ(QImage(r.outPath(QStringLiteral("book_2.bmp"))).convertToFormat(QImage::Format_RGB32),
+              second);
+    EXPECT_TRUE(r.jpegWrites.isEmpty());
+}
+
+TEST(Form2Save, FolderWithoutTheSeparatorGivesTheSameNames) {
+    SavingResults r;
+    r.run({{QStringLiteral("/data/book.xlsx"), makePngPicture(4, 4)},
+           {QStringLiteral("/data/book.xlsx"), makePngPicture(4, 4)}});
+    r.form->Text1->setText(r.out.path());
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written(), (QStringList{"book_1.bmp", "book_2.bmp"}));
+}
+
+TEST(Form2Save, JpegGoesStraightFromTheHolderAndLeavesNoBmp) {
+    SavingResults r;
+    const QImage smooth = gradientImage(120, 80);
+    r.run({{QStringLiteral("/data/book.xlsx"), makePngPicture(10, 10)},
+           {QStringLiteral("/data/book.xlsx"), pngOf(smooth)}});
+    // A file of the user's with the BMP name survives a JPEG save.
+    QFile mine(r.outPath(QStringLiteral("book_2.bmp")));
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("the user's own file");
+    mine.close();
+    r.form->Text1->setText(r.out.path() + QChar('/'));
+    QTest::mouseClick(r.form->Option2, Qt::LeftButton);
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written(), (QStringList{"book_1.jpg", "book_2.bmp", "book_2.jpg"}));
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), QByteArray("the user's own file"));
+    ASSERT_EQ(r.jpegWrites.size(), 2);
+    EXPECT_EQ(r.jpegWrites[1].path, r.outPath(QStringLiteral("book_2.jpg")));
+    EXPECT_EQ(r.jpegWrites[1].quality, 85);
+
+    const QImage jpeg = QImage(r.outPath(QStringLiteral("book_2.jpg")));
+    ASSERT_EQ(jpeg.size(), smooth.size());
+    double error = 0;
+    for (int y = 0; y < smooth.height(); ++y) {
+        for (int x = 0; x < smooth.width(); ++x) {
+            const QRgb a = smooth.pixel(x, y), b = jpeg.pixel(x, y);
+            error += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                     std::abs(qBlue(a) - qBlue(b));
+        }
+    }
+    EXPECT_LT(error / (smooth.width() * smooth.height() * 3), 3.0);
+    EXPECT_EQ(r.f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+}
+
+TEST(Form2Save, SliderValueReachesTheEncoderUnchanged) {
+    SavingResults r;
+    r.run({{QStringLiteral("/data/a.xlsx"), makePngPicture(4, 4)}});
+    r.form->Text1->setText(r.out.path());
+    r.form->Option2->click();
+    for (int quality : {0, 100, 37}) {
+        r.form->Slider1->setValue(quality);
+        r.form->PushButton6_Click();
+        ASSERT_FALSE(r.jpegWrites.isEmpty());
+        EXPECT_EQ(r.jpegWrites.last().quality, quality);
+        EXPECT_EQ(r.jpegWrites.last().path, r.outPath(QStringLiteral("a_1.jpg")));
+    }
+}
+
+TEST(Form2Save, NoFolderMeansNoFileAndAnEmptyListStillSaysDone) {
+    SavingResults r;
+    r.run({{QStringLiteral("/data/book.xlsx"), makePngPicture(4, 4)}});
+    const QString missing = r.out.path() + QStringLiteral("/not-there/");
+    QFile plainFile(r.outPath(QStringLiteral("plain")));
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+    for (const QString& folder : {missing, QString(), r.outPath(QStringLiteral("plain"))}) {
+        r.f.dialogs.clear();
+        r.form->Text1->setText(folder);
+        r.form->PushButton6_Click();
+        EXPECT_EQ(r.f.dialogs.messages(), QStringList{"Output folder does not exist."});
+    }
+    EXPECT_EQ(r.written(), QStringList{"plain"});
+    EXPECT_FALSE(QFileInfo::exists(missing));
+
+    r.f.dialogs.clear();
+    r.run({});
+    r.form->Text1->setText(r.out.path());
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.f.dialogs.messages(), QStringList{"Done."});
+    EXPECT_EQ(r.written(), QStringList{"plain"});
+}
+
+TEST(Form2Save, SameNameFromTwoFoldersKeepsBothFiles) {
+    SavingResults r;
+    r.run({{QStringLiteral("/a/book.xlsx"), pngOf(patternImage(5, 5))},
+           {QStringLiteral("/b/book.xlsm"), pngOf(patternImage(6, 6))}});
+    r.form->Text1->setText(r.out.path());
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written(), (QStringList{"book_1 (2).bmp", "book_1.bmp"}));
+    EXPECT_EQ(QImage(r.outPath(QStringLiteral("book_1 (2).bmp"))).size(), QSize(6, 6));
+    // A second save replaces its own files instead of numbering them again.
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written().size(), 2);
+}
+
+TEST(Form2Save, FailuresAreReportedAndTheSaveGoesOn) {
+    SavingResults r;
+    r.run({{QStringLiteral("/data/a.xlsx"), makePngPicture(4, 4)},
+           {QStringLiteral("/data/b.xlsx"), Picture::fromBytes("not a picture")},
+           {QStringLiteral("/data/c.xlsx"), makePngPicture(4, 4)}});
+    // A row whose holder was never made, as the extraction can leave.
+    r.form->appendResultRow(QStringLiteral("/data/d.xlsx"), QStringLiteral("1"));
+    r.form->Text1->setText(r.out.path());
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.written(), (QStringList{"a_1.bmp", "c_1.bmp"}));
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 3);
+    EXPECT_TRUE(messages[0].contains("in Tarnwick2/19/2015.Form2.PushButton6_Click at line 6"));
+    EXPECT_TRUE(messages[1].startsWith("Control array element '3' doesn't exist\r\n"));
+    EXPECT_EQ(messages[2], QStringLiteral("Done."));
+    EXPECT_EQ(r.f.dialogs.shown()[0].title, QStringLiteral("Application Error"));
+
+    r.f.dialogs.clear();
+    r.form->Option2->click();
+    r.jpegFailure = true;
+    r.form->PushButton6_Click();
+    ASSERT_EQ(r.f.dialogs.messages().size(), 5);
+    EXPECT_TRUE(r.f.dialogs.messages()[0].startsWith(
+        "Cannot save the image. GDI+ Error:7\r\nin Tarnwick2/19/2015.Form2.PushButton6_Click at "
+        "line 7"));
+    EXPECT_EQ(r.jpegWrites.size(), 3);
+    EXPECT_EQ(r.f.dialogs.messages().last(), QStringLiteral("Done."));
+}
+
+TEST(Form2Back, DestroysTheRunsHoldersShowsTheMainWindowAndHides) {
+    SavingResults r;
+    QList<std::pair<QString, Picture>> five;
+    for (int i = 0; i < 5; ++i) {
+        five.append({QStringLiteral("/data/book.xlsx"), makePngPicture(4 + i, 4)});
+    }
+    r.run(five);
+    r.form->setPreviewPicture(five[0].second);
+    r.form->show();
+    QTest::mouseClick(r.form->PushButton8, Qt::LeftButton);
+    EXPECT_FALSE(r.form->isVisible());
+    EXPECT_TRUE(r.mainWindow.isVisible());
+    EXPECT_EQ(r.form->imageHolderCount(), 1);
+    EXPECT_EQ(r.form->imageHolderPicture(0), five[0].second);
+    EXPECT_EQ(r.form->ListView1->topLevelItemCount(), 5);
+    EXPECT_EQ(r.form->Picture1->size(), QSize(4, 4));
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty());
+
+    // A run without images destroys nothing.
+    r.run({});
+    r.form->show();
+    r.form->PushButton8_Click();
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(r.form->imageHolderCount(), 1);
+}
+
+TEST(Form2Back, MissingHolderIsReportedAndTheOthersStillGo) {
+    SavingResults r;
+    r.run({{QStringLiteral("/d/a.xlsx"), makePngPicture(4, 4)},
+           {QStringLiteral("/d/a.xlsx"), makePngPicture(4, 4)},
+           {QStringLiteral("/d/a.xlsx"), makePngPicture(4, 4)},
+           {QStringLiteral("/d/a.xlsx"), makePngPicture(4, 4)}});
+    r.form->destroyImageHolder(2);
+    r.form->show();
+    r.form->PushButton8_Click();
+    ASSERT_EQ(r.f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(r.f.dialogs.messages()[0].startsWith(
+        "Control array element '2' doesn't exist\r\nin Tarnwick2/19/2015.Form2.PushButton8_Click "
+        "at line 1\r\r"));
+    EXPECT_EQ(r.form->imageHolderCount(), 1);
+    EXPECT_FALSE(r.form->isVisible());
+    EXPECT_TRUE(r.mainWindow.isVisible());
+}
