@@ -15,6 +15,7 @@
 #include "platform/mainmodule.h"
 #include "platform/services.h"
 #include "platform/twips.h"
+#include "results/form2.h"
 
 namespace app {
 

@@ -14,6 +14,9 @@ namespace platform {
 class ErrorTrap;
 struct Services;
 }  // namespace platform
+namespace results {
+class Form2;
+}
 
 namespace app {
 

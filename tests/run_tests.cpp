@@ -1,0 +1,209 @@
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "app/form1.h"
+#include "platform/services.h"
+#include "results/form2.h"
+#include "results/picturebox.h"
+#include "support/appfixture.h"
+#include "support/fakeexcel.h"
+
+using namespace testing_support;
+using platform::MousePointer;
+
+namespace {
+
+// The main window after start-up, with a fake application and a temporary folder standing in
+// for the system's, so a test can see the run's scratch folder come and go.
+struct RunBench {
+    FakeServices f;
+    std::shared_ptr<FakeExcelWorld> world;
+    QTemporaryDir temp;
+    QByteArray oldTemp = qgetenv("TMPDIR");
+    std::unique_ptr<app::Form1> form;
+
+    explicit RunBench(bool running = false) {
+        world = installFakeExcel(f.registry, running);
+        world->clipboard = &f.clipboard;
+        qputenv("TMPDIR", temp.path().toUtf8());
+        form = std::make_unique<app::Form1>(f.services);
+        form->Form_Load();
+        form->show();
+    }
+    ~RunBench() {
+        form.reset();
+        qputenv("TMPDIR", oldTemp);
+    }
+
+    void add(const QString& path, QVector<QVector<platform::Picture>> sheets) {
+        world->workbooks[path] = std::move(sheets);
+        form->addListRow(path);
+    }
+    QStringList resultRows() const {
+        QStringList rows;
+        QTreeWidget* list = form->existingForm2()->ListView1;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            rows << list->topLevelItem(i)->text(0) + QChar('|') + list->topLevelItem(i)->text(1);
+        }
+        return rows;
+    }
+    bool scratchLeft() const {
+        return !QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+    }
+};
+
+QVector<platform::Picture> pictures(int n, unsigned colour) {
+    QVector<platform::Picture> list;
+    for (int i = 0; i < n; ++i) {
+        list << makePngPicture(40 + i, 30, colour + unsigned(i));
+    }
+    return list;
+}
+
+}  // namespace
+
+TEST(ExtractionRun, EmptyListSaysNoFilesAddedEvenWhenAnInstanceRuns) {
+    RunBench b(/*running=*/true);
+    b.form->PushButton2_Click();
+    EXPECT_EQ(b.f.dialogs.messages(), QStringList({"No files added."}));
+    EXPECT_EQ(b.f.dialogs.shown()[0].style, platform::vbOKOnly);
+    EXPECT_EQ(b.form->existingForm2(), nullptr);
+    EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+    EXPECT_TRUE(b.form->isVisible());
+}
+
+TEST(ExtractionRun, AnsweringNoToTheRunningPromptLeavesEverythingAsItWas) {
+    RunBench b(/*running=*/true);
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(1, 0x100000)});
+    b.f.dialogs.answer(platform::vbNo);
+    b.form->PushButton2_Click();
+    ASSERT_EQ(b.f.dialogs.messages().size(), 1);
+    EXPECT_TRUE(b.f.dialogs.messages()[0].startsWith(QStringLiteral("Excel may be open.")));
+    EXPECT_EQ(b.form->existingForm2(), nullptr);
+    EXPECT_EQ(b.form->listRows(), QStringList({"/in/a.xlsx"}));
+    EXPECT_TRUE(b.form->isVisible());
+    EXPECT_EQ(b.world->created, 2);  // the start-up check and the attach; no run
+    EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+
+    b.f.dialogs.answer(platform::vbYes);
+    b.form->PushButton2_Click();
+    ASSERT_NE(b.form->existingForm2(), nullptr);
+    EXPECT_EQ(b.form->existingForm2()->mTotalImages, 1);
+}
+
+TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
+    RunBench b;
+    const QString first = QStringLiteral("/in/first.xlsx");
+    const QString second = QStringLiteral("/in/second.xlsx");
+    b.add(first, {pictures(2, 0x200000)});
+    b.add(second, {{}, pictures(3, 0x300000)});
+    b.add(first, {pictures(2, 0x200000)});
+    b.form->PushButton2_Click();
+
+    results::Form2* form2 = b.form->existingForm2();
+    ASSERT_NE(form2, nullptr);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(b.resultRows(),
+              QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
+                           second + "|3", first + "|1", first + "|2"}));
+    EXPECT_EQ(form2->mTotalImages, 7);
+    EXPECT_EQ(form2->imageHolderCount(), 7);
+    EXPECT_EQ(form2->imageHolderPicture(4), b.world->workbooks[second][1][2]);
+    EXPECT_EQ(form2->imageHolderPicture(5), b.world->workbooks[first][0][0]);
+    EXPECT_EQ(form2->Picture1->size(), QSize(40, 30));  // the first image in the preview
+    EXPECT_TRUE(form2->isVisible());
+    EXPECT_FALSE(b.form->isVisible());
+    EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+    EXPECT_EQ(b.world->alive, 0);
+    EXPECT_FALSE(b.scratchLeft());
+}
+
+TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x400000)});
+    b.form->PushButton2_Click();
+    results::Form2* form2 = b.form->existingForm2();
+    form2->PushButton8_Click();  // "< Back"
+    EXPECT_TRUE(b.form->isVisible());
+
+    b.form->PushButton6_Click();  // "Clear List"
+    b.add(QStringLiteral("/in/none.xlsx"), {{}, {}});
+    b.form->PushButton2_Click();
+    EXPECT_EQ(form2->mTotalImages, 0);
+    EXPECT_EQ(form2->ListView1->topLevelItemCount(), 0);
+    EXPECT_TRUE(form2->isVisible());
+    // Holder 0 still holds the earlier run's first picture; the preview does not show it.
+    EXPECT_TRUE(form2->Picture1->size().isEmpty());
+}
+
+TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(3, 0x500000)});
+    b.form->PushButton2_Click();
+    results::Form2* form2 = b.form->existingForm2();
+    form2->PushButton8_Click();
+    EXPECT_EQ(form2->imageHolderCount(), 1);
+
+    b.form->PushButton6_Click();
+    b.add(QStringLiteral("/in/b.xlsx"), {pictures(2, 0x600000)});
+    b.form->PushButton2_Click();
+    EXPECT_EQ(b.form->existingForm2(), form2);  // created once
+    EXPECT_EQ(b.resultRows(), QStringList({"/in/b.xlsx|1", "/in/b.xlsx|2"}));
+    EXPECT_EQ(form2->mTotalImages, 2);
+    EXPECT_EQ(form2->imageHolderPicture(0), b.world->workbooks["/in/b.xlsx"][0][0]);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
+
+TEST(ExtractionRun, InputToTheMainWindowIsIgnoredWhileTheRunGoes) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x700000)});
+    b.add(QStringLiteral("/in/b.xlsx"), {pictures(1, 0x800000)});
+    int pokes = 0;
+    b.world->failWhen = [&](const QString& member, int, int) {
+        if (member == QStringLiteral("copyPicture")) {
+            ++pokes;
+            // "Clear List", Delete on the list and another "Start Extracting", mid-run.
+            QTest::mouseClick(b.form->PushButton6, Qt::LeftButton);
+            b.form->ListView1->setCurrentItem(b.form->ListView1->topLevelItem(0));
+            QTest::keyClick(b.form->ListView1, Qt::Key_Delete);
+            QTest::mouseClick(b.form->PushButton2, Qt::LeftButton);
+            EXPECT_EQ(b.form->pointer().value(), MousePointer::kWait);
+        }
+        return false;
+    };
+    b.form->PushButton2_Click();
+    EXPECT_EQ(pokes, 3);
+    EXPECT_EQ(b.form->listRows(), QStringList({"/in/a.xlsx", "/in/b.xlsx"}));
+    EXPECT_EQ(b.resultRows().size(), 3);
+    EXPECT_EQ(b.world->created, 3);  // the start-up check and one per workbook
+
+    // After the run the same input works again.
+    b.form->existingForm2()->PushButton8_Click();
+    QTest::mouseClick(b.form->PushButton6, Qt::LeftButton);
+    EXPECT_TRUE(b.form->listRows().isEmpty());
+}
+
+TEST(ExtractionRun, ClosingTheWindowMidRunEndsWithoutLeavingAnInstanceOrFiles) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(3, 0x900000)});
+    b.add(QStringLiteral("/in/b.xlsx"), {pictures(3, 0xA00000)});
+    b.world->failWhen = [&](const QString& member, int, int picture) {
+        if (member == QStringLiteral("selectPicture") && picture == 2) {
+            b.form->close();
+        }
+        return false;
+    };
+    b.form->PushButton2_Click();
+    EXPECT_EQ(b.f.endProgramCalls, 1);
+    EXPECT_FALSE(b.form->existingForm2()->isVisible());
+    EXPECT_EQ(b.resultRows().size(), 2);  // the picture in hand is finished, nothing after it
+    EXPECT_EQ(b.world->created, 2);       // the second workbook is never opened
+    EXPECT_EQ(b.world->alive, 0);
+    EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
+    EXPECT_FALSE(b.scratchLeft());
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
