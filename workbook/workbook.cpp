@@ -1,5 +1,7 @@
 #include "workbook/workbook.h"
 
+#include <algorithm>
+
 #include "workbook/bytesource.h"
 #include "workbook/compoundfile.h"
 #include "workbook/xlsxworkbook.h"
@@ -44,6 +46,11 @@ Result<std::unique_ptr<Workbook>> openSource(ByteSource& source, OpenZip openZip
     if (!zip) {
         Problem problem = zip.problem();
         if (problem.kind == ProblemKind::NotAWorkbook) {
+            // A zip whose end is gone (an interrupted copy) starts like any other.
+            static constexpr std::uint8_t kLocalHeader[4] = {'P', 'K', 3, 4};
+            if (n >= 4 && std::equal(head, head + 4, kLocalHeader)) {
+                return damaged("zip directory", "the end of the archive is missing");
+            }
             problem.detail = "it is neither a zip package nor a compound file";
         }
         return problem;

@@ -26,13 +26,24 @@ Result<std::unique_ptr<XmlPart>> parseXmlPart(std::vector<std::uint8_t> bytes,
     auto part = std::make_unique<XmlPart>();
     part->buffer = std::move(bytes);
     std::size_t size = part->buffer.size();
+    // Parsing in place overwrites the buffer, so look at how it ends first.
+    std::size_t last = size;
+    auto isSpace = [](std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (last > 0 && isSpace(part->buffer[last - 1])) {
+        --last;
+    }
+    bool endsWithTag = last > 0 && part->buffer[last - 1] == '>';
     pugi::xml_parse_result parsed = part->document.load_buffer_inplace(
         part->buffer.data(), size, pugi::parse_default, pugi::encoding_auto);
     if (!parsed) {
         if (parsed.status == pugi::status_no_document_element) {
             return damaged(place, "no root element");
         }
-        if (std::size_t(parsed.offset) >= size) {
+        // A part cut short ends inside a tag or text, or with elements left open.
+        bool cutShort = !endsWithTag ||
+                        (parsed.status == pugi::status_end_element_mismatch &&
+                         std::size_t(parsed.offset) + 1 >= last);
+        if (cutShort) {
             return damaged(place, "unexpected end of data");
         }
         return damaged(place, std::string(parsed.description()) + " at byte " +
