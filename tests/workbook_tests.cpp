@@ -358,3 +358,31 @@ TEST(WorkbookPackage, StrictNamespacesReadLikeTransitional) {
     ASSERT_EQ(book->worksheets()[0].pictures.size(), 1u);
     EXPECT_EQ(book->worksheets()[0].pictures[0].cell, "B2");
 }
+
+TEST(WorkbookPackage, ReadsZip64HeadersAndDataDescriptors) {
+    auto opened =
+        workbook::openWorkbook(std::string(QUILLFEN_TEST_DATA_DIR) + "/zip64-data-descriptors.xlsx");
+    ASSERT_TRUE(opened) << opened.problem().describe();
+    ASSERT_EQ(opened.value()->worksheets().size(), 1u);
+    ASSERT_EQ(opened.value()->worksheets()[0].pictures.size(), 1u);
+    auto bytes = opened.value()->readPictureBytes(0, 0);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes.value().size(), 200u);
+}
+
+TEST(WorkbookPackage, WorksheetsSharingADrawingEachListItsPictures) {
+    SheetSpec sheet{"One", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}}, {}};
+    ZipBuilder zip = packageWith({sheet, {"Two", "worksheet", "", {}, {}}});
+    // The second sheet entry names the first worksheet part again.
+    std::string rels = zip.content("xl/_rels/workbook.xml.rels");
+    rels.replace(rels.find("worksheets/sheet2.xml"), 21, "worksheets/sheet1.xml");
+    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(
+        zip.replace("xl/_rels/workbook.xml.rels", rels)
+            .addBytes("xl/media/image1.png", pngImage(2, 2))
+            .bytes()));
+    ASSERT_TRUE(opened) << opened.problem().describe();
+    ASSERT_EQ(opened.value()->worksheets().size(), 2u);
+    EXPECT_EQ(opened.value()->worksheets()[1].pictures.size(), 1u);
+    EXPECT_TRUE(opened.value()->readPictureBytes(1, 0));
+}

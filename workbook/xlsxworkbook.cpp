@@ -156,15 +156,22 @@ std::string anchorCell(pugi::xml_node anchor) {
     return cellName(*column, *row);
 }
 
-const Relationship* findRelationship(const std::vector<Relationship>& relationships,
-                                     std::string_view id) {
-    for (const Relationship& r : relationships) {
-        if (r.id == id) {
-            return &r;
+// Relationships by id; the first of a duplicated id wins.
+class RelationshipIndex {
+public:
+    explicit RelationshipIndex(const std::vector<Relationship>& relationships) {
+        for (const Relationship& r : relationships) {
+            m_byId.emplace(r.id, &r);
         }
     }
-    return nullptr;
-}
+    const Relationship* find(std::string_view id) const {
+        auto it = m_byId.find(std::string(id));
+        return it == m_byId.end() ? nullptr : it->second;
+    }
+
+private:
+    std::unordered_map<std::string, const Relationship*> m_byId;
+};
 
 bool endsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
@@ -253,6 +260,7 @@ std::optional<Problem> XlsxWorkbook::load() {
     if (localName(root.name()) != "workbook") {
         return damaged(main.value(), "the root element is not a workbook");
     }
+    RelationshipIndex byId(relationships.value());
     pugi::xml_node sheets = childNamed(root, "sheets");
     for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
         if (sheet.type() != pugi::node_element || localName(sheet.name()) != "sheet") {
@@ -261,16 +269,25 @@ std::optional<Problem> XlsxWorkbook::load() {
         // Chart, dialog and macro sheets sit between worksheets; entries whose relationship
         // is empty, dangling or names no part are not worksheets either.
         std::string_view id = relationshipAttribute(sheet, "id");
-        const Relationship* r = id.empty() ? nullptr : findRelationship(relationships.value(), id);
+        const Relationship* r = id.empty() ? nullptr : byId.find(id);
         if (r == nullptr || r->external || r->kind() != "worksheet" ||
             !m_package.findPart(r->target)) {
             continue;
+        }
+        if (m_worksheets.size() >= kMaxWorksheets) {
+            return tooLarge(main.value(), "more than " + std::to_string(kMaxWorksheets) +
+                                              " worksheets");
         }
         Worksheet worksheet;
         worksheet.name = sheet.attribute("name").value();
         std::vector<Image> images;
         if (auto problem = loadWorksheet(r->target, worksheet, images)) {
             return problem;
+        }
+        m_pictureCount += worksheet.pictures.size();
+        if (m_pictureCount > kMaxPictures) {
+            return tooLarge(r->target, "more than " + std::to_string(kMaxPictures) +
+                                           " pictures in the workbook");
         }
         m_worksheets.push_back(std::move(worksheet));
         m_images.push_back(std::move(images));
@@ -280,6 +297,9 @@ std::optional<Problem> XlsxWorkbook::load() {
 
 Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
     auto entry = m_package.findPart(sheetPart);
+    if (!entry) {
+        return std::string();
+    }
     SheetScanner scanner(m_zip->name(*entry));
     bool stopped = false;
     auto problem = m_zip->stream(*entry, kMaxWorksheetPartBytes, ZipReader::Budget::Open,
@@ -308,23 +328,50 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
 
 std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart,
                                                    Worksheet& sheet, std::vector<Image>& images) {
+    // Sheet entries may share a part, and worksheets a drawing: each is read once.
+    std::string sheetKey = normalizedPartName(sheetPart);
+    auto known = m_sheetDrawings.find(sheetKey);
+    if (known == m_sheetDrawings.end()) {
+        auto drawing = drawingPart(sheetPart);
+        if (!drawing) {
+            return drawing.problem();
+        }
+        known = m_sheetDrawings.emplace(sheetKey, std::move(drawing.value())).first;
+    }
+    const std::string& drawing = known->second;
+    if (drawing.empty()) {
+        return std::nullopt;
+    }
+    if (auto it = m_drawings.find(drawing); it != m_drawings.end()) {
+        sheet.pictures = it->second.first;
+        images = it->second.second;
+        return std::nullopt;
+    }
+    if (auto problem = loadDrawing(drawing, sheet, images)) {
+        return problem;
+    }
+    m_drawings.emplace(drawing, std::make_pair(sheet.pictures, images));
+    return std::nullopt;
+}
+
+Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart) {
     auto id = drawingId(sheetPart);
     if (!id) {
         return id.problem();
     }
     if (id.value().empty()) {
-        return std::nullopt;
+        return std::string();
     }
     auto relationships = m_package.relationships(sheetPart);
     if (!relationships) {
         return relationships.problem();
     }
-    const Relationship* r = findRelationship(relationships.value(), id.value());
+    const Relationship* r = RelationshipIndex(relationships.value()).find(id.value());
     // A drawing that is not there holds no pictures; the rest of the workbook is still read.
     if (r == nullptr || r->external || !m_package.findPart(r->target)) {
-        return std::nullopt;
+        return std::string();
     }
-    return loadDrawing(r->target, sheet, images);
+    return normalizedPartName(r->target);
 }
 
 std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
@@ -337,6 +384,7 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
     if (!relationships) {
         return relationships.problem();
     }
+    RelationshipIndex byId(relationships.value());
     std::string place = normalizedPartName(drawingPart);
     std::vector<pugi::xml_node> anchors;
     collectAnchors(part.value()->root(), anchors);
@@ -344,6 +392,9 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
         pugi::xml_node object = anchorObject(anchor);
         if (!object || localName(object.name()) != "pic") {
             continue;
+        }
+        if (sheet.pictures.size() >= kMaxPictures) {
+            return tooLarge(place, "more than " + std::to_string(kMaxPictures) + " pictures");
         }
         PictureInfo info;
         Image image;
@@ -356,7 +407,7 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
         std::string_view link = relationshipAttribute(blip, "link");
         const Relationship* r = nullptr;
         if (!embed.empty()) {
-            r = findRelationship(relationships.value(), embed);
+            r = byId.find(embed);
             if (r == nullptr) {
                 image.problem = damaged(place, "the picture '" + info.name + "' names relationship " +
                                                    std::string(embed) + ", which is missing");
@@ -369,7 +420,7 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
             }
         } else if (!link.empty()) {
             info.linked = true;
-            r = findRelationship(relationships.value(), link);
+            r = byId.find(link);
             info.link = r != nullptr ? r->target : std::string(link);
         } else {
             image.problem = damaged(place, "the picture '" + info.name + "' has no image");

@@ -38,6 +38,7 @@ private:
     std::optional<Problem> loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
                                          std::vector<Image>& images);
     Result<std::string> drawingId(const std::string& sheetPart);
+    Result<std::string> drawingPart(const std::string& sheetPart);
     std::optional<Problem> loadDrawing(const std::string& drawingPart, Worksheet& sheet,
                                        std::vector<Image>& images);
     Sniffed sniff(std::uint64_t entry);
@@ -47,6 +48,12 @@ private:
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
     std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
+    std::size_t m_pictureCount = 0;
+    // Worksheet part -> its drawing part ("" for none).
+    std::unordered_map<std::string, std::string> m_sheetDrawings;
+    // Drawing part -> its pictures, for worksheets that share one.
+    std::unordered_map<std::string,
+                       std::pair<std::vector<PictureInfo>, std::vector<Image>>> m_drawings;
 };
 
 }  // namespace workbook

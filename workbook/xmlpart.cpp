@@ -10,13 +10,19 @@ namespace {
 // Finds the deepest nesting without recursion.
 class DepthWalker : public pugi::xml_tree_walker {
 public:
-    bool for_each(pugi::xml_node&) override {
+    bool for_each(pugi::xml_node& node) override {
         if (depth() > maxDepth) {
             maxDepth = depth();
         }
-        return maxDepth <= kMaxXmlDepth;
+        std::size_t attributes = 0;
+        for (pugi::xml_attribute a = node.first_attribute(); a && !tooManyAttributes;
+             a = a.next_attribute()) {
+            tooManyAttributes = ++attributes > kMaxXmlAttributes;
+        }
+        return maxDepth <= kMaxXmlDepth && !tooManyAttributes;
     }
     int maxDepth = 0;
+    bool tooManyAttributes = false;
 };
 
 }  // namespace
@@ -57,6 +63,10 @@ Result<std::unique_ptr<XmlPart>> parseXmlPart(std::vector<std::uint8_t> bytes,
     if (walker.maxDepth > kMaxXmlDepth) {
         return tooLarge(place, "elements nested more than " + std::to_string(kMaxXmlDepth) +
                                    " deep");
+    }
+    if (walker.tooManyAttributes) {
+        return tooLarge(place, "an element with more than " + std::to_string(kMaxXmlAttributes) +
+                                   " attributes");
     }
     return part;
 }
