@@ -22,7 +22,9 @@ public:
     QByteArray bytes;
 };
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
 
 }  // namespace
 
@@ -73,36 +75,42 @@ void NativeExcel::openWorkbook(const QString& path) {
     auto opened = workbook::openWorkbook(QFile::encodeName(path).toStdString());
     if (!opened) {
         // A workbook that fails to open leaves the active one as it was.
-        throw RuntimeError(err::kAutomationError,
-                           QStringLiteral("Cannot open '%1': %2")
-                               .arg(path, text(opened.problem().describe())));
+        throw RuntimeError(
+            err::kAutomationError,
+            QStringLiteral("Cannot open '%1': %2").arg(path, text(opened.problem().describe())));
     }
     m_workbook = std::move(opened.value());
     m_path = path;
 }
 
-int NativeExcel::worksheetCount() { return int(activeWorkbook().worksheets().size()); }
+int NativeExcel::worksheetCount() {
+    return int(activeWorkbook().worksheets().size());
+}
 
-int NativeExcel::pictureCount(int sheet) { return int(worksheetAt(sheet).pictures.size()); }
+int NativeExcel::pictureCount(int sheet) {
+    return int(worksheetAt(sheet).pictures.size());
+}
 
-void NativeExcel::selectPicture(int sheet, int picture) { pictureAt(sheet, picture); }
+void NativeExcel::selectPicture(int sheet, int picture) {
+    pictureAt(sheet, picture);
+}
 
 void NativeExcel::copyPicture(int sheet, int picture) {
     // A copy that fails must not leave the previous picture behind to be saved in its place.
     m_clipboard.clear();
     const workbook::PictureInfo& info = pictureAt(sheet, picture);
     ByteArraySink sink;
-    auto problem = m_workbook->readPictureBytes(std::size_t(sheet) - 1, std::size_t(picture) - 1,
-                                                sink);
+    auto problem =
+        m_workbook->readPictureBytes(std::size_t(sheet) - 1, std::size_t(picture) - 1, sink);
     if (!problem && sink.bytes.isEmpty()) {
         problem = workbook::damaged(info.name, "the image is empty");
     }
     if (problem) {
-        throw RuntimeError(err::kAutomationError,
-                           QStringLiteral("Cannot copy picture %1 of worksheet '%2' in '%3': %4")
-                               .arg(picture)
-                               .arg(text(worksheetAt(sheet).name), m_path,
-                                    text(problem->describe())));
+        throw RuntimeError(
+            err::kAutomationError,
+            QStringLiteral("Cannot copy picture %1 of worksheet '%2' in '%3': %4")
+                .arg(picture)
+                .arg(text(worksheetAt(sheet).name), m_path, text(problem->describe())));
     }
     m_clipboard.setPicture(platform::Picture::fromBytes(std::move(sink.bytes)));
 }

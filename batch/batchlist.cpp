@@ -74,11 +74,21 @@ std::string jsonString(std::string_view text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (std::uint8_t(c) < 0x20) {
                     char buffer[8];
@@ -110,12 +120,12 @@ void writeJson(const std::vector<WorkbookRows>& all, std::ostream& out) {
             for (std::size_t p = 0; p < sheet.pictures.size(); ++p) {
                 const PictureRow& row = sheet.pictures[p];
                 const workbook::PictureInfo& info = *row.info;
-                out << (p ? ",\n   " : "\n   ") << "{\"number\": " << row.number
-                    << ", \"format\": "
+                out << (p ? ",\n   " : "\n   ") << "{\"number\": " << row.number << ", \"format\": "
                     << (info.linked ? "null" : jsonString(workbook::formatName(info.format)))
                     << ", \"width\": " << jsonNumberOrNull(info.width, info.width > 0)
                     << ", \"height\": " << jsonNumberOrNull(info.height, info.height > 0)
-                    << ", \"bytes\": " << jsonNumberOrNull(row.bytes.value_or(0), row.bytes.has_value())
+                    << ", \"bytes\": "
+                    << jsonNumberOrNull(row.bytes.value_or(0), row.bytes.has_value())
                     << ", \"sha256\": " << (row.sha256.empty() ? "null" : jsonString(row.sha256))
                     << ", \"linked\": " << (info.linked ? "true" : "false")
                     << ", \"cell\": " << (info.cell.empty() ? "null" : jsonString(info.cell))

@@ -35,7 +35,8 @@ Bytes photo(int width, int height, std::mt19937& random) {
     std::uniform_real_distribution<double> phase(0, 6.28);
     std::normal_distribution<double> grain(0, 18);
     double p[6];
-    for (double& x : p) x = phase(random);
+    for (double& x : p)
+        x = phase(random);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             double u = double(x) / width, v = double(y) / height;
@@ -218,10 +219,12 @@ int main(int argc, char** argv) {
     double allowance = double(set.largest) / (1 << 20) + 64;
 
     std::printf("copied %zu of %zu pictures\n", copied, set.pictures);
-    std::printf("time: list+copy %.3f s, libzip inflate floor %.3f s, ratio %.2fx (target <= 1.30x)\n",
-                engine, floor, engine / floor);
-    std::printf("memory: peak %.1f MiB above idle %.1f MiB; allowance largest picture + 64 MiB = "
-                "%.1f MiB; ratio %.2f (target <= 1.00)\n",
-                peakAboveIdle, double(idleKiB) / 1024, allowance, peakAboveIdle / allowance);
+    std::printf(
+        "time: list+copy %.3f s, libzip inflate floor %.3f s, ratio %.2fx (target <= 1.30x)\n",
+        engine, floor, engine / floor);
+    std::printf(
+        "memory: peak %.1f MiB above idle %.1f MiB; allowance largest picture + 64 MiB = "
+        "%.1f MiB; ratio %.2f (target <= 1.00)\n",
+        peakAboveIdle, double(idleKiB) / 1024, allowance, peakAboveIdle / allowance);
     return copied == set.pictures ? 0 : 1;
 }

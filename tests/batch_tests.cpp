@@ -38,8 +38,8 @@ TEST(BatchList, BadUsageExitsWithTwo) {
 }
 
 TEST(BatchList, JsonListsNumbersAcrossWorksheetsAndLinkedPictures) {
-    BatchRun r = run({"--list", "--json", kCorpus + "xlsx/xw_image07.xlsx",
-                 kCorpus + "xlsx/pss_urlImage.xlsx"});
+    BatchRun r = run(
+        {"--list", "--json", kCorpus + "xlsx/xw_image07.xlsx", kCorpus + "xlsx/pss_urlImage.xlsx"});
     EXPECT_EQ(r.status, batch::kExitOk) << r.err;
     QJsonParseError error;
     QJsonArray all = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error).array();
@@ -75,8 +75,8 @@ TEST(BatchList, JsonListsNumbersAcrossWorksheetsAndLinkedPictures) {
 }
 
 TEST(BatchList, AFailedWorkbookIsListedWithItsErrorAndExitsWithOne) {
-    BatchRun r = run({"--list", "--json", kCorpus + "xlsx/poi_protect.xlsx",
-                 kCorpus + "xlsx/xw_image01.xlsx"});
+    BatchRun r = run(
+        {"--list", "--json", kCorpus + "xlsx/poi_protect.xlsx", kCorpus + "xlsx/xw_image01.xlsx"});
     EXPECT_EQ(r.status, batch::kExitFailed);
     QJsonArray all = QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).array();
     ASSERT_EQ(all.size(), 2);
@@ -90,10 +90,11 @@ TEST(BatchList, AFailedWorkbookIsListedWithItsErrorAndExitsWithOne) {
 TEST(BatchList, TextNamesEveryWorksheetAndPicture) {
     BatchRun r = run({"--list", kCorpus + "xlsx/xw_image07.xlsx"});
     EXPECT_EQ(r.status, batch::kExitOk);
-    EXPECT_NE(r.out.find("  worksheet \"Sheet2\": 1 picture\n"
-                         "    2  png  72x72  316 bytes  sha256 "
-                         "14d80c2831a28316aa85ca88c18897691f1fe03212516a7348439e4e3b25b3f7  cell E9\n"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("  worksheet \"Sheet2\": 1 picture\n"
+                   "    2  png  72x72  316 bytes  sha256 "
+                   "14d80c2831a28316aa85ca88c18897691f1fe03212516a7348439e4e3b25b3f7  cell E9\n"),
+        std::string::npos)
         << r.out;
 }
 
@@ -111,13 +112,12 @@ TEST(Sha256, MatchesKnownDigests) {
                    std::min<std::size_t>(7, text.size() - at));
     }
     auto digest = sha.digest();
-    EXPECT_EQ(workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(text.data()), 1000),
-              [&] {
-                  std::string hex;
-                  for (std::uint8_t b : digest) {
-                      hex += "0123456789abcdef"[b >> 4];
-                      hex += "0123456789abcdef"[b & 15];
-                  }
-                  return hex;
-              }());
+    EXPECT_EQ(workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(text.data()), 1000), [&] {
+        std::string hex;
+        for (std::uint8_t b : digest) {
+            hex += "0123456789abcdef"[b >> 4];
+            hex += "0123456789abcdef"[b & 15];
+        }
+        return hex;
+    }());
 }

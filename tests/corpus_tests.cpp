@@ -12,7 +12,9 @@
 
 namespace {
 
-QString corpusDir() { return QStringLiteral(QUILLFEN_TEST_DATA_DIR "/corpus"); }
+QString corpusDir() {
+    return QStringLiteral(QUILLFEN_TEST_DATA_DIR "/corpus");
+}
 
 QJsonArray expectations() {
     QFile file(corpusDir() + "/expected.json");
@@ -36,7 +38,9 @@ std::string corpusName(const ::testing::TestParamInfo<QJsonObject>& info) {
 
 }  // namespace
 
-TEST(CorpusData, IsPresent) { EXPECT_GE(expectations().size(), 40); }
+TEST(CorpusData, IsPresent) {
+    EXPECT_GE(expectations().size(), 40);
+}
 
 TEST_P(Corpus, OpensAsExpected) {
     const QJsonObject entry = GetParam();

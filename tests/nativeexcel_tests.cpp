@@ -19,7 +19,8 @@ class NativeExcelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         png = pngImage(9, 7);
-        SheetSpec photos{"Photos", "worksheet",
+        SheetSpec photos{"Photos",
+                         "worksheet",
                          drawingXml(pictureAnchor(0, 0, "rId1", "photo") +
                                     pictureAnchor(4, 4, "rId2", "linked")),
                          {{"rId1", "../media/image1.png"}, {"rId2", "https://example.org/x.png"}},
@@ -85,8 +86,8 @@ TEST_F(NativeExcelTest, CopyPutsTheStoredBytesOnTheClipboard) {
     excel.copyPicture(1, 1);
     ASSERT_TRUE(clipboard.hasPicture());
     platform::Picture picture = clipboard.picture();
-    EXPECT_EQ(picture.bytes(), QByteArray(reinterpret_cast<const char*>(png.data()),
-                                          qsizetype(png.size())));
+    EXPECT_EQ(picture.bytes(),
+              QByteArray(reinterpret_cast<const char*>(png.data()), qsizetype(png.size())));
     EXPECT_EQ(picture.format(), workbook::ImageFormat::Png);
     EXPECT_EQ(picture.size(), QSize(9, 7));
 }
@@ -111,7 +112,8 @@ TEST_F(NativeExcelTest, FailedCopyLeavesTheClipboardEmpty) {
 TEST_F(NativeExcelTest, OpenFailureNamesTheFileAndThePlace) {
     QString broken = folder.filePath(QStringLiteral("broken.xlsx"));
     ZipBuilder zip = packageWith({{"S", "worksheet", drawingXml(""), {}, {}}});
-    zip.replace("xl/drawings/drawing1.xml", "<xdr:wsDr><xdr:twoCellAnchor>").save(broken.toStdString());
+    zip.replace("xl/drawings/drawing1.xml", "<xdr:wsDr><xdr:twoCellAnchor>")
+        .save(broken.toStdString());
     EXPECT_EQ(errorNumber([&] { excel.openWorkbook(broken); }), platform::err::kAutomationError);
     EXPECT_EQ(lastDescription, QStringLiteral("Cannot open '%1': the workbook is damaged "
                                               "(xl/drawings/drawing1.xml: unexpected end of data)")

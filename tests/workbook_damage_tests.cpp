@@ -17,13 +17,17 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 ZipBuilder healthyPackage() {
-    SheetSpec sheet{"Sheet1", "worksheet",
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
                     drawingXml(pictureAnchor(0, 0, "rId1") + pictureAnchor(2, 2, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
     return packageWith({sheet}).addBytes("xl/media/image1.png", pngImage(6, 4));
 }
 
-std::string cut(const std::string& s, std::size_t keep) { return s.substr(0, keep); }
+std::string cut(const std::string& s, std::size_t keep) {
+    return s.substr(0, keep);
+}
 
 // Opens and, if that works, reads every picture: a problem must say what and where.
 void openAndCopyEverything(const Bytes& bytes) {
@@ -57,11 +61,16 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
         std::string described;  // the whole description the user reads
     };
     std::string deep;
-    for (int i = 0; i < 300; ++i) deep = "<xdr:g>" + deep + "</xdr:g>";
+    for (int i = 0; i < 300; ++i)
+        deep = "<xdr:g>" + deep + "</xdr:g>";
     std::vector<Row> rows = {
         {"empty file", [] { return Bytes(); }, ProblemKind::NotAWorkbook,
          "the file is not a workbook (the file is empty)"},
-        {"plain text", [] { Bytes b{'h', 'e', 'l', 'l', 'o', '\n'}; return b; },
+        {"plain text",
+         [] {
+             Bytes b{'h', 'e', 'l', 'l', 'o', '\n'};
+             return b;
+         },
          ProblemKind::NotAWorkbook,
          "the file is not a workbook (it is neither a zip package nor a compound file)"},
         {"drawing cut short",
@@ -98,16 +107,12 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
          ProblemKind::Damaged,
          "the workbook is damaged (xl/worksheets/sheet1.xml: unexpected end of data)"},
         {"worksheet with a stray end tag",
-         [] {
-             return healthyPackage().replace("xl/worksheets/sheet1.xml", "<a></b></c>").bytes();
-         },
+         [] { return healthyPackage().replace("xl/worksheets/sheet1.xml", "<a></b></c>").bytes(); },
          ProblemKind::Damaged,
          "the workbook is damaged (xl/worksheets/sheet1.xml: an end tag without a start tag)"},
         {"drawing nested too deep",
          [deep] {
-             return healthyPackage()
-                 .replace("xl/drawings/drawing1.xml", drawingXml(deep))
-                 .bytes();
+             return healthyPackage().replace("xl/drawings/drawing1.xml", drawingXml(deep)).bytes();
          },
          ProblemKind::TooLarge,
          "the workbook is too large to read (xl/drawings/drawing1.xml: elements nested more "
@@ -115,20 +120,17 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
         {"drawing inflates from almost nothing",
          [] {
              return healthyPackage()
-                 .replace("xl/drawings/drawing1.xml",
-                          drawingXml(std::string(40u << 20, ' ')))
+                 .replace("xl/drawings/drawing1.xml", drawingXml(std::string(40u << 20, ' ')))
                  .bytes();
          },
          ProblemKind::TooLarge,
          "the workbook is too large to read (xl/drawings/drawing1.xml: compressed more than 400 "
          "to 1)"},
-        {"zip without a workbook",
-         [] { return ZipBuilder().add("notes.txt", "hello").bytes(); }, ProblemKind::NotAWorkbook,
+        {"zip without a workbook", [] { return ZipBuilder().add("notes.txt", "hello").bytes(); },
+         ProblemKind::NotAWorkbook,
          "the file is not a workbook (it is a zip archive without a workbook part)"},
         {"word-processing document",
-         [] {
-             return ZipBuilder().add("word/document.xml", "<w:document/>").bytes();
-         },
+         [] { return ZipBuilder().add("word/document.xml", "<w:document/>").bytes(); },
          ProblemKind::NotAWorkbook,
          "the file is not a workbook (it is a word-processing document)"},
         {"binary workbook in a package",
@@ -216,7 +218,8 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
     }
     fixtures.push_back(stored.bytes());
     for (const char* name : {"xw_image05.xlsx", "cx_ImageAnchors.xlsx", "xw_chartsheet01.xlsx"}) {
-        fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/xlsx/" + name));
+        fixtures.push_back(
+            readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/xlsx/" + name));
     }
     for (const Bytes& fixture : fixtures) {
         const std::size_t steps = 97;

@@ -39,8 +39,11 @@ std::vector<std::string> pictureNames(const workbook::Workbook& book) {
 // One worksheet whose drawing holds the anchors, with image relationships rId1 -> red PNG,
 // rId2 -> blue PNG.
 Bytes oneDrawing(const std::string& anchors) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(anchors),
-                    {{"rId1", "../media/image1.png"}, {"rId2", "../media/image2.png"}}, {}};
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(anchors),
+                    {{"rId1", "../media/image1.png"}, {"rId2", "../media/image2.png"}},
+                    {}};
     return packageWith({sheet})
         .addBytes("xl/media/image1.png", pngImage(4, 3, 0xff0000))
         .addBytes("xl/media/image2.png", pngImage(5, 6, 0x0000ff))
@@ -65,8 +68,7 @@ const std::string kA14 = "xmlns:a14=\"http://schemas.microsoft.com/office/drawin
 
 TEST(WorkbookPictures, WorksheetsInOrderWithEveryPictureAsStored) {
     QTemporaryDir folder;
-    Bytes png = pngImage(40, 30), jpeg = jpegImage(64, 48), gif = gifImage(),
-          bmp = bmpImage(7, 5);
+    Bytes png = pngImage(40, 30), jpeg = jpegImage(64, 48), gif = gifImage(), bmp = bmpImage(7, 5);
     Bytes bytes = XlsxBuilder()
                       .worksheet("First")
                       .picture(6, 2, png, "a chart of sales")
@@ -151,18 +153,18 @@ TEST(WorkbookPictures, OnlyTopLevelPictureShapesInDocumentOrderAcrossAnchorKinds
         "<xdr:twoCellAnchor><xdr:from><xdr:col>0</xdr:col><xdr:row>0</xdr:row></xdr:from>"
         "<xdr:sp><xdr:spPr><a:blipFill><a:blip r:embed=\"rId1\"/></a:blipFill></xdr:spPr>"
         "</xdr:sp><xdr:clientData/></xdr:twoCellAnchor>";
-    std::string absolute = "<xdr:absoluteAnchor><xdr:pos x=\"0\" y=\"0\"/><xdr:ext cx=\"1\" "
-                           "cy=\"1\"/>" + picElement("rId2", "absolute") +
-                           "<xdr:clientData/></xdr:absoluteAnchor>";
+    std::string absolute =
+        "<xdr:absoluteAnchor><xdr:pos x=\"0\" y=\"0\"/><xdr:ext cx=\"1\" "
+        "cy=\"1\"/>" +
+        picElement("rId2", "absolute") + "<xdr:clientData/></xdr:absoluteAnchor>";
     std::string hidden = pictureAnchor(3, 3, "rId1", "hidden");
     hidden.replace(hidden.find("id=\"2\""), 6, "id=\"2\" hidden=\"1\"");
-    auto book = openOk(oneDrawing(pictureAnchor(0, 0, "rId1", "first") + group + chart +
-                                  pictureFill + absolute + anchorAround(picElement("rId2", "one")) +
-                                  hidden));
+    auto book =
+        openOk(oneDrawing(pictureAnchor(0, 0, "rId1", "first") + group + chart + pictureFill +
+                          absolute + anchorAround(picElement("rId2", "one")) + hidden));
     ASSERT_TRUE(book);
-    EXPECT_EQ(pictureNames(*book),
-              (std::vector<std::string>{"Sheet1:first", "Sheet1:absolute", "Sheet1:one",
-                                        "Sheet1:hidden"}));
+    EXPECT_EQ(pictureNames(*book), (std::vector<std::string>{"Sheet1:first", "Sheet1:absolute",
+                                                             "Sheet1:one", "Sheet1:hidden"}));
     const auto& pictures = book->worksheets()[0].pictures;
     EXPECT_EQ(pictures[1].cell, "");  // an absolute anchor has no cell
     EXPECT_EQ(pictures[2].cell, "B2");
@@ -186,14 +188,14 @@ TEST(WorkbookPictures, AlternateContentIsReadFromTheBranchTheEngineUnderstands) 
                    pictureAnchor(0, 0, "rId2", "fallback")),
          {"Sheet1:fallback"}},
         {"second choice known",
-         "<mc:AlternateContent><mc:Choice " + unknown + ">" +
-             pictureAnchor(0, 0, "rId1", "first") + "</mc:Choice><mc:Choice " + kA14 +
-             " Requires=\"a14\">" + pictureAnchor(0, 0, "rId1", "second") +
+         "<mc:AlternateContent><mc:Choice " + unknown + ">" + pictureAnchor(0, 0, "rId1", "first") +
+             "</mc:Choice><mc:Choice " + kA14 + " Requires=\"a14\">" +
+             pictureAnchor(0, 0, "rId1", "second") +
              "</mc:Choice><mc:Fallback/></mc:AlternateContent>",
          {"Sheet1:second"}},
         {"unknown choice inside an anchor",
-         anchorAround(alternate(unknown, picElement("rId1", "choice"),
-                                picElement("rId2", "fallback"))),
+         anchorAround(
+             alternate(unknown, picElement("rId1", "choice"), picElement("rId2", "fallback"))),
          {"Sheet1:fallback"}},
         {"camera picture: known choice, empty fallback",
          anchorAround(alternate(kA14 + " Requires=\"a14\"", picElement("rId1", "camera"), "")),
@@ -227,9 +229,11 @@ TEST(WorkbookPictures, BlipWithChildrenAndSvgGiveTheEmbeddedBitmap) {
 }
 
 TEST(WorkbookPictures, LinkedPictureCountsButHasNoBytes) {
-    SheetSpec sheet{"Sheet1", "worksheet",
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
                     drawingXml(anchorAround(picElement("rId1", "linked", "r:link"))),
-                    {{"rId1", "https://example.org/a.png"}}, {"rId1"}};
+                    {{"rId1", "https://example.org/a.png"}},
+                    {"rId1"}};
     auto book = openOk(packageWith({sheet}).bytes());
     ASSERT_TRUE(book);
     ASSERT_EQ(book->worksheets()[0].pictures.size(), 1u);
@@ -243,11 +247,13 @@ TEST(WorkbookPictures, LinkedPictureCountsButHasNoBytes) {
 }
 
 TEST(WorkbookPictures, MissingImagesAreCountedAndFailToCopyWithTheirPlace) {
-    SheetSpec sheet{"Sheet1", "worksheet",
-                    drawingXml(pictureAnchor(0, 0, "rId1", "gone") +
-                               pictureAnchor(0, 5, "rId9", "dangling") +
-                               pictureAnchor(0, 9, "rId2", "fine")),
-                    {{"rId1", "../media/missing.png"}, {"rId2", "../media/image2.png"}}, {}};
+    SheetSpec sheet{
+        "Sheet1",
+        "worksheet",
+        drawingXml(pictureAnchor(0, 0, "rId1", "gone") + pictureAnchor(0, 5, "rId9", "dangling") +
+                   pictureAnchor(0, 9, "rId2", "fine")),
+        {{"rId1", "../media/missing.png"}, {"rId2", "../media/image2.png"}},
+        {}};
     auto book =
         openOk(packageWith({sheet}).addBytes("xl/media/image2.png", pngImage(2, 2)).bytes());
     ASSERT_TRUE(book);
@@ -264,17 +270,21 @@ TEST(WorkbookPictures, MissingImagesAreCountedAndFailToCopyWithTheirPlace) {
 }
 
 TEST(WorkbookPackage, FormatComesFromTheBytesNotTheNameOrContentType) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
-    auto book = openOk(
-        packageWith({sheet}).addBytes("xl/media/image1.png", jpegImage(12, 8)).bytes());
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
+    auto book =
+        openOk(packageWith({sheet}).addBytes("xl/media/image1.png", jpegImage(12, 8)).bytes());
     ASSERT_TRUE(book);
     EXPECT_EQ(book->worksheets()[0].pictures[0].format, ImageFormat::Jpeg);
     EXPECT_EQ(book->worksheets()[0].pictures[0].width, 12);
 }
 
 TEST(WorkbookPackage, PartNamesMatchWithoutCaseWithBackslashesAndEscapes) {
-    SheetSpec sheet{"Sheet1", "worksheet",
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
                     drawingXml(pictureAnchor(0, 0, "rId1", "a") + pictureAnchor(0, 4, "rId2", "b") +
                                pictureAnchor(0, 8, "rId3", "c")),
                     {{"rId1", "../Media/IMAGE1.PNG"},
@@ -347,8 +357,11 @@ TEST(WorkbookPackage, StrictNamespacesReadLikeTransitional) {
              "http://purl.oclc.org/ooxml/drawingml/main");
         return s;
     };
-    SheetSpec sheet{"Strict", "worksheet", drawingXml(pictureAnchor(1, 1, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
+    SheetSpec sheet{"Strict",
+                    "worksheet",
+                    drawingXml(pictureAnchor(1, 1, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
     auto book = openOk(packageWith({sheet})
                            .transform(strict)
                            .addBytes("xl/media/image1.png", pngImage(3, 2))
@@ -360,8 +373,8 @@ TEST(WorkbookPackage, StrictNamespacesReadLikeTransitional) {
 }
 
 TEST(WorkbookPackage, ReadsZip64HeadersAndDataDescriptors) {
-    auto opened =
-        workbook::openWorkbook(std::string(QUILLFEN_TEST_DATA_DIR) + "/zip64-data-descriptors.xlsx");
+    auto opened = workbook::openWorkbook(std::string(QUILLFEN_TEST_DATA_DIR) +
+                                         "/zip64-data-descriptors.xlsx");
     ASSERT_TRUE(opened) << opened.problem().describe();
     ASSERT_EQ(opened.value()->worksheets().size(), 1u);
     ASSERT_EQ(opened.value()->worksheets()[0].pictures.size(), 1u);
@@ -371,16 +384,19 @@ TEST(WorkbookPackage, ReadsZip64HeadersAndDataDescriptors) {
 }
 
 TEST(WorkbookPackage, WorksheetsSharingADrawingEachListItsPictures) {
-    SheetSpec sheet{"One", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
+    SheetSpec sheet{"One",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
     ZipBuilder zip = packageWith({sheet, {"Two", "worksheet", "", {}, {}}});
     // The second sheet entry names the first worksheet part again.
     std::string rels = zip.content("xl/_rels/workbook.xml.rels");
     rels.replace(rels.find("worksheets/sheet2.xml"), 21, "worksheets/sheet1.xml");
-    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(
-        zip.replace("xl/_rels/workbook.xml.rels", rels)
-            .addBytes("xl/media/image1.png", pngImage(2, 2))
-            .bytes()));
+    auto opened = workbook::openWorkbook(
+        std::make_shared<const Bytes>(zip.replace("xl/_rels/workbook.xml.rels", rels)
+                                          .addBytes("xl/media/image1.png", pngImage(2, 2))
+                                          .bytes()));
     ASSERT_TRUE(opened) << opened.problem().describe();
     ASSERT_EQ(opened.value()->worksheets().size(), 2u);
     EXPECT_EQ(opened.value()->worksheets()[1].pictures.size(), 1u);

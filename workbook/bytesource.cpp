@@ -30,7 +30,9 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::string& path) {
     return std::unique_ptr<FileSource>(new FileSource(file, std::uint64_t(st.st_size)));
 }
 
-FileSource::~FileSource() { std::fclose(m_file); }
+FileSource::~FileSource() {
+    std::fclose(m_file);
+}
 
 bool FileSource::read(std::uint64_t offset, void* out, std::size_t n) {
     if (offset > m_size || n > m_size - offset) {

@@ -15,7 +15,9 @@ constexpr std::size_t kHeaderDifatEntries = 109;
 constexpr std::size_t kDirectoryEntryBytes = 128;
 constexpr char kPlace[] = "compound file";
 
-std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
            (std::uint32_t(p[3]) << 24);
@@ -49,8 +51,10 @@ bool equalFolded(std::string_view a, std::string_view b) {
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
+        if (x >= 'A' && x <= 'Z')
+            x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = char(y - 'A' + 'a');
         if (x != y) {
             return false;
         }
@@ -141,7 +145,8 @@ Result<CompoundFile> CompoundFile::open(ByteSource& source) {
             return false;
         }
         std::uint8_t entry[4];
-        std::uint64_t offset = (std::uint64_t(fat[slot]) + 1) * sectors.bytes() + 4 * (s % perSector);
+        std::uint64_t offset =
+            (std::uint64_t(fat[slot]) + 1) * sectors.bytes() + 4 * (s % perSector);
         if (!source.read(offset, entry, 4)) {
             return false;
         }

@@ -7,21 +7,14 @@
 namespace workbook {
 namespace {
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 std::string percentDecoded(std::string_view text) {
     auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
         return -1;
     };
     std::string out;
@@ -100,9 +93,10 @@ std::optional<Problem> Package::loadContentTypes() {
     for (pugi::xml_node n : part.value()->root().children()) {
         std::string_view local = localName(n.name());
         if (local == "Default") {
-            m_defaults[lower(n.attribute("Extension").value())] = n.attribute("ContentType").value();
+            m_defaults[asciiLower(n.attribute("Extension").value())] =
+                n.attribute("ContentType").value();
         } else if (local == "Override") {
-            m_overrides[lower(normalizedPartName(n.attribute("PartName").value()))] =
+            m_overrides[asciiLower(normalizedPartName(n.attribute("PartName").value()))] =
                 n.attribute("ContentType").value();
         }
     }
@@ -110,7 +104,7 @@ std::optional<Problem> Package::loadContentTypes() {
 }
 
 std::string Package::contentType(std::string_view partName) const {
-    std::string folded = lower(normalizedPartName(partName));
+    std::string folded = asciiLower(normalizedPartName(partName));
     if (auto it = m_overrides.find(folded); it != m_overrides.end()) {
         return it->second;
     }

@@ -8,13 +8,18 @@ std::string Problem::describe() const {
         return where.empty() ? text : text + " (" + where + ")";
     };
     switch (kind) {
-        case ProblemKind::NotAWorkbook: return withWhere("the file is not a workbook");
-        case ProblemKind::Damaged: return withWhere("the workbook is damaged");
+        case ProblemKind::NotAWorkbook:
+            return withWhere("the file is not a workbook");
+        case ProblemKind::Damaged:
+            return withWhere("the workbook is damaged");
         case ProblemKind::Unsupported:
             return withWhere("this workbook format is not supported yet");
-        case ProblemKind::Encrypted: return withWhere("the workbook is password-protected");
-        case ProblemKind::TooLarge: return withWhere("the workbook is too large to read");
-        case ProblemKind::Io: return withWhere("the file cannot be read");
+        case ProblemKind::Encrypted:
+            return withWhere("the workbook is password-protected");
+        case ProblemKind::TooLarge:
+            return withWhere("the workbook is too large to read");
+        case ProblemKind::Io:
+            return withWhere("the file cannot be read");
         case ProblemKind::LinkedImage:
             return withWhere("the picture is only linked and the workbook holds no image for it");
     }

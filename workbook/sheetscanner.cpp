@@ -7,7 +7,9 @@
 namespace workbook {
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string decodeEntities(std::string_view text) {
     std::string out;
@@ -164,19 +166,23 @@ void SheetScanner::startTag(std::string_view tag) {
         // Attributes: name="value" pairs; the prefixed "id" is the relationship id.
         std::size_t i = nameEnd;
         while (i < tag.size()) {
-            while (i < tag.size() && isSpace(tag[i])) ++i;
+            while (i < tag.size() && isSpace(tag[i]))
+                ++i;
             std::size_t nameStart = i;
             while (i < tag.size() && tag[i] != '=' && !isSpace(tag[i]) && tag[i] != '/' &&
                    tag[i] != '>')
                 ++i;
             std::string_view attribute = tag.substr(nameStart, i - nameStart);
-            while (i < tag.size() && isSpace(tag[i])) ++i;
+            while (i < tag.size() && isSpace(tag[i]))
+                ++i;
             if (i >= tag.size() || tag[i] != '=') {
-                if (attribute.empty()) ++i;
+                if (attribute.empty())
+                    ++i;
                 continue;
             }
             ++i;
-            while (i < tag.size() && isSpace(tag[i])) ++i;
+            while (i < tag.size() && isSpace(tag[i]))
+                ++i;
             if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) {
                 break;
             }
@@ -198,8 +204,8 @@ void SheetScanner::startTag(std::string_view tag) {
         return;
     }
     if (!selfClosing && ++m_depth > kMaxXmlDepth) {
-        fail(tooLarge(m_place, "elements nested more than " + std::to_string(kMaxXmlDepth) +
-                                   " deep"));
+        fail(tooLarge(m_place,
+                      "elements nested more than " + std::to_string(kMaxXmlDepth) + " deep"));
     }
 }
 

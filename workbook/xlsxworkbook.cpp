@@ -26,18 +26,18 @@ constexpr std::array<std::string_view, 22> kUnderstoodNamespaces = {
     "http://purl.oclc.org/ooxml/officeDocument/relationships",
     "http://schemas.openxmlformats.org/drawingml/2006/chart",
     "http://purl.oclc.org/ooxml/drawingml/chart",
-    "http://schemas.microsoft.com/office/drawing/2010/main",             // a14
-    "http://schemas.microsoft.com/office/drawing/2012/main",             // a15
-    "http://schemas.microsoft.com/office/drawing/2014/main",             // a16
-    "http://schemas.microsoft.com/office/drawing/2010/slicer",           // sle
-    "http://schemas.microsoft.com/office/drawing/2012/slicer",           // sle15
-    "http://schemas.microsoft.com/office/drawing/2012/timeslicer",       // tsle
-    "http://schemas.microsoft.com/office/drawing/2014/chartex",          // cx
-    "http://schemas.microsoft.com/office/drawing/2015/9/8/chartex",      // cx1
-    "http://schemas.microsoft.com/office/drawing/2016/ink",              // aink
-    "http://schemas.microsoft.com/office/drawing/2017/model3d",          // am3d
+    "http://schemas.microsoft.com/office/drawing/2010/main",                   // a14
+    "http://schemas.microsoft.com/office/drawing/2012/main",                   // a15
+    "http://schemas.microsoft.com/office/drawing/2014/main",                   // a16
+    "http://schemas.microsoft.com/office/drawing/2010/slicer",                 // sle
+    "http://schemas.microsoft.com/office/drawing/2012/slicer",                 // sle15
+    "http://schemas.microsoft.com/office/drawing/2012/timeslicer",             // tsle
+    "http://schemas.microsoft.com/office/drawing/2014/chartex",                // cx
+    "http://schemas.microsoft.com/office/drawing/2015/9/8/chartex",            // cx1
+    "http://schemas.microsoft.com/office/drawing/2016/ink",                    // aink
+    "http://schemas.microsoft.com/office/drawing/2017/model3d",                // am3d
     "http://schemas.microsoft.com/office/webextensions/webextension/2010/11",  // we
-    "http://schemas.microsoft.com/office/spreadsheetml/2009/9/main",     // x14
+    "http://schemas.microsoft.com/office/spreadsheetml/2009/9/main",           // x14
 };
 
 bool isUnderstood(std::string_view uri) {
@@ -181,16 +181,6 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> XlsxWorkbook::open(std::unique_ptr<ZipReader> zip) {
@@ -244,7 +234,7 @@ std::optional<Problem> XlsxWorkbook::load() {
     if (contains(type, "presentationml")) {
         return Problem{ProblemKind::NotAWorkbook, "", "it is a presentation"};
     }
-    if (contains(type, "sheet.binary") || endsWith(lower(main.value()), ".bin")) {
+    if (contains(type, "sheet.binary") || endsWith(asciiLower(main.value()), ".bin")) {
         return Problem{ProblemKind::Unsupported, "", "a binary .xlsb workbook"};
     }
 
@@ -275,8 +265,8 @@ std::optional<Problem> XlsxWorkbook::load() {
             continue;
         }
         if (m_worksheets.size() >= kMaxWorksheets) {
-            return tooLarge(main.value(), "more than " + std::to_string(kMaxWorksheets) +
-                                              " worksheets");
+            return tooLarge(main.value(),
+                            "more than " + std::to_string(kMaxWorksheets) + " worksheets");
         }
         Worksheet worksheet;
         worksheet.name = sheet.attribute("name").value();
@@ -326,8 +316,8 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
     return std::string(relationshipAttribute(childNamed(part.value()->root(), "drawing"), "id"));
 }
 
-std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart,
-                                                   Worksheet& sheet, std::vector<Image>& images) {
+std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
+                                                   std::vector<Image>& images) {
     // Sheet entries may share a part, and worksheets a drawing: each is read once.
     std::string sheetKey = normalizedPartName(sheetPart);
     auto known = m_sheetDrawings.find(sheetKey);
@@ -374,8 +364,8 @@ Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart) {
     return normalizedPartName(r->target);
 }
 
-std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
-                                                 Worksheet& sheet, std::vector<Image>& images) {
+std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart, Worksheet& sheet,
+                                                 std::vector<Image>& images) {
     auto part = m_package.readXml(drawingPart);
     if (!part) {
         return part.problem();
@@ -409,8 +399,9 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
         if (!embed.empty()) {
             r = byId.find(embed);
             if (r == nullptr) {
-                image.problem = damaged(place, "the picture '" + info.name + "' names relationship " +
-                                                   std::string(embed) + ", which is missing");
+                image.problem =
+                    damaged(place, "the picture '" + info.name + "' names relationship " +
+                                       std::string(embed) + ", which is missing");
             } else if (r->external) {
                 info.linked = true;
             } else if (auto entry = m_package.findPart(r->target)) {

@@ -52,8 +52,8 @@ private:
     // Worksheet part -> its drawing part ("" for none).
     std::unordered_map<std::string, std::string> m_sheetDrawings;
     // Drawing part -> its pictures, for worksheets that share one.
-    std::unordered_map<std::string,
-                       std::pair<std::vector<PictureInfo>, std::vector<Image>>> m_drawings;
+    std::unordered_map<std::string, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
+        m_drawings;
 };
 
 }  // namespace workbook

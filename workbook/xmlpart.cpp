@@ -46,14 +46,13 @@ Result<std::unique_ptr<XmlPart>> parseXmlPart(std::vector<std::uint8_t> bytes,
             return damaged(place, "no root element");
         }
         // A part cut short ends inside a tag or text, or with elements left open.
-        bool cutShort = !endsWithTag ||
-                        (parsed.status == pugi::status_end_element_mismatch &&
-                         std::size_t(parsed.offset) + 1 >= last);
+        bool cutShort = !endsWithTag || (parsed.status == pugi::status_end_element_mismatch &&
+                                         std::size_t(parsed.offset) + 1 >= last);
         if (cutShort) {
             return damaged(place, "unexpected end of data");
         }
-        return damaged(place, std::string(parsed.description()) + " at byte " +
-                                  std::to_string(parsed.offset));
+        return damaged(
+            place, std::string(parsed.description()) + " at byte " + std::to_string(parsed.offset));
     }
     if (!part->root()) {
         return damaged(place, "no root element");
@@ -61,8 +60,8 @@ Result<std::unique_ptr<XmlPart>> parseXmlPart(std::vector<std::uint8_t> bytes,
     DepthWalker walker;
     part->document.traverse(walker);
     if (walker.maxDepth > kMaxXmlDepth) {
-        return tooLarge(place, "elements nested more than " + std::to_string(kMaxXmlDepth) +
-                                   " deep");
+        return tooLarge(place,
+                        "elements nested more than " + std::to_string(kMaxXmlDepth) + " deep");
     }
     if (walker.tooManyAttributes) {
         return tooLarge(place, "an element with more than " + std::to_string(kMaxXmlAttributes) +

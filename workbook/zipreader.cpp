@@ -19,32 +19,34 @@ struct FileCloser {
 using ZipFile = std::unique_ptr<zip_file_t, FileCloser>;
 
 std::string folded(std::string_view name) {
-    std::string out = normalizedPartName(name);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = char(c - 'A' + 'a');
-        }
-    }
-    return out;
+    return asciiLower(normalizedPartName(name));
 }
 
 // libzip's word for what went wrong while reading an entry, as a problem with that entry.
 Problem entryProblem(const std::string& place, int code) {
     switch (code) {
-        case ZIP_ER_CRC: return damaged(place, "checksum mismatch");
+        case ZIP_ER_CRC:
+            return damaged(place, "checksum mismatch");
         case ZIP_ER_ZLIB:
-        case ZIP_ER_COMPRESSED_DATA: return damaged(place, "the compressed data are corrupt");
-        case ZIP_ER_EOF: return damaged(place, "unexpected end of data");
-        case ZIP_ER_INCONS: return damaged(place, "the entry does not match its directory record");
+        case ZIP_ER_COMPRESSED_DATA:
+            return damaged(place, "the compressed data are corrupt");
+        case ZIP_ER_EOF:
+            return damaged(place, "unexpected end of data");
+        case ZIP_ER_INCONS:
+            return damaged(place, "the entry does not match its directory record");
         case ZIP_ER_COMPNOTSUPP:
             return {ProblemKind::Unsupported, place, "unknown compression method"};
         case ZIP_ER_ENCRNOTSUPP:
         case ZIP_ER_NOPASSWD:
-        case ZIP_ER_WRONGPASSWD: return {ProblemKind::Encrypted, place, "the entry is encrypted"};
-        case ZIP_ER_MEMORY: return tooLarge(place, "out of memory");
+        case ZIP_ER_WRONGPASSWD:
+            return {ProblemKind::Encrypted, place, "the entry is encrypted"};
+        case ZIP_ER_MEMORY:
+            return tooLarge(place, "out of memory");
         case ZIP_ER_READ:
-        case ZIP_ER_SEEK: return {ProblemKind::Io, place, std::strerror(errno)};
-        default: break;
+        case ZIP_ER_SEEK:
+            return {ProblemKind::Io, place, std::strerror(errno)};
+        default:
+            break;
     }
     zip_error_t error;
     zip_error_init_with_code(&error, code);
@@ -55,17 +57,24 @@ Problem entryProblem(const std::string& place, int code) {
 
 Problem archiveProblem(int code, int systemError) {
     switch (code) {
-        case ZIP_ER_NOZIP: return {ProblemKind::NotAWorkbook, "", "not a zip package"};
+        case ZIP_ER_NOZIP:
+            return {ProblemKind::NotAWorkbook, "", "not a zip package"};
         case ZIP_ER_OPEN:
         case ZIP_ER_READ:
-        case ZIP_ER_SEEK: return {ProblemKind::Io, "", std::strerror(systemError)};
-        case ZIP_ER_NOENT: return {ProblemKind::Io, "", std::strerror(ENOENT)};
-        case ZIP_ER_MEMORY: return tooLarge("zip directory", "out of memory");
+        case ZIP_ER_SEEK:
+            return {ProblemKind::Io, "", std::strerror(systemError)};
+        case ZIP_ER_NOENT:
+            return {ProblemKind::Io, "", std::strerror(ENOENT)};
+        case ZIP_ER_MEMORY:
+            return tooLarge("zip directory", "out of memory");
         case ZIP_ER_MULTIDISK:
             return {ProblemKind::Unsupported, "zip directory", "a zip archive split over disks"};
-        case ZIP_ER_INCONS: return damaged("zip directory", "inconsistent central directory");
-        case ZIP_ER_EOF: return damaged("zip directory", "unexpected end of data");
-        default: break;
+        case ZIP_ER_INCONS:
+            return damaged("zip directory", "inconsistent central directory");
+        case ZIP_ER_EOF:
+            return damaged("zip directory", "unexpected end of data");
+        default:
+            break;
     }
     zip_error_t error;
     zip_error_init_with_code(&error, code);
@@ -81,6 +90,16 @@ std::string normalizedPartName(std::string_view name) {
     std::replace(out.begin(), out.end(), '\\', '/');
     std::size_t start = out.find_first_not_of('/');
     return start == std::string::npos ? std::string() : out.substr(start);
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = char(c - 'A' + 'a');
+        }
+    }
+    return out;
 }
 
 ZipReader::ZipReader(zip* archive) : m_archive(archive) {}
@@ -180,14 +199,14 @@ std::optional<Problem> ZipReader::checkSize(std::uint64_t index, std::uint64_t c
         return damaged(m_names[index], "unreadable directory record");
     }
     if ((st.valid & ZIP_STAT_SIZE) && st.size > cap) {
-        return tooLarge(m_names[index], "more than " + std::to_string(cap >> 20) +
-                                            " MiB when inflated");
+        return tooLarge(m_names[index],
+                        "more than " + std::to_string(cap >> 20) + " MiB when inflated");
     }
     if ((st.valid & ZIP_STAT_SIZE) && (st.valid & ZIP_STAT_COMP_SIZE) &&
         st.size >= kRatioCheckMinBytes &&
         st.size / std::max<std::uint64_t>(st.comp_size, 1) > kMaxCompressionRatio) {
-        return tooLarge(m_names[index], "compressed more than " +
-                                            std::to_string(kMaxCompressionRatio) + " to 1");
+        return tooLarge(m_names[index],
+                        "compressed more than " + std::to_string(kMaxCompressionRatio) + " to 1");
     }
     return std::nullopt;
 }

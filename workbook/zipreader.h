@@ -67,5 +67,7 @@ private:
 
 // "\" read as "/", a leading "/" dropped.
 std::string normalizedPartName(std::string_view name);
+// ASCII letters in lower case; part names compare this way.
+std::string asciiLower(std::string_view text);
 
 }  // namespace workbook

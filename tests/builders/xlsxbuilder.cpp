@@ -13,8 +13,7 @@ namespace {
 
 void check(lxw_error error, const char* what) {
     if (error != LXW_NO_ERROR) {
-        throw std::runtime_error(std::string("XlsxBuilder: ") + what + ": " +
-                                 lxw_strerror(error));
+        throw std::runtime_error(std::string("XlsxBuilder: ") + what + ": " + lxw_strerror(error));
     }
 }
 
@@ -105,9 +104,9 @@ void XlsxBuilder::save(const std::string& path) const {
         for (const Picture& p : sheet.pictures) {
             lxw_image_options options{};
             options.description = const_cast<char*>(p.description.c_str());
-            check(worksheet_insert_image_buffer_opt(worksheet, lxw_row_t(p.row), lxw_col_t(p.column),
-                                                    p.image.data(), p.image.size(),
-                                                    p.description.empty() ? nullptr : &options),
+            check(worksheet_insert_image_buffer_opt(
+                      worksheet, lxw_row_t(p.row), lxw_col_t(p.column), p.image.data(),
+                      p.image.size(), p.description.empty() ? nullptr : &options),
                   "picture");
         }
         if (!sheet.background.empty()) {

@@ -94,7 +94,8 @@ void ZipBuilder::save(const std::string& path) const {
 
 namespace {
 
-constexpr char kRelationships[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr char kRelationships[] =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 std::string relationship(const std::string& id, const std::string& type, const std::string& target,
                          bool external = false) {
@@ -104,7 +105,8 @@ std::string relationship(const std::string& id, const std::string& type, const s
 
 std::string relationshipsPart(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+           "<Relationships "
+           "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
            body + "</Relationships>";
 }
 
@@ -119,66 +121,79 @@ ZipBuilder packageWith(const std::vector<SheetSpec>& sheets) {
     for (std::size_t i = 0; i < sheets.size(); ++i) {
         const SheetSpec& s = sheets[i];
         std::string n = std::to_string(i + 1);
-        std::string folder = s.kind == "chartsheet" ? "chartsheets" : s.kind == "dialogsheet" ? "dialogsheets" : s.kind == "worksheet" ? "worksheets" : "macrosheets";
+        std::string folder = s.kind == "chartsheet"    ? "chartsheets"
+                             : s.kind == "dialogsheet" ? "dialogsheets"
+                             : s.kind == "worksheet"   ? "worksheets"
+                                                       : "macrosheets";
         std::string part = "xl/" + folder + "/sheet" + n + ".xml";
         sheetList += "<sheet name=\"" + s.name + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
         workbookRels += relationship("rId" + n, s.kind, folder + "/sheet" + n + ".xml");
-        std::string root = s.kind == "chartsheet" ? "chartsheet" : s.kind == "dialogsheet" ? "dialogsheet" : "worksheet";
+        std::string root = s.kind == "chartsheet"    ? "chartsheet"
+                           : s.kind == "dialogsheet" ? "dialogsheet"
+                                                     : "worksheet";
         std::string body = "<sheetData/>";
         if (!s.drawingXml.empty()) {
             std::string d = std::to_string(++drawings);
             std::string drawingPart = "xl/drawings/drawing" + d + ".xml";
             body += "<drawing r:id=\"rIdDrawing\"/>";
             zip.add("xl/" + folder + "/_rels/sheet" + n + ".xml.rels",
-                    relationshipsPart(relationship("rIdDrawing", "drawing",
-                                                   "../drawings/drawing" + d + ".xml")));
+                    relationshipsPart(
+                        relationship("rIdDrawing", "drawing", "../drawings/drawing" + d + ".xml")));
             zip.add(drawingPart, s.drawingXml);
             std::string rels;
             for (const auto& [id, target] : s.drawingRelationships) {
-                bool external = std::find(s.externalRelationships.begin(),
-                                          s.externalRelationships.end(),
-                                          id) != s.externalRelationships.end();
+                bool external =
+                    std::find(s.externalRelationships.begin(), s.externalRelationships.end(), id) !=
+                    s.externalRelationships.end();
                 rels += relationship(id, "image", target, external);
             }
             zip.add("xl/drawings/_rels/drawing" + d + ".xml.rels", relationshipsPart(rels));
         }
         zip.add(part, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + root +
                           " xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                          "xmlns:r=\"" + kRelationships + "\">" + body + "</" + root + ">");
+                          "xmlns:r=\"" +
+                          kRelationships + "\">" + body + "</" + root + ">");
     }
     zip.add("[Content_Types].xml",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-            "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+            "<Default Extension=\"rels\" "
+            "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
             "<Default Extension=\"png\" ContentType=\"image/png\"/>"
-            "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>" +
+            "<Override PartName=\"/xl/workbook.xml\" "
+            "ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>" +
                 overrides + "</Types>");
     zip.add("_rels/.rels",
             relationshipsPart(relationship("rId1", "officeDocument", "xl/workbook.xml")));
     zip.add("xl/workbook.xml",
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-            "xmlns:r=\"" + std::string(kRelationships) + "\"><sheets>" + sheetList +
-                "</sheets></workbook>");
+            "xmlns:r=\"" +
+                std::string(kRelationships) + "\"><sheets>" + sheetList + "</sheets></workbook>");
     zip.add("xl/_rels/workbook.xml.rels", relationshipsPart(workbookRels));
     return zip;
 }
 
 std::string drawingXml(const std::string& anchors) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-           "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
+           "<xdr:wsDr "
+           "xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
            "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
-           "xmlns:r=\"" + std::string(kRelationships) + "\" "
+           "xmlns:r=\"" +
+           std::string(kRelationships) +
+           "\" "
            "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">" +
            anchors + "</xdr:wsDr>";
 }
 
 std::string picElement(const std::string& rId, const std::string& name,
                        const std::string& blipAttribute) {
-    return "<xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"2\" name=\"" + name +
-           "\" descr=\"about " + name + "\"/><xdr:cNvPicPr/></xdr:nvPicPr>"
-           "<xdr:blipFill><a:blip " + blipAttribute + "=\"" + rId +
+    return "<xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"2\" name=\"" + name + "\" descr=\"about " + name +
+           "\"/><xdr:cNvPicPr/></xdr:nvPicPr>"
+           "<xdr:blipFill><a:blip " +
+           blipAttribute + "=\"" + rId +
            "\"/><a:stretch><a:fillRect/></a:stretch></xdr:blipFill>"
            "<xdr:spPr><a:prstGeom prst=\"rect\"><a:avLst/></a:prstGeom></xdr:spPr></xdr:pic>";
 }
