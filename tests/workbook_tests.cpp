@@ -402,3 +402,32 @@ TEST(WorkbookPackage, WorksheetsSharingADrawingEachListItsPictures) {
     EXPECT_EQ(opened.value()->worksheets()[1].pictures.size(), 1u);
     EXPECT_TRUE(opened.value()->readPictureBytes(1, 0));
 }
+
+TEST(WorkbookPackage, ExactCaseWinsWhenEntriesDifferOnlyInCase) {
+    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/Image1.png"}}, {}};
+    auto book = openOk(packageWith({sheet})
+                           .addBytes("xl/media/image1.png", pngImage(1, 1))
+                           .addBytes("xl/media/Image1.png", pngImage(2, 2))
+                           .bytes());
+    ASSERT_TRUE(book);
+    EXPECT_EQ(book->worksheets()[0].pictures[0].width, 2);
+}
+
+TEST(WorkbookPackage, Utf16WorksheetIsReadWhole) {
+    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}}, {}};
+    ZipBuilder zip = packageWith({sheet});
+    std::string ascii = zip.content("xl/worksheets/sheet1.xml");
+    ascii.replace(ascii.find("UTF-8"), 5, "UTF-16");
+    std::string utf16 = "\xFF\xFE";
+    for (char c : ascii) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    auto book = openOk(zip.replace("xl/worksheets/sheet1.xml", utf16)
+                           .addBytes("xl/media/image1.png", pngImage(3, 1))
+                           .bytes());
+    ASSERT_TRUE(book);
+    ASSERT_EQ(book->worksheets()[0].pictures.size(), 1u);
+}
