@@ -189,7 +189,10 @@ TEST(WorkbookDamage, FileProblemsAreReportedAsSuch) {
     EXPECT_EQ(missing.problem().describe(), "the file cannot be read (No such file or directory)");
     auto directory = workbook::openWorkbook(folder.path().toStdString());
     ASSERT_FALSE(directory);
-    EXPECT_EQ(directory.problem().kind, ProblemKind::Io);
+    EXPECT_EQ(directory.problem().describe(), "the file cannot be read (it is a folder)");
+    auto device = workbook::openWorkbook("/dev/zero");
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.problem().describe(), "the file cannot be read (it is not a regular file)");
 }
 
 // Every fixture cut at many lengths and with bytes flipped at many places: each gives a

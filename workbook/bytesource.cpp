@@ -23,6 +23,10 @@ Result<std::unique_ptr<FileSource>> FileSource::open(const std::string& path) {
     if (S_ISDIR(st.st_mode)) {
         return Problem{ProblemKind::Io, "", "it is a folder"};
     }
+    // A pipe or device would block or never end.
+    if (!S_ISREG(st.st_mode)) {
+        return Problem{ProblemKind::Io, "", "it is not a regular file"};
+    }
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return Problem{ProblemKind::Io, "", std::strerror(errno)};
