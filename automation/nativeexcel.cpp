@@ -1,0 +1,141 @@
+#include "automation/nativeexcel.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+
+namespace automation {
+namespace {
+
+using platform::RuntimeError;
+namespace err = platform::err;
+
+// Lets the engine read a picture straight into the buffer the Picture keeps.
+class ByteArraySink : public workbook::ByteSink {
+public:
+    std::uint8_t* allocate(std::size_t size) override {
+        bytes = QByteArray(qsizetype(size), Qt::Uninitialized);
+        return reinterpret_cast<std::uint8_t*>(bytes.data());
+    }
+    QByteArray bytes;
+};
+
+QString text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+}  // namespace
+
+void NativeExcel::requireRunning() const {
+    if (m_quit) {
+        throw RuntimeError(err::kAutomationError,
+                           QStringLiteral("Automation error: the application has quit"));
+    }
+}
+
+workbook::Workbook& NativeExcel::activeWorkbook() const {
+    requireRunning();
+    if (!m_workbook) {
+        throw RuntimeError(err::kObjectRequired,
+                           QStringLiteral("Object required: no workbook is open"));
+    }
+    return *m_workbook;
+}
+
+const workbook::Worksheet& NativeExcel::worksheetAt(int sheet) const {
+    const auto& sheets = activeWorkbook().worksheets();
+    if (sheet < 1 || std::size_t(sheet) > sheets.size()) {
+        throw RuntimeError(err::kSubscriptOutOfRange,
+                           QStringLiteral("Subscript out of range: '%1' has no worksheet %2 "
+                                          "(it has %3)")
+                               .arg(m_path)
+                               .arg(sheet)
+                               .arg(sheets.size()));
+    }
+    return sheets[std::size_t(sheet) - 1];
+}
+
+const workbook::PictureInfo& NativeExcel::pictureAt(int sheet, int picture) const {
+    const workbook::Worksheet& worksheet = worksheetAt(sheet);
+    if (picture < 1 || std::size_t(picture) > worksheet.pictures.size()) {
+        throw RuntimeError(err::kSubscriptOutOfRange,
+                           QStringLiteral("Subscript out of range: worksheet '%1' of '%2' has "
+                                          "no picture %3 (it has %4)")
+                               .arg(text(worksheet.name), m_path)
+                               .arg(picture)
+                               .arg(worksheet.pictures.size()));
+    }
+    return worksheet.pictures[std::size_t(picture) - 1];
+}
+
+void NativeExcel::openWorkbook(const QString& path) {
+    requireRunning();
+    auto opened = workbook::openWorkbook(QFile::encodeName(path).toStdString());
+    if (!opened) {
+        // A workbook that fails to open leaves the active one as it was.
+        throw RuntimeError(
+            err::kAutomationError,
+            QStringLiteral("Cannot open '%1': %2").arg(path, text(opened.problem().describe())));
+    }
+    m_workbook = std::move(opened.value());
+    m_path = path;
+}
+
+int NativeExcel::worksheetCount() {
+    return int(activeWorkbook().worksheets().size());
+}
+
+int NativeExcel::pictureCount(int sheet) {
+    return int(worksheetAt(sheet).pictures.size());
+}
+
+void NativeExcel::selectPicture(int sheet, int picture) {
+    pictureAt(sheet, picture);
+}
+
+void NativeExcel::copyPicture(int sheet, int picture) {
+    // A copy that fails must not leave the previous picture behind to be saved in its place.
+    m_clipboard.clear();
+    const workbook::PictureInfo& info = pictureAt(sheet, picture);
+    ByteArraySink sink;
+    auto problem =
+        m_workbook->readPictureBytes(std::size_t(sheet) - 1, std::size_t(picture) - 1, sink);
+    if (!problem && sink.bytes.isEmpty()) {
+        problem = workbook::damaged(info.name, "the image is empty");
+    }
+    if (problem) {
+        throw RuntimeError(
+            err::kAutomationError,
+            QStringLiteral("Cannot copy picture %1 of worksheet '%2' in '%3': %4")
+                .arg(picture)
+                .arg(text(worksheetAt(sheet).name), m_path, text(problem->describe())));
+    }
+    m_clipboard.setPicture(platform::Picture::fromBytes(std::move(sink.bytes)));
+}
+
+void NativeExcel::setDisplayAlerts(bool value) {
+    requireRunning();
+    m_displayAlerts = value;
+}
+
+void NativeExcel::quit() {
+    requireRunning();
+    m_workbook.reset();
+    m_path.clear();
+    m_quit = true;
+}
+
+QString NativeExcel::defaultProperty() {
+    requireRunning();
+    return QStringLiteral("Microsoft Excel");
+}
+
+void registerNativeExcel(Registry& registry, PictureClipboard& clipboard) {
+    registry.registerClass(kExcelProgId,
+                           [&clipboard] { return std::make_unique<NativeExcel>(clipboard); });
+    registry.registerRunning(kExcelProgId, {});
+}
+
+}  // namespace automation

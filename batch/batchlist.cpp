@@ -1,0 +1,226 @@
+#include "batch/batchlist.h"
+
+#include <cstdio>
+#include <optional>
+#include <ostream>
+
+#include "workbook/sha256.h"
+#include "workbook/workbook.h"
+
+namespace batch {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quillfen-batch --list [--json] FILE...\n"
+    "Lists the worksheets of each workbook and the pictures of each worksheet.\n"
+    "Exit status: 0 all read, 1 a workbook or picture could not be read, 2 bad usage.\n";
+
+struct PictureRow {
+    int number = 0;
+    const workbook::PictureInfo* info = nullptr;
+    std::optional<std::uint64_t> bytes;
+    std::string sha256;
+    std::string problem;
+};
+
+struct SheetRows {
+    std::string name;
+    std::vector<PictureRow> pictures;
+};
+
+struct WorkbookRows {
+    std::string path;
+    std::string error;  // empty when the workbook opened
+    std::unique_ptr<workbook::Workbook> workbook;
+    std::vector<SheetRows> sheets;
+};
+
+// Opens one workbook and reads every embedded picture once, for its size and digest; only one
+// image is held at a time.
+WorkbookRows readWorkbook(const std::string& path) {
+    WorkbookRows rows;
+    rows.path = path;
+    auto opened = workbook::openWorkbook(path);
+    if (!opened) {
+        rows.error = opened.problem().describe();
+        return rows;
+    }
+    rows.workbook = std::move(opened.value());
+    const auto& sheets = rows.workbook->worksheets();
+    int number = 0;
+    for (std::size_t s = 0; s < sheets.size(); ++s) {
+        SheetRows sheet{sheets[s].name, {}};
+        for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+            PictureRow row;
+            row.number = ++number;
+            row.info = &sheets[s].pictures[p];
+            if (!row.info->linked) {
+                auto bytes = rows.workbook->readPictureBytes(s, p);
+                if (bytes) {
+                    row.bytes = bytes.value().size();
+                    row.sha256 = workbook::Sha256::hex(bytes.value().data(), bytes.value().size());
+                } else {
+                    row.problem = bytes.problem().describe();
+                }
+            }
+            sheet.pictures.push_back(std::move(row));
+        }
+        rows.sheets.push_back(std::move(sheet));
+    }
+    return rows;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (std::uint8_t(c) < 0x20) {
+                    char buffer[8];
+                    std::snprintf(buffer, sizeof buffer, "\\u%04x", unsigned(std::uint8_t(c)));
+                    out += buffer;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonNumberOrNull(std::uint64_t value, bool known) {
+    return known ? std::to_string(value) : "null";
+}
+
+void writeJson(const std::vector<WorkbookRows>& all, std::ostream& out) {
+    out << "[";
+    for (std::size_t w = 0; w < all.size(); ++w) {
+        const WorkbookRows& rows = all[w];
+        out << (w ? ",\n " : "\n ") << "{\"workbook\": " << jsonString(rows.path)
+            << ", \"error\": " << (rows.error.empty() ? "null" : jsonString(rows.error))
+            << ", \"worksheets\": [";
+        for (std::size_t s = 0; s < rows.sheets.size(); ++s) {
+            const SheetRows& sheet = rows.sheets[s];
+            out << (s ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(sheet.name)
+                << ", \"pictures\": [";
+            for (std::size_t p = 0; p < sheet.pictures.size(); ++p) {
+                const PictureRow& row = sheet.pictures[p];
+                const workbook::PictureInfo& info = *row.info;
+                out << (p ? ",\n   " : "\n   ") << "{\"number\": " << row.number << ", \"format\": "
+                    << (info.linked ? "null" : jsonString(workbook::formatName(info.format)))
+                    << ", \"width\": " << jsonNumberOrNull(info.width, info.width > 0)
+                    << ", \"height\": " << jsonNumberOrNull(info.height, info.height > 0)
+                    << ", \"bytes\": "
+                    << jsonNumberOrNull(row.bytes.value_or(0), row.bytes.has_value())
+                    << ", \"sha256\": " << (row.sha256.empty() ? "null" : jsonString(row.sha256))
+                    << ", \"linked\": " << (info.linked ? "true" : "false")
+                    << ", \"cell\": " << (info.cell.empty() ? "null" : jsonString(info.cell))
+                    << "}";
+            }
+            out << "]}";
+        }
+        out << "]}";
+    }
+    out << (all.empty() ? "]\n" : "\n]\n");
+}
+
+void writeText(const std::vector<WorkbookRows>& all, std::ostream& out) {
+    for (const WorkbookRows& rows : all) {
+        out << rows.path << "\n";
+        if (!rows.error.empty()) {
+            out << "  error: " << rows.error << "\n";
+            continue;
+        }
+        for (const SheetRows& sheet : rows.sheets) {
+            out << "  worksheet \"" << sheet.name << "\": " << sheet.pictures.size()
+                << (sheet.pictures.size() == 1 ? " picture\n" : " pictures\n");
+            for (const PictureRow& row : sheet.pictures) {
+                const workbook::PictureInfo& info = *row.info;
+                out << "    " << row.number << "  " << workbook::formatName(info.format) << "  ";
+                if (info.width > 0 && info.height > 0) {
+                    out << info.width << "x" << info.height;
+                } else {
+                    out << "?x?";
+                }
+                if (info.linked) {
+                    out << "  linked to " << info.link;
+                } else if (row.bytes) {
+                    out << "  " << *row.bytes << " bytes  sha256 " << row.sha256;
+                } else {
+                    out << "  unreadable: " << row.problem;
+                }
+                out << "  cell " << (info.cell.empty() ? "-" : info.cell) << "\n";
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int runBatch(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    bool list = false;
+    bool json = false;
+    bool optionsDone = false;
+    std::vector<std::string> files;
+    for (const std::string& a : arguments) {
+        if (!optionsDone && a == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && a == "--list") {
+            list = true;
+        } else if (!optionsDone && a == "--json") {
+            json = true;
+        } else if (!optionsDone && (a == "--help" || a == "-h")) {
+            out << kUsage;
+            return kExitOk;
+        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+            err << "quillfen-batch: unknown option " << a << "\n" << kUsage;
+            return kExitUsage;
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (!list || files.empty()) {
+        err << kUsage;
+        return kExitUsage;
+    }
+    std::vector<WorkbookRows> all;
+    int status = kExitOk;
+    for (const std::string& file : files) {
+        WorkbookRows rows = readWorkbook(file);
+        if (!rows.error.empty()) {
+            err << file << ": " << rows.error << "\n";
+            status = kExitFailed;
+        }
+        for (const SheetRows& sheet : rows.sheets) {
+            for (const PictureRow& row : sheet.pictures) {
+                if (!row.problem.empty()) {
+                    err << file << ": picture " << row.number << ": " << row.problem << "\n";
+                    status = kExitFailed;
+                }
+            }
+        }
+        all.push_back(std::move(rows));
+    }
+    if (json) {
+        writeJson(all, out);
+    } else {
+        writeText(all, out);
+    }
+    return status;
+}
+
+}  // namespace batch

@@ -1,0 +1,32 @@
+// Feeds raw bytes to the workbook engine: open, list every worksheet and picture, copy each
+// picture's bytes. Any crash, leak of bounds or runaway allocation is a finding.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "workbook/imageformat.h"
+#include "workbook/workbook.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(data, data + size);
+    auto opened = workbook::openWorkbook(bytes);
+    if (!opened) {
+        return opened.problem().describe().empty() ? 1 : 0;
+    }
+    workbook::Workbook& book = *opened.value();
+    const auto& sheets = book.worksheets();
+    for (std::size_t s = 0; s < sheets.size(); ++s) {
+        for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+            auto picture = book.readPictureBytes(s, p);
+            if (picture) {
+                workbook::sniffImage(picture.value().data(), picture.value().size());
+            } else if (picture.problem().describe().empty()) {
+                return 1;
+            }
+        }
+    }
+    // Out-of-range requests must be refused, not followed.
+    (void)book.readPictureBytes(sheets.size(), 0);
+    return 0;
+}

@@ -1,0 +1,249 @@
+// Bad input: every defect gives a problem with a kind and a place, never a crash.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <functional>
+
+#include "builders/xlsxbuilder.h"
+#include "builders/zipbuilder.h"
+#include "workbook/workbook.h"
+
+using namespace testing_support;
+using workbook::ProblemKind;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+ZipBuilder healthyPackage() {
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1") + pictureAnchor(2, 2, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
+    return packageWith({sheet}).addBytes("xl/media/image1.png", pngImage(6, 4));
+}
+
+std::string cut(const std::string& s, std::size_t keep) {
+    return s.substr(0, keep);
+}
+
+// Opens and, if that works, reads every picture: a problem must say what and where.
+void openAndCopyEverything(const Bytes& bytes) {
+    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(bytes));
+    if (!opened) {
+        const workbook::Problem& p = opened.problem();
+        EXPECT_FALSE(p.describe().empty());
+        if (p.kind == ProblemKind::Damaged || p.kind == ProblemKind::TooLarge) {
+            EXPECT_FALSE(p.place.empty()) << p.describe();
+        }
+        return;
+    }
+    const auto& sheets = opened.value()->worksheets();
+    for (std::size_t s = 0; s < sheets.size(); ++s) {
+        for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+            auto picture = opened.value()->readPictureBytes(s, p);
+            if (!picture) {
+                EXPECT_FALSE(picture.problem().describe().empty());
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
+    struct Row {
+        const char* defect;
+        std::function<Bytes()> make;
+        ProblemKind kind;
+        std::string described;  // the whole description the user reads
+    };
+    std::string deep;
+    for (int i = 0; i < 300; ++i)
+        deep = "<xdr:g>" + deep + "</xdr:g>";
+    std::vector<Row> rows = {
+        {"empty file", [] { return Bytes(); }, ProblemKind::NotAWorkbook,
+         "the file is not a workbook (the file is empty)"},
+        {"plain text",
+         [] {
+             Bytes b{'h', 'e', 'l', 'l', 'o', '\n'};
+             return b;
+         },
+         ProblemKind::NotAWorkbook,
+         "the file is not a workbook (it is neither a zip package nor a compound file)"},
+        {"drawing cut short",
+         [] {
+             ZipBuilder z = healthyPackage();
+             std::string d = z.content("xl/drawings/drawing1.xml");
+             return z.replace("xl/drawings/drawing1.xml", cut(d, d.size() - 40)).bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/drawings/drawing1.xml: unexpected end of data)"},
+        {"workbook part not XML",
+         [] { return healthyPackage().replace("xl/workbook.xml", "<workbook><sheets>").bytes(); },
+         ProblemKind::Damaged, "the workbook is damaged (xl/workbook.xml: unexpected end of data)"},
+        {"workbook relationships broken",
+         [] {
+             return healthyPackage()
+                 .replace("xl/_rels/workbook.xml.rels", "<Relationships><Relationship Id=")
+                 .bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/_rels/workbook.xml.rels: unexpected end of data)"},
+        {"main part missing", [] { return healthyPackage().remove("xl/workbook.xml").bytes(); },
+         ProblemKind::Damaged,
+         "the workbook is damaged (_rels/.rels: the main part xl/workbook.xml is missing)"},
+        {"root element is not a workbook",
+         [] { return healthyPackage().replace("xl/workbook.xml", "<document/>").bytes(); },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/workbook.xml: the root element is not a workbook)"},
+        {"worksheet cut short",
+         [] {
+             ZipBuilder z = healthyPackage();
+             return z.replace("xl/worksheets/sheet1.xml", "<worksheet><sheetData><row>").bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/worksheets/sheet1.xml: unexpected end of data)"},
+        {"worksheet with a stray end tag",
+         [] { return healthyPackage().replace("xl/worksheets/sheet1.xml", "<a></b></c>").bytes(); },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/worksheets/sheet1.xml: an end tag without a start tag)"},
+        {"drawing nested too deep",
+         [deep] {
+             return healthyPackage().replace("xl/drawings/drawing1.xml", drawingXml(deep)).bytes();
+         },
+         ProblemKind::TooLarge,
+         "the workbook is too large to read (xl/drawings/drawing1.xml: elements nested more "
+         "than 256 deep)"},
+        {"drawing inflates from almost nothing",
+         [] {
+             return healthyPackage()
+                 .replace("xl/drawings/drawing1.xml", drawingXml(std::string(40u << 20, ' ')))
+                 .bytes();
+         },
+         ProblemKind::TooLarge,
+         "the workbook is too large to read (xl/drawings/drawing1.xml: compressed more than 400 "
+         "to 1)"},
+        {"zip without a workbook", [] { return ZipBuilder().add("notes.txt", "hello").bytes(); },
+         ProblemKind::NotAWorkbook,
+         "the file is not a workbook (it is a zip archive without a workbook part)"},
+        {"word-processing document",
+         [] { return ZipBuilder().add("word/document.xml", "<w:document/>").bytes(); },
+         ProblemKind::NotAWorkbook,
+         "the file is not a workbook (it is a word-processing document)"},
+        {"binary workbook in a package",
+         [] {
+             return healthyPackage()
+                 .replace("_rels/.rels",
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                          "relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
+                          "openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+                          "Target=\"xl/workbook.bin\"/></Relationships>")
+                 .add("xl/workbook.bin", "\x83\x01")
+                 .bytes();
+         },
+         ProblemKind::Unsupported,
+         "this workbook format is not supported yet (a binary .xlsb workbook)"},
+        {"central directory cut off",
+         [] {
+             Bytes b = healthyPackage().bytes();
+             b.resize(b.size() - 30);
+             return b;
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (zip directory: the end of the archive is missing)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.defect);
+        auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(row.make()));
+        ASSERT_FALSE(opened);
+        EXPECT_EQ(opened.problem().kind, row.kind);
+        EXPECT_EQ(opened.problem().describe(), row.described);
+    }
+}
+
+TEST(WorkbookDamage, CorruptImageDataFailsOnlyThatCopy) {
+    // Flip a byte inside the stored image data: the checksum no longer matches.
+    Bytes bytes = healthyPackage()
+                      .remove("xl/media/image1.png")
+                      .addBytes("xl/media/image1.png", pngImage(6, 4), ZipBuilder::Method::Store)
+                      .bytes();
+    Bytes png = pngImage(6, 4);
+    auto at = std::search(bytes.begin(), bytes.end(), png.begin(), png.end());
+    ASSERT_NE(at, bytes.end());
+    *(at + long(png.size()) - 5) ^= 0xFF;
+    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(bytes));
+    ASSERT_TRUE(opened) << opened.problem().describe();
+    auto picture = opened.value()->readPictureBytes(0, 0);
+    ASSERT_FALSE(picture);
+    EXPECT_EQ(picture.problem().describe(),
+              "the workbook is damaged (xl/media/image1.png: checksum mismatch)");
+}
+
+TEST(WorkbookDamage, FileProblemsAreReportedAsSuch) {
+    QTemporaryDir folder;
+    auto missing = workbook::openWorkbook(folder.filePath("nothing.xlsx").toStdString());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.problem().describe(), "the file cannot be read (No such file or directory)");
+    auto directory = workbook::openWorkbook(folder.path().toStdString());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.problem().describe(), "the file cannot be read (it is a folder)");
+    auto device = workbook::openWorkbook("/dev/zero");
+    ASSERT_FALSE(device);
+    EXPECT_EQ(device.problem().describe(), "the file cannot be read (it is not a regular file)");
+}
+
+// Every fixture cut at many lengths and with bytes flipped at many places: each gives a
+// workbook or a problem, never a crash.
+TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
+    QTemporaryDir folder;
+    std::vector<Bytes> fixtures = {
+        healthyPackage().bytes(),
+        healthyPackage().transform([](std::string s) { return s; }).bytes(),
+        XlsxBuilder()
+            .worksheet("A")
+            .picture(1, 1, pngImage(3, 3))
+            .chartsheet("C")
+            .worksheet("B", true)
+            .picture(0, 0, jpegImage(5, 5))
+            .bytes(folder.path().toStdString()),
+    };
+    // Stored entries let the flips land in XML text rather than in compressed data.
+    ZipBuilder stored;
+    ZipBuilder source = healthyPackage();
+    for (const char* name : {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
+                             "xl/_rels/workbook.xml.rels", "xl/worksheets/sheet1.xml",
+                             "xl/worksheets/_rels/sheet1.xml.rels", "xl/drawings/drawing1.xml",
+                             "xl/drawings/_rels/drawing1.xml.rels", "xl/media/image1.png"}) {
+        stored.add(name, source.content(name), ZipBuilder::Method::Store);
+    }
+    fixtures.push_back(stored.bytes());
+    for (const char* name : {"xw_image05.xlsx", "cx_ImageAnchors.xlsx", "xw_chartsheet01.xlsx"}) {
+        fixtures.push_back(
+            readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/xlsx/" + name));
+    }
+    for (const Bytes& fixture : fixtures) {
+        const std::size_t steps = 97;
+        for (std::size_t i = 0; i < steps; ++i) {
+            std::size_t at = fixture.size() * i / steps;
+            openAndCopyEverything(Bytes(fixture.begin(), fixture.begin() + long(at)));
+            Bytes flipped = fixture;
+            flipped[at] ^= std::uint8_t(0x5A + i);
+            openAndCopyEverything(flipped);
+        }
+    }
+}
+
+// Inputs the fuzzer once found troublesome stay here as fixtures.
+TEST(WorkbookDamage, FuzzFindingsStayFixed) {
+    std::filesystem::path folder = std::filesystem::path(QUILLFEN_TEST_DATA_DIR) / "fuzz";
+    if (!std::filesystem::exists(folder)) {
+        GTEST_SKIP() << "no fuzz findings kept";
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        openAndCopyEverything(readFileBytes(entry.path().string()));
+    }
+}

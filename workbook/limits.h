@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace workbook {
+
+// Every size the engine takes from a file is checked against one of these before it is used.
+// They are far above what real workbooks need and low enough that a hostile file cannot make
+// the program exhaust memory or run for minutes.
+
+// Zip entries in one package; real workbooks hold tens to a few thousand.
+constexpr std::uint64_t kMaxZipEntries = 200'000;
+// An XML part read whole into memory (workbook, relationships, content types, drawings).
+constexpr std::uint64_t kMaxXmlPartBytes = 64ull << 20;
+// A worksheet part is only scanned as it streams past, so it may be far larger.
+constexpr std::uint64_t kMaxWorksheetPartBytes = 2ull << 30;
+// One media entry (a picture's image) when it is copied.
+constexpr std::uint64_t kMaxMediaBytes = 512ull << 20;
+// Everything the engine inflates on its own while opening one workbook (XML parts, worksheet
+// scans and the first bytes of each image); copies are bounded per entry instead.
+constexpr std::uint64_t kMaxOpenInflatedBytes = 2ull << 30;
+// Inflating more than this ratio is refused, but only for entries above the size below: real
+// metafiles compress a hundredfold and more, and a small entry costs nothing to inflate.
+constexpr std::uint64_t kMaxCompressionRatio = 400;
+constexpr std::uint64_t kRatioCheckMinBytes = 32ull << 20;
+// One tag, comment or processing instruction of a streamed worksheet part.
+constexpr std::uint64_t kMaxMarkupItemBytes = 4ull << 20;
+// Nesting of XML elements; real drawing parts stay below 30.
+constexpr int kMaxXmlDepth = 256;
+// Attributes on one element; namespace lookups walk them, so they must stay few.
+constexpr std::size_t kMaxXmlAttributes = 1024;
+// Bytes read from the start of an image to tell its format and size.
+constexpr std::uint64_t kSniffBytes = 4096;
+// A JPEG keeps its size behind its metadata segments; read this far for it.
+constexpr std::uint64_t kJpegSniffBytes = 256ull << 10;
+
+// Worksheets and pictures of one workbook; entries may share parts, so these bound what a
+// small file can make the engine hold.
+constexpr std::size_t kMaxWorksheets = 100'000;
+constexpr std::size_t kMaxPictures = 250'000;
+
+// Compound files (password-protected packages and binary workbooks).
+constexpr std::uint32_t kMaxCompoundDirectoryEntries = 1u << 16;
+
+}  // namespace workbook

@@ -1,0 +1,96 @@
+#include "workbook/workbook.h"
+
+#include <algorithm>
+
+#include "workbook/bytesource.h"
+#include "workbook/compoundfile.h"
+#include "workbook/xlsxworkbook.h"
+#include "workbook/zipreader.h"
+
+namespace workbook {
+namespace {
+
+// A compound file is either a password-protected package or a binary workbook.
+Problem compoundFileProblem(ByteSource& source) {
+    auto file = CompoundFile::open(source);
+    if (!file) {
+        return file.problem();
+    }
+    if (file.value().hasStream("EncryptedPackage") || file.value().hasStream("EncryptionInfo")) {
+        return Problem{ProblemKind::Encrypted, "", ""};
+    }
+    if (file.value().hasStream("Workbook") || file.value().hasStream("Book")) {
+        return Problem{ProblemKind::Unsupported, "", "a binary .xls workbook"};
+    }
+    if (file.value().hasStream("WordDocument")) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a word-processing document"};
+    }
+    return Problem{ProblemKind::NotAWorkbook, "", "it is a compound file without a workbook"};
+}
+
+// Opens whatever the first bytes say the source holds; openZip opens it as a zip archive.
+template <typename OpenZip>
+Result<std::unique_ptr<Workbook>> openSource(ByteSource& source, OpenZip openZip) {
+    if (source.size() == 0) {
+        return Problem{ProblemKind::NotAWorkbook, "", "the file is empty"};
+    }
+    std::uint8_t head[8] = {};
+    std::size_t n = std::size_t(std::min<std::uint64_t>(source.size(), sizeof head));
+    if (!source.read(0, head, n)) {
+        return Problem{ProblemKind::Io, "", "the first bytes cannot be read"};
+    }
+    if (CompoundFile::hasSignature(head, n)) {
+        return compoundFileProblem(source);
+    }
+    auto zip = openZip();
+    if (!zip) {
+        Problem problem = zip.problem();
+        if (problem.kind == ProblemKind::NotAWorkbook) {
+            // A zip whose end is gone (an interrupted copy) starts like any other.
+            static constexpr std::uint8_t kLocalHeader[4] = {'P', 'K', 3, 4};
+            if (n >= 4 && std::equal(head, head + 4, kLocalHeader)) {
+                return damaged("zip directory", "the end of the archive is missing");
+            }
+            problem.detail = "it is neither a zip package nor a compound file";
+        }
+        return problem;
+    }
+    return XlsxWorkbook::open(std::move(zip.value()));
+}
+
+}  // namespace
+
+Result<std::vector<std::uint8_t>> Workbook::readPictureBytes(std::size_t sheet,
+                                                             std::size_t picture) {
+    VectorSink sink;
+    if (auto problem = readPictureBytes(sheet, picture, sink)) {
+        return *problem;
+    }
+    return std::move(sink.bytes);
+}
+
+Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path) {
+    auto source = FileSource::open(path);
+    if (!source) {
+        return source.problem();
+    }
+    return openSource(*source.value(), [&] { return ZipReader::openFile(path); });
+}
+
+Result<std::unique_ptr<Workbook>> openWorkbook(
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+    MemorySource source(bytes);
+    return openSource(source, [&] { return ZipReader::openMemory(bytes); });
+}
+
+std::string cellName(std::uint32_t column, std::uint32_t row) {
+    std::string letters;
+    std::uint64_t n = std::uint64_t(column) + 1;
+    while (n > 0) {
+        letters.insert(letters.begin(), char('A' + (n - 1) % 26));
+        n = (n - 1) / 26;
+    }
+    return letters + std::to_string(std::uint64_t(row) + 1);
+}
+
+}  // namespace workbook

@@ -1,0 +1,466 @@
+#include "workbook/xlsxworkbook.h"
+
+#include <array>
+#include <charconv>
+
+#include "workbook/limits.h"
+#include "workbook/sheetscanner.h"
+
+namespace workbook {
+namespace {
+
+constexpr std::string_view kMarkupCompatibility =
+    "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
+// The namespaces whose content the engine understands, so that an mc:Choice requiring only
+// these is taken: the base vocabularies (transitional and strict) and the extensions the
+// spreadsheet application reads in drawings.
+constexpr std::array<std::string_view, 22> kUnderstoodNamespaces = {
+    "http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing",
+    "http://purl.oclc.org/ooxml/drawingml/spreadsheetDrawing",
+    "http://schemas.openxmlformats.org/drawingml/2006/main",
+    "http://purl.oclc.org/ooxml/drawingml/main",
+    "http://schemas.openxmlformats.org/drawingml/2006/picture",
+    "http://purl.oclc.org/ooxml/drawingml/picture",
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+    "http://purl.oclc.org/ooxml/officeDocument/relationships",
+    "http://schemas.openxmlformats.org/drawingml/2006/chart",
+    "http://purl.oclc.org/ooxml/drawingml/chart",
+    "http://schemas.microsoft.com/office/drawing/2010/main",                   // a14
+    "http://schemas.microsoft.com/office/drawing/2012/main",                   // a15
+    "http://schemas.microsoft.com/office/drawing/2014/main",                   // a16
+    "http://schemas.microsoft.com/office/drawing/2010/slicer",                 // sle
+    "http://schemas.microsoft.com/office/drawing/2012/slicer",                 // sle15
+    "http://schemas.microsoft.com/office/drawing/2012/timeslicer",             // tsle
+    "http://schemas.microsoft.com/office/drawing/2014/chartex",                // cx
+    "http://schemas.microsoft.com/office/drawing/2015/9/8/chartex",            // cx1
+    "http://schemas.microsoft.com/office/drawing/2016/ink",                    // aink
+    "http://schemas.microsoft.com/office/drawing/2017/model3d",                // am3d
+    "http://schemas.microsoft.com/office/webextensions/webextension/2010/11",  // we
+    "http://schemas.microsoft.com/office/spreadsheetml/2009/9/main",           // x14
+};
+
+bool isUnderstood(std::string_view uri) {
+    for (std::string_view known : kUnderstoodNamespaces) {
+        if (uri == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isMarkupCompatibility(pugi::xml_node node, std::string_view local) {
+    return node.type() == pugi::node_element && localName(node.name()) == local &&
+           elementNamespace(node) == kMarkupCompatibility;
+}
+
+// The branch of an mc:AlternateContent that is read: the first Choice whose every required
+// prefix names an understood namespace (declared on the Choice itself or above), else the
+// Fallback; none when neither fits.
+pugi::xml_node chosenBranch(pugi::xml_node alternate) {
+    pugi::xml_node fallback;
+    for (pugi::xml_node child = alternate.first_child(); child; child = child.next_sibling()) {
+        if (isMarkupCompatibility(child, "Choice")) {
+            std::string_view requires_ = child.attribute("Requires").value();
+            bool ok = true;
+            std::size_t start = 0;
+            while (ok && start < requires_.size()) {
+                std::size_t end = requires_.find_first_of(" \t\r\n", start);
+                if (end == std::string_view::npos) {
+                    end = requires_.size();
+                }
+                if (end > start) {
+                    ok = isUnderstood(namespaceOf(child, requires_.substr(start, end - start)));
+                }
+                start = end + 1;
+            }
+            if (ok) {
+                return child;
+            }
+        } else if (!fallback && isMarkupCompatibility(child, "Fallback")) {
+            fallback = child;
+        }
+    }
+    return fallback;
+}
+
+bool isAnchor(std::string_view local) {
+    return local == "twoCellAnchor" || local == "oneCellAnchor" || local == "absoluteAnchor";
+}
+
+// The anchors of a drawing in document order, alternate content resolved.
+void collectAnchors(pugi::xml_node container, std::vector<pugi::xml_node>& anchors) {
+    for (pugi::xml_node child = container.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) {
+            continue;
+        }
+        if (isMarkupCompatibility(child, "AlternateContent")) {
+            if (pugi::xml_node branch = chosenBranch(child)) {
+                collectAnchors(branch, anchors);
+            }
+        } else if (isAnchor(localName(child.name()))) {
+            anchors.push_back(child);
+        }
+    }
+}
+
+// The shape an anchor places: its first child that is not a position, size or client-data
+// element, looking into alternate content.
+pugi::xml_node anchorObject(pugi::xml_node container) {
+    for (pugi::xml_node child = container.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) {
+            continue;
+        }
+        std::string_view local = localName(child.name());
+        if (local == "from" || local == "to" || local == "pos" || local == "ext" ||
+            local == "clientData") {
+            continue;
+        }
+        if (isMarkupCompatibility(child, "AlternateContent")) {
+            if (pugi::xml_node branch = chosenBranch(child)) {
+                if (pugi::xml_node object = anchorObject(branch)) {
+                    return object;
+                }
+            }
+            continue;
+        }
+        return child;
+    }
+    return {};
+}
+
+std::optional<std::uint32_t> number(pugi::xml_node node) {
+    std::string_view text = node.text().get();
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t' ||
+                             text.front() == '\r')) {
+        text.remove_prefix(1);
+    }
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string anchorCell(pugi::xml_node anchor) {
+    pugi::xml_node from = childNamed(anchor, "from");
+    if (!from) {
+        return {};
+    }
+    auto column = number(childNamed(from, "col"));
+    auto row = number(childNamed(from, "row"));
+    if (!column || !row) {
+        return {};
+    }
+    return cellName(*column, *row);
+}
+
+// Relationships by id; the first of a duplicated id wins.
+class RelationshipIndex {
+public:
+    explicit RelationshipIndex(const std::vector<Relationship>& relationships) {
+        for (const Relationship& r : relationships) {
+            m_byId.emplace(r.id, &r);
+        }
+    }
+    const Relationship* find(std::string_view id) const {
+        auto it = m_byId.find(std::string(id));
+        return it == m_byId.end() ? nullptr : it->second;
+    }
+
+private:
+    std::unordered_map<std::string, const Relationship*> m_byId;
+};
+
+bool endsWith(std::string_view text, std::string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Workbook>> XlsxWorkbook::open(std::unique_ptr<ZipReader> zip) {
+    std::unique_ptr<XlsxWorkbook> workbook(new XlsxWorkbook(std::move(zip)));
+    if (auto problem = workbook->load()) {
+        return *problem;
+    }
+    return std::unique_ptr<Workbook>(std::move(workbook));
+}
+
+Result<std::string> XlsxWorkbook::mainPart() {
+    auto relationships = m_package.relationships("");
+    if (!relationships) {
+        return relationships.problem();
+    }
+    for (const Relationship& r : relationships.value()) {
+        if (r.kind() == "officeDocument" && !r.external) {
+            if (!m_package.findPart(r.target)) {
+                return damaged("_rels/.rels", "the main part " + r.target + " is missing");
+            }
+            return r.target;
+        }
+    }
+    // Packages written without a package relationship part still keep the usual names.
+    for (std::string_view usual : {"xl/workbook.xml", "xl/workbook.bin"}) {
+        if (m_package.findPart(usual)) {
+            return std::string(usual);
+        }
+    }
+    if (m_package.findPart("word/document.xml")) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a word-processing document"};
+    }
+    if (m_package.findPart("ppt/presentation.xml")) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a presentation"};
+    }
+    return Problem{ProblemKind::NotAWorkbook, "", "it is a zip archive without a workbook part"};
+}
+
+std::optional<Problem> XlsxWorkbook::load() {
+    if (auto problem = m_package.loadContentTypes()) {
+        return problem;
+    }
+    auto main = mainPart();
+    if (!main) {
+        return main.problem();
+    }
+    std::string type = m_package.contentType(main.value());
+    if (contains(type, "wordprocessingml")) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a word-processing document"};
+    }
+    if (contains(type, "presentationml")) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a presentation"};
+    }
+    if (contains(type, "sheet.binary") || endsWith(asciiLower(main.value()), ".bin")) {
+        return Problem{ProblemKind::Unsupported, "", "a binary .xlsb workbook"};
+    }
+
+    auto relationships = m_package.relationships(main.value());
+    if (!relationships) {
+        return relationships.problem();
+    }
+    auto part = m_package.readXml(main.value());
+    if (!part) {
+        return part.problem();
+    }
+    pugi::xml_node root = part.value()->root();
+    if (localName(root.name()) != "workbook") {
+        return damaged(main.value(), "the root element is not a workbook");
+    }
+    RelationshipIndex byId(relationships.value());
+    pugi::xml_node sheets = childNamed(root, "sheets");
+    for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
+        if (sheet.type() != pugi::node_element || localName(sheet.name()) != "sheet") {
+            continue;
+        }
+        // Chart, dialog and macro sheets sit between worksheets; entries whose relationship
+        // is empty, dangling or names no part are not worksheets either.
+        std::string_view id = relationshipAttribute(sheet, "id");
+        const Relationship* r = id.empty() ? nullptr : byId.find(id);
+        if (r == nullptr || r->external || r->kind() != "worksheet" ||
+            !m_package.findPart(r->target)) {
+            continue;
+        }
+        if (m_worksheets.size() >= kMaxWorksheets) {
+            return tooLarge(main.value(),
+                            "more than " + std::to_string(kMaxWorksheets) + " worksheets");
+        }
+        Worksheet worksheet;
+        worksheet.name = sheet.attribute("name").value();
+        std::vector<Image> images;
+        if (auto problem = loadWorksheet(r->target, worksheet, images)) {
+            return problem;
+        }
+        m_pictureCount += worksheet.pictures.size();
+        if (m_pictureCount > kMaxPictures) {
+            return tooLarge(r->target, "more than " + std::to_string(kMaxPictures) +
+                                           " pictures in the workbook");
+        }
+        m_worksheets.push_back(std::move(worksheet));
+        m_images.push_back(std::move(images));
+    }
+    return std::nullopt;
+}
+
+Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
+    auto entry = m_package.findPart(sheetPart);
+    if (!entry) {
+        return std::string();
+    }
+    SheetScanner scanner(m_zip->name(*entry));
+    bool stopped = false;
+    auto problem = m_zip->stream(*entry, kMaxWorksheetPartBytes, ZipReader::Budget::Open,
+                                 [&](const char* data, std::size_t size) {
+                                     stopped = !scanner.feed(data, size);
+                                     return !stopped;
+                                 });
+    if (problem) {
+        return *problem;
+    }
+    if (!stopped) {
+        scanner.finish();
+    }
+    if (scanner.problem()) {
+        return *scanner.problem();
+    }
+    if (!scanner.needsTree()) {
+        return scanner.drawingId().value_or(std::string());
+    }
+    auto part = m_package.readXml(sheetPart);
+    if (!part) {
+        return part.problem();
+    }
+    return std::string(relationshipAttribute(childNamed(part.value()->root(), "drawing"), "id"));
+}
+
+std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
+                                                   std::vector<Image>& images) {
+    // Sheet entries may share a part, and worksheets a drawing: each is read once.
+    std::string sheetKey = normalizedPartName(sheetPart);
+    auto known = m_sheetDrawings.find(sheetKey);
+    if (known == m_sheetDrawings.end()) {
+        auto drawing = drawingPart(sheetPart);
+        if (!drawing) {
+            return drawing.problem();
+        }
+        known = m_sheetDrawings.emplace(sheetKey, std::move(drawing.value())).first;
+    }
+    const std::string& drawing = known->second;
+    if (drawing.empty()) {
+        return std::nullopt;
+    }
+    if (auto it = m_drawings.find(drawing); it != m_drawings.end()) {
+        sheet.pictures = it->second.first;
+        images = it->second.second;
+        return std::nullopt;
+    }
+    if (auto problem = loadDrawing(drawing, sheet, images)) {
+        return problem;
+    }
+    m_drawings.emplace(drawing, std::make_pair(sheet.pictures, images));
+    return std::nullopt;
+}
+
+Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart) {
+    auto id = drawingId(sheetPart);
+    if (!id) {
+        return id.problem();
+    }
+    if (id.value().empty()) {
+        return std::string();
+    }
+    auto relationships = m_package.relationships(sheetPart);
+    if (!relationships) {
+        return relationships.problem();
+    }
+    const Relationship* r = RelationshipIndex(relationships.value()).find(id.value());
+    // A drawing that is not there holds no pictures; the rest of the workbook is still read.
+    if (r == nullptr || r->external || !m_package.findPart(r->target)) {
+        return std::string();
+    }
+    return normalizedPartName(r->target);
+}
+
+std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart, Worksheet& sheet,
+                                                 std::vector<Image>& images) {
+    auto part = m_package.readXml(drawingPart);
+    if (!part) {
+        return part.problem();
+    }
+    auto relationships = m_package.relationships(drawingPart);
+    if (!relationships) {
+        return relationships.problem();
+    }
+    RelationshipIndex byId(relationships.value());
+    std::string place = normalizedPartName(drawingPart);
+    std::vector<pugi::xml_node> anchors;
+    collectAnchors(part.value()->root(), anchors);
+    for (pugi::xml_node anchor : anchors) {
+        pugi::xml_node object = anchorObject(anchor);
+        if (!object || localName(object.name()) != "pic") {
+            continue;
+        }
+        if (sheet.pictures.size() >= kMaxPictures) {
+            return tooLarge(place, "more than " + std::to_string(kMaxPictures) + " pictures");
+        }
+        PictureInfo info;
+        Image image;
+        info.cell = anchorCell(anchor);
+        pugi::xml_node properties = childNamed(childNamed(object, "nvPicPr"), "cNvPr");
+        info.name = properties.attribute("name").value();
+        info.description = properties.attribute("descr").value();
+        pugi::xml_node blip = childNamed(childNamed(object, "blipFill"), "blip");
+        std::string_view embed = relationshipAttribute(blip, "embed");
+        std::string_view link = relationshipAttribute(blip, "link");
+        const Relationship* r = nullptr;
+        if (!embed.empty()) {
+            r = byId.find(embed);
+            if (r == nullptr) {
+                image.problem =
+                    damaged(place, "the picture '" + info.name + "' names relationship " +
+                                       std::string(embed) + ", which is missing");
+            } else if (r->external) {
+                info.linked = true;
+            } else if (auto entry = m_package.findPart(r->target)) {
+                image.entry = entry;
+            } else {
+                image.problem = damaged(place, "the image " + r->target + " is missing");
+            }
+        } else if (!link.empty()) {
+            info.linked = true;
+            r = byId.find(link);
+            info.link = r != nullptr ? r->target : std::string(link);
+        } else {
+            image.problem = damaged(place, "the picture '" + info.name + "' has no image");
+        }
+        if (info.linked) {
+            if (r != nullptr) {
+                info.link = r->target;
+            }
+            image.problem = Problem{ProblemKind::LinkedImage, place, info.link};
+        }
+        if (image.entry) {
+            Sniffed s = sniff(*image.entry);
+            info.format = s.format;
+            info.width = s.width;
+            info.height = s.height;
+            info.byteCount = m_zip->declaredSize(*image.entry);
+        }
+        sheet.pictures.push_back(std::move(info));
+        images.push_back(std::move(image));
+    }
+    return std::nullopt;
+}
+
+XlsxWorkbook::Sniffed XlsxWorkbook::sniff(std::uint64_t entry) {
+    if (auto it = m_sniffed.find(entry); it != m_sniffed.end()) {
+        return it->second;
+    }
+    std::vector<std::uint8_t> head = m_zip->readPrefix(entry, kSniffBytes);
+    ImageInfo info = sniffImage(head.data(), head.size());
+    if (info.format == ImageFormat::Jpeg && info.width == 0 &&
+        m_zip->declaredSize(entry) > head.size()) {
+        head = m_zip->readPrefix(entry, kJpegSniffBytes);
+        info = sniffImage(head.data(), head.size());
+    }
+    Sniffed s{info.format, info.width, info.height};
+    m_sniffed.emplace(entry, s);
+    return s;
+}
+
+std::optional<Problem> XlsxWorkbook::readPictureBytes(std::size_t sheet, std::size_t picture,
+                                                      ByteSink& sink) {
+    if (sheet >= m_images.size() || picture >= m_images[sheet].size()) {
+        return Problem{ProblemKind::Damaged, "", "no such picture"};
+    }
+    const Image& image = m_images[sheet][picture];
+    if (image.problem) {
+        return image.problem;
+    }
+    return m_zip->readAll(*image.entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink);
+}
+
+}  // namespace workbook

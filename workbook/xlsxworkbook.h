@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+
+#include "workbook/package.h"
+#include "workbook/workbook.h"
+#include "workbook/zipreader.h"
+
+namespace workbook {
+
+// A workbook in an Office Open XML package (.xlsx, .xlsm, .xltx, .xltm; transitional or
+// strict). The structure is read when it opens; images are read when asked for.
+class XlsxWorkbook : public Workbook {
+public:
+    static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ZipReader> zip);
+
+    const std::vector<Worksheet>& worksheets() const override { return m_worksheets; }
+    std::optional<Problem> readPictureBytes(std::size_t sheet, std::size_t picture,
+                                            ByteSink& sink) override;
+    using Workbook::readPictureBytes;
+
+private:
+    // Where a picture's bytes are, or why there are none.
+    struct Image {
+        std::optional<std::uint64_t> entry;
+        std::optional<Problem> problem;
+    };
+    struct Sniffed {
+        ImageFormat format;
+        int width;
+        int height;
+    };
+
+    explicit XlsxWorkbook(std::unique_ptr<ZipReader> zip)
+        : m_zip(std::move(zip)), m_package(*m_zip) {}
+    std::optional<Problem> load();
+    Result<std::string> mainPart();
+    std::optional<Problem> loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
+                                         std::vector<Image>& images);
+    Result<std::string> drawingId(const std::string& sheetPart);
+    Result<std::string> drawingPart(const std::string& sheetPart);
+    std::optional<Problem> loadDrawing(const std::string& drawingPart, Worksheet& sheet,
+                                       std::vector<Image>& images);
+    Sniffed sniff(std::uint64_t entry);
+
+    std::unique_ptr<ZipReader> m_zip;
+    Package m_package;
+    std::vector<Worksheet> m_worksheets;
+    std::vector<std::vector<Image>> m_images;
+    std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
+    std::size_t m_pictureCount = 0;
+    // Worksheet part -> its drawing part ("" for none).
+    std::unordered_map<std::string, std::string> m_sheetDrawings;
+    // Drawing part -> its pictures, for worksheets that share one.
+    std::unordered_map<std::string, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
+        m_drawings;
+};
+
+}  // namespace workbook
