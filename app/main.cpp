@@ -2,6 +2,7 @@
 #include <QIcon>
 
 #include "app/form1.h"
+#include "automation/nativeexcel.h"
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
 #include "platform/qtdialogs.h"
@@ -19,6 +20,8 @@ int main(int argc, char* argv[]) {
     platform::DesktopShell shell;
     automation::PictureClipboard clipboard;
     automation::Registry registry;
+    // The native workbook engine plays the spreadsheet application.
+    automation::registerNativeExcel(registry, clipboard);
 
     platform::Services services;
     services.dialogs = &dialogs;

@@ -79,11 +79,18 @@ void DeleteFileQuietly(const QString& path) {
 }
 
 void ApplyFormColors(QWidget& form) {
-    auto paint = [](QWidget& w) {
+    auto paint = [&form](QWidget& w) {
         QPalette palette = w.palette();
         palette.setColor(QPalette::Window, w.palette().color(QPalette::Button));
         w.setPalette(palette);
-        w.setAutoFillBackground(true);
+        // Inside a frame the style shades the frame's panel itself; a control filling its own
+        // rectangle there would show as a lighter patch, so it takes the colour and lets the
+        // panel show through.
+        bool inFrame = false;
+        for (QWidget* p = w.parentWidget(); p != nullptr && p != &form; p = p->parentWidget()) {
+            inFrame = inFrame || qobject_cast<QGroupBox*>(p) != nullptr;
+        }
+        w.setAutoFillBackground(!inFrame);
     };
     paint(form);
     const QList<QWidget*> children = form.findChildren<QWidget*>();
