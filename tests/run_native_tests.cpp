@@ -1,0 +1,128 @@
+// The run end to end with the native engine on real workbooks: what lands in the results
+// window is exactly what the workbooks store.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "app/form1.h"
+#include "automation/nativeexcel.h"
+#include "builders/xlsxbuilder.h"
+#include "results/form2.h"
+#include "support/appfixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+QByteArray bytesOf(const std::vector<std::uint8_t>& v) {
+    return QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size()));
+}
+
+struct NativeRun {
+    FakeServices f;
+    QTemporaryDir folder;
+    std::unique_ptr<app::Form1> form;
+
+    NativeRun() {
+        automation::registerNativeExcel(f.registry, f.clipboard);
+        form = std::make_unique<app::Form1>(f.services);
+        form->Form_Load();
+        form->show();
+    }
+    QString path(const QString& name) const { return folder.filePath(name); }
+    QStringList resultRows() const {
+        QStringList rows;
+        QTreeWidget* list = form->existingForm2()->ListView1;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            rows << QFileInfo(list->topLevelItem(i)->text(0)).fileName() + QChar('|') +
+                        list->topLevelItem(i)->text(1);
+        }
+        return rows;
+    }
+    QByteArray holder(int k) const {
+        return form->existingForm2()->imageHolderPicture(k).bytes();
+    }
+};
+
+}  // namespace
+
+TEST(ExtractionRunNative, WorksheetsWith201PicturesAndASecondWorkbookFillHoldersInOrder) {
+    NativeRun r;
+    const auto p1 = pngImage(30, 20, 0x112233), p2 = jpegImage(64, 48, 0x445566);
+    const auto p3 = bmpImage(12, 9, 0x778899);
+    XlsxBuilder()
+        .worksheet("One").picture(1, 1, p1).picture(5, 2, p2)
+        .worksheet("Empty")
+        .chartsheet("Chart")
+        .worksheet("Three").picture(0, 0, p3)
+        .save(r.path("first.xlsx").toStdString());
+    const auto q1 = pngImage(8, 8, 0xAA0000), q2 = pngImage(9, 9, 0x00AA00);
+    const auto q3 = jpegImage(10, 10, 0x0000AA);
+    XlsxBuilder()
+        .worksheet("A").picture(0, 0, q1).picture(0, 3, q2)
+        .worksheet("B", /*hidden=*/true).picture(2, 2, q3)
+        .save(r.path("second.xlsx").toStdString());
+    r.form->addListRow(r.path("first.xlsx"));
+    r.form->addListRow(r.path("second.xlsx"));
+    r.form->PushButton2_Click();
+
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty()) << r.f.dialogs.messages().join("\n").toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"first.xlsx|1", "first.xlsx|2", "first.xlsx|3",
+                                           "second.xlsx|1", "second.xlsx|2", "second.xlsx|3"}));
+    EXPECT_EQ(r.form->existingForm2()->mTotalImages, 6);
+    const std::vector<std::uint8_t>* expected[] = {&p1, &p2, &p3, &q1, &q2, &q3};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(r.holder(k), bytesOf(*expected[k])) << "holder " << k;
+    }
+    // Nothing was written beside the workbooks.
+    EXPECT_EQ(QDir(r.folder.path()).entryList(QDir::Files).size(), 2);
+}
+
+TEST(ExtractionRunNative, WorkbookInAReadOnlyFolderGivesAllItsPictures) {
+    NativeRun r;
+    QDir().mkpath(r.path("locked"));
+    const auto p1 = pngImage(5, 5), p2 = pngImage(6, 6, 0x010203);
+    XlsxBuilder().worksheet("S").picture(0, 0, p1).picture(1, 1, p2)
+        .save(r.path("locked/book.xlsx").toStdString());
+    ::chmod(QFile::encodeName(r.path("locked")).constData(), 0555);
+    r.form->addListRow(r.path("locked/book.xlsx"));
+    r.form->PushButton2_Click();
+    ::chmod(QFile::encodeName(r.path("locked")).constData(), 0755);
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(r.resultRows(), QStringList({"book.xlsx|1", "book.xlsx|2"}));
+    EXPECT_EQ(r.holder(1), bytesOf(p2));
+}
+
+TEST(ExtractionRunNative, DamagedWorkbookIsReportedAndTheRunGoesOn) {
+    NativeRun r;
+    QFile bad(r.path("bad.xlsx"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("PK\x03\x04 not really a zip");
+    bad.close();
+    const auto p = pngImage(7, 7);
+    XlsxBuilder().worksheet("S").picture(0, 0, p).save(r.path("good.xlsx").toStdString());
+    r.form->addListRow(r.path("bad.xlsx"));
+    r.form->addListRow(r.path("good.xlsx"));
+    r.form->PushButton2_Click();
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_GE(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot open '") + r.path("bad.xlsx")))
+        << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("Image.ExtractImagesByFile at line 2")));
+    EXPECT_EQ(r.resultRows(), QStringList({"good.xlsx|1"}));
+    EXPECT_EQ(r.holder(0), bytesOf(p));
+}
+
+TEST(ExtractionRunNative, CorpusWorkbookHoldsExactlyItsStoredPictures) {
+    NativeRun r;
+    const QString corpus = QStringLiteral(QUILLFEN_TEST_DATA_DIR) + QStringLiteral("/corpus/xlsx/");
+    r.form->addListRow(corpus + QStringLiteral("cx_ImageAnchors.xlsx"));
+    r.form->PushButton2_Click();
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty());
+    // 2, 1, 3 and 1 pictures on its four worksheets.
+    EXPECT_EQ(r.form->existingForm2()->mTotalImages, 7);
+    EXPECT_EQ(r.resultRows().last(), QStringLiteral("cx_ImageAnchors.xlsx|7"));
+}
