@@ -220,9 +220,11 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
         stored.add(name, source.content(name), ZipBuilder::Method::Store);
     }
     fixtures.push_back(stored.bytes());
-    for (const char* name : {"xw_image05.xlsx", "cx_ImageAnchors.xlsx", "xw_chartsheet01.xlsx"}) {
-        fixtures.push_back(
-            readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/xlsx/" + name));
+    for (const char* name :
+         {"xlsx/xw_image05.xlsx", "xlsx/cx_ImageAnchors.xlsx", "xlsx/xw_chartsheet01.xlsx",
+          "xlsx/poi_protect.xlsx", "xls/gen_dib_group_hidden.xls", "xls/password.xls",
+          "xlsb/pass_protected.xlsb"}) {
+        fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
     }
     for (const Bytes& fixture : fixtures) {
         const std::size_t steps = 97;
