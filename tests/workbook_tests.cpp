@@ -404,8 +404,11 @@ TEST(WorkbookPackage, WorksheetsSharingADrawingEachListItsPictures) {
 }
 
 TEST(WorkbookPackage, ExactCaseWinsWhenEntriesDifferOnlyInCase) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/Image1.png"}}, {}};
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/Image1.png"}},
+                    {}};
     auto book = openOk(packageWith({sheet})
                            .addBytes("xl/media/image1.png", pngImage(1, 1))
                            .addBytes("xl/media/Image1.png", pngImage(2, 2))
@@ -415,8 +418,11 @@ TEST(WorkbookPackage, ExactCaseWinsWhenEntriesDifferOnlyInCase) {
 }
 
 TEST(WorkbookPackage, Utf16WorksheetIsReadWhole) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
     ZipBuilder zip = packageWith({sheet});
     std::string ascii = zip.content("xl/worksheets/sheet1.xml");
     ascii.replace(ascii.find("UTF-8"), 5, "UTF-16");
