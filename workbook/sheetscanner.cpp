@@ -98,13 +98,17 @@ SheetScanner::Step SheetScanner::scanOne(std::size_t& pos) {
     if (rest[1] == '?') {
         end = closeAfter(2, "?>");
     } else if (rest[1] == '!') {
-        if (rest.size() < 9) {
+        constexpr std::string_view kComment = "<!--", kCdata = "<![CDATA[";
+        auto startOf = [&](std::string_view full) {
+            return rest.size() < full.size() && full.substr(0, rest.size()) == rest;
+        };
+        if (startOf(kComment) || startOf(kCdata)) {
             return Step::NeedMore;
         }
-        if (rest.substr(0, 4) == "<!--") {
-            end = closeAfter(4, "-->");
-        } else if (rest.substr(0, 9) == "<![CDATA[") {
-            end = closeAfter(9, "]]>");
+        if (rest.starts_with(kComment)) {
+            end = closeAfter(kComment.size(), "-->");
+        } else if (rest.starts_with(kCdata)) {
+            end = closeAfter(kCdata.size(), "]]>");
         } else {
             std::size_t bracket = rest.find('[');
             std::size_t gt = rest.find('>');
