@@ -49,15 +49,19 @@ bool SheetScanner::feed(const char* data, std::size_t size) {
     if (m_problem || m_drawingId || m_needsTree) {
         return false;
     }
-    if (!m_started && size > 0) {
+    m_pending.append(data, size);
+    if (!m_started) {
+        // The byte-order mark may arrive split over two chunks.
+        if (m_pending.size() < 2) {
+            return true;
+        }
         m_started = true;
-        auto u = [&](std::size_t i) { return i < size ? std::uint8_t(data[i]) : 0; };
+        auto u = [&](std::size_t i) { return std::uint8_t(m_pending[i]); };
         if ((u(0) == 0xFF && u(1) == 0xFE) || (u(0) == 0xFE && u(1) == 0xFF)) {
             m_needsTree = true;
             return false;
         }
     }
-    m_pending.append(data, size);
     std::size_t pos = 0;
     for (;;) {
         Step step = scanOne(pos);
