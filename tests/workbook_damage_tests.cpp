@@ -7,6 +7,7 @@
 
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
+#include "workbook/sheetscanner.h"
 #include "workbook/workbook.h"
 
 using namespace testing_support;
@@ -49,6 +50,22 @@ void openAndCopyEverything(const Bytes& bytes) {
             }
         }
     }
+}
+
+// What the worksheet scanner makes of a part fed in chunks of the given size.
+std::string scanned(const std::string& part, std::size_t chunk) {
+    workbook::SheetScanner scanner("sheet");
+    bool going = true;
+    for (std::size_t at = 0; going && at < part.size(); at += chunk) {
+        going = scanner.feed(part.data() + at, std::min(chunk, part.size() - at));
+    }
+    if (going) {
+        scanner.finish();
+    }
+    if (scanner.problem()) {
+        return "problem: " + scanner.problem()->describe();
+    }
+    return scanner.needsTree() ? "tree" : scanner.drawingId().value_or("");
 }
 
 }  // namespace
@@ -220,9 +237,11 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
         stored.add(name, source.content(name), ZipBuilder::Method::Store);
     }
     fixtures.push_back(stored.bytes());
-    for (const char* name : {"xw_image05.xlsx", "cx_ImageAnchors.xlsx", "xw_chartsheet01.xlsx"}) {
-        fixtures.push_back(
-            readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/xlsx/" + name));
+    for (const char* name :
+         {"xlsx/xw_image05.xlsx", "xlsx/cx_ImageAnchors.xlsx", "xlsx/xw_chartsheet01.xlsx",
+          "xlsx/poi_protect.xlsx", "xls/gen_dib_group_hidden.xls", "xls/password.xls",
+          "xlsb/pass_protected.xlsb"}) {
+        fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
     }
     for (const Bytes& fixture : fixtures) {
         const std::size_t steps = 97;
@@ -236,14 +255,49 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
     }
 }
 
-// Inputs the fuzzer once found troublesome stay here as fixtures.
+// Inputs the fuzzer once found troublesome stay here as fixtures: whole files under
+// fuzz/workbook, worksheet parts (a chunk size byte, then the part) under fuzz/sheetscanner.
 TEST(WorkbookDamage, FuzzFindingsStayFixed) {
     std::filesystem::path folder = std::filesystem::path(QUILLFEN_TEST_DATA_DIR) / "fuzz";
-    if (!std::filesystem::exists(folder)) {
-        GTEST_SKIP() << "no fuzz findings kept";
+    int found = 0;
+    for (const char* kind : {"workbook", "sheetscanner"}) {
+        if (!std::filesystem::exists(folder / kind)) {
+            continue;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(folder / kind)) {
+            SCOPED_TRACE(entry.path().filename().string());
+            Bytes bytes = readFileBytes(entry.path().string());
+            ++found;
+            if (std::string(kind) == "workbook") {
+                openAndCopyEverything(bytes);
+            } else if (!bytes.empty()) {
+                std::string part(bytes.begin() + 1, bytes.end());
+                EXPECT_EQ(scanned(part, part.size() + 1), scanned(part, 1 + bytes[0] % 17));
+            }
+        }
     }
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        SCOPED_TRACE(entry.path().filename().string());
-        openAndCopyEverything(readFileBytes(entry.path().string()));
+    EXPECT_GT(found, 0);
+}
+
+TEST(SheetScanner, AnswersTheSameHoweverThePartIsCut) {
+    const std::vector<std::string> parts = {
+        "\xFF\xFE<",  // a UTF-16 byte-order mark: the part is read whole instead
+        "<worksheet><sheetData/><drawing r:id=\"rId7\"/></worksheet>",
+        "<worksheet><!-- <drawing r:id=\"x\"/> --><a b='>'/><drawing r:id=\"a&amp;b\"/>",
+        "<worksheet><sheetData><row/></sheetData></worksheet><!---->",
+        "<worksheet><sheetData>",
+    };
+    for (const std::string& part : parts) {
+        SCOPED_TRACE(part);
+        std::string whole = scanned(part, part.size() + 1);
+        for (std::size_t chunk = 1; chunk <= 9; ++chunk) {
+            EXPECT_EQ(scanned(part, chunk), whole) << "chunks of " << chunk;
+        }
     }
+    EXPECT_EQ(scanned(parts[0], 100), "tree");
+    EXPECT_EQ(scanned(parts[1], 100), "rId7");
+    EXPECT_EQ(scanned(parts[2], 100), "a&b");
+    EXPECT_EQ(scanned(parts[3], 100), "");
+    EXPECT_EQ(scanned(parts[4], 100),
+              "problem: the workbook is damaged (sheet: unexpected end of data)");
 }

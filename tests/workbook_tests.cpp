@@ -404,8 +404,11 @@ TEST(WorkbookPackage, WorksheetsSharingADrawingEachListItsPictures) {
 }
 
 TEST(WorkbookPackage, ExactCaseWinsWhenEntriesDifferOnlyInCase) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/Image1.png"}}, {}};
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/Image1.png"}},
+                    {}};
     auto book = openOk(packageWith({sheet})
                            .addBytes("xl/media/image1.png", pngImage(1, 1))
                            .addBytes("xl/media/Image1.png", pngImage(2, 2))
@@ -415,8 +418,11 @@ TEST(WorkbookPackage, ExactCaseWinsWhenEntriesDifferOnlyInCase) {
 }
 
 TEST(WorkbookPackage, Utf16WorksheetIsReadWhole) {
-    SheetSpec sheet{"Sheet1", "worksheet", drawingXml(pictureAnchor(0, 0, "rId1")),
-                    {{"rId1", "../media/image1.png"}}, {}};
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
     ZipBuilder zip = packageWith({sheet});
     std::string ascii = zip.content("xl/worksheets/sheet1.xml");
     ascii.replace(ascii.find("UTF-8"), 5, "UTF-16");
@@ -430,4 +436,27 @@ TEST(WorkbookPackage, Utf16WorksheetIsReadWhole) {
                            .bytes());
     ASSERT_TRUE(book);
     ASSERT_EQ(book->worksheets()[0].pictures.size(), 1u);
+}
+
+TEST(WorkbookPackage, WorksheetMarkupAroundTheDrawingIsSkipped) {
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
+    ZipBuilder zip = packageWith({sheet, {"Sheet2", "worksheet", "", {}, {}}});
+    std::string xml = zip.content("xl/worksheets/sheet1.xml");
+    // Comments, character data and attribute values that look like tags come before it.
+    xml.replace(xml.find("<sheetData/>"), 12,
+                "<!-- <drawing r:id=\"no\"/> --><sheetData><row r=\"1\"><c t=\"inlineStr\"><is>"
+                "<t><![CDATA[<drawing r:id=\"no\"/>]]></t></is></c></row></sheetData>"
+                "<x:ext a=\"<drawing r:id='no'/>\"/>");
+    // A worksheet without a drawing is read to its end, where a short comment is complete.
+    std::string second = zip.content("xl/worksheets/sheet2.xml") + "<!---->";
+    auto book = openOk(zip.replace("xl/worksheets/sheet1.xml", xml)
+                           .replace("xl/worksheets/sheet2.xml", second)
+                           .addBytes("xl/media/image1.png", pngImage(3, 1))
+                           .bytes());
+    ASSERT_TRUE(book);
+    EXPECT_EQ(book->worksheets()[0].pictures.size(), 1u);
 }

@@ -49,15 +49,19 @@ bool SheetScanner::feed(const char* data, std::size_t size) {
     if (m_problem || m_drawingId || m_needsTree) {
         return false;
     }
-    if (!m_started && size > 0) {
+    m_pending.append(data, size);
+    if (!m_started) {
+        // The byte-order mark may arrive split over two chunks.
+        if (m_pending.size() < 2) {
+            return true;
+        }
         m_started = true;
-        auto u = [&](std::size_t i) { return i < size ? std::uint8_t(data[i]) : 0; };
+        auto u = [&](std::size_t i) { return std::uint8_t(m_pending[i]); };
         if ((u(0) == 0xFF && u(1) == 0xFE) || (u(0) == 0xFE && u(1) == 0xFF)) {
             m_needsTree = true;
             return false;
         }
     }
-    m_pending.append(data, size);
     std::size_t pos = 0;
     for (;;) {
         Step step = scanOne(pos);
@@ -98,13 +102,17 @@ SheetScanner::Step SheetScanner::scanOne(std::size_t& pos) {
     if (rest[1] == '?') {
         end = closeAfter(2, "?>");
     } else if (rest[1] == '!') {
-        if (rest.size() < 9) {
+        constexpr std::string_view kComment = "<!--", kCdata = "<![CDATA[";
+        auto startOf = [&](std::string_view full) {
+            return rest.size() < full.size() && full.substr(0, rest.size()) == rest;
+        };
+        if (startOf(kComment) || startOf(kCdata)) {
             return Step::NeedMore;
         }
-        if (rest.substr(0, 4) == "<!--") {
-            end = closeAfter(4, "-->");
-        } else if (rest.substr(0, 9) == "<![CDATA[") {
-            end = closeAfter(9, "]]>");
+        if (rest.starts_with(kComment)) {
+            end = closeAfter(kComment.size(), "-->");
+        } else if (rest.starts_with(kCdata)) {
+            end = closeAfter(kCdata.size(), "]]>");
         } else {
             std::size_t bracket = rest.find('[');
             std::size_t gt = rest.find('>');

@@ -318,21 +318,23 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
 
 std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
                                                    std::vector<Image>& images) {
-    // Sheet entries may share a part, and worksheets a drawing: each is read once.
-    std::string sheetKey = normalizedPartName(sheetPart);
-    auto known = m_sheetDrawings.find(sheetKey);
+    // Sheet entries may share a part, and worksheets a drawing: each is read once. Parts are
+    // known by their zip entry, as names may differ in case only.
+    std::uint64_t sheetEntry = *m_package.findPart(sheetPart);
+    auto known = m_sheetDrawings.find(sheetEntry);
     if (known == m_sheetDrawings.end()) {
         auto drawing = drawingPart(sheetPart);
         if (!drawing) {
             return drawing.problem();
         }
-        known = m_sheetDrawings.emplace(sheetKey, std::move(drawing.value())).first;
+        known = m_sheetDrawings.emplace(sheetEntry, std::move(drawing.value())).first;
     }
     const std::string& drawing = known->second;
     if (drawing.empty()) {
         return std::nullopt;
     }
-    if (auto it = m_drawings.find(drawing); it != m_drawings.end()) {
+    std::uint64_t drawingEntry = *m_package.findPart(drawing);
+    if (auto it = m_drawings.find(drawingEntry); it != m_drawings.end()) {
         sheet.pictures = it->second.first;
         images = it->second.second;
         return std::nullopt;
@@ -340,7 +342,7 @@ std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart,
     if (auto problem = loadDrawing(drawing, sheet, images)) {
         return problem;
     }
-    m_drawings.emplace(drawing, std::make_pair(sheet.pictures, images));
+    m_drawings.emplace(drawingEntry, std::make_pair(sheet.pictures, images));
     return std::nullopt;
 }
 

@@ -49,10 +49,10 @@ private:
     std::vector<std::vector<Image>> m_images;
     std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
     std::size_t m_pictureCount = 0;
-    // Worksheet part -> its drawing part ("" for none).
-    std::unordered_map<std::string, std::string> m_sheetDrawings;
-    // Drawing part -> its pictures, for worksheets that share one.
-    std::unordered_map<std::string, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
+    // Worksheet part's entry -> its drawing part ("" for none).
+    std::unordered_map<std::uint64_t, std::string> m_sheetDrawings;
+    // Drawing part's entry -> its pictures, for worksheets that share one.
+    std::unordered_map<std::uint64_t, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
         m_drawings;
 };
 
