@@ -4,134 +4,20 @@
 // the idle size against the largest picture.
 //
 // usage: workbook_bench [workbooks=4] [pictures per workbook=8]
-#include <png.h>
-#include <turbojpeg.h>
-#include <xlsxwriter.h>
 #include <zip.h>
-
-#include <malloc.h>
 
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "automation/nativeexcel.h"
+#include "generatedset.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<std::uint8_t>;
-
-// A photograph stand-in: smooth colour fields with grain, which JPEG compresses the way it
-// compresses real photos (about one to two bits per pixel).
-Bytes photo(int width, int height, std::mt19937& random) {
-    std::vector<std::uint8_t> rgb(std::size_t(width) * height * 3);
-    std::uniform_real_distribution<double> phase(0, 6.28);
-    std::normal_distribution<double> grain(0, 18);
-    double p[6];
-    for (double& x : p)
-        x = phase(random);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            double u = double(x) / width, v = double(y) / height;
-            for (int c = 0; c < 3; ++c) {
-                double value = 128 + 80 * std::sin(3 * u + p[c]) * std::cos(2 * v + p[c + 3]) +
-                               30 * std::sin(40 * u * v + p[c]) + grain(random);
-                rgb[(std::size_t(y) * width + x) * 3 + c] =
-                    std::uint8_t(std::clamp(value, 0.0, 255.0));
-            }
-        }
-    }
-    tjhandle handle = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    tjCompress2(handle, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 88, 0);
-    Bytes jpeg(out, out + size);
-    tjFree(out);
-    tjDestroy(handle);
-    return jpeg;
-}
-
-// A graphic stand-in: flat shapes, stripes and a gradient band, as charts and diagrams are.
-Bytes graphic(int width, int height, std::mt19937& random) {
-    std::vector<std::uint8_t> rgba(std::size_t(width) * height * 4, 255);
-    std::uniform_int_distribution<int> colour(0, 255), side(20, 400);
-    std::uniform_int_distribution<int> px(0, width - 1), py(0, height - 1);
-    for (int shape = 0; shape < 60; ++shape) {
-        int x0 = px(random), y0 = py(random), w = side(random), h = side(random);
-        std::uint8_t r = std::uint8_t(colour(random)), g = std::uint8_t(colour(random)),
-                     b = std::uint8_t(colour(random));
-        for (int y = y0; y < std::min(height, y0 + h); ++y) {
-            for (int x = x0; x < std::min(width, x0 + w); ++x) {
-                std::uint8_t* p = &rgba[(std::size_t(y) * width + x) * 4];
-                p[0] = r;
-                p[1] = g;
-                p[2] = std::uint8_t(b ^ ((x + y) % 16 == 0 ? 0x40 : 0));
-            }
-        }
-    }
-    for (int y = 0; y < height / 8; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = &rgba[(std::size_t(y) * width + x) * 4];
-            p[0] = std::uint8_t(x * 255 / width);
-            p[1] = std::uint8_t(y * 255 / (height / 8 + 1));
-        }
-    }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = png_uint_32(width);
-    image.height = png_uint_32(height);
-    image.format = PNG_FORMAT_RGBA;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
-    Bytes png(size);
-    png_image_write_to_memory(&image, png.data(), &size, 0, rgba.data(), 0, nullptr);
-    png.resize(size);
-    return png;
-}
-
-struct Generated {
-    std::vector<std::string> paths;
-    std::size_t pictures = 0;
-    std::size_t largest = 0;
-    std::size_t totalBytes = 0;
-};
-
-Generated generate(const std::string& folder, int workbooks, int pictures) {
-    Generated out;
-    std::mt19937 random(20240601);
-    // Pixel counts from 0.5 to 6 megapixels, at 4:3.
-    std::uniform_real_distribution<double> megapixels(0.5, 6.0);
-    for (int w = 0; w < workbooks; ++w) {
-        std::string path = folder + "/set" + std::to_string(w + 1) + ".xlsx";
-        lxw_workbook* book = workbook_new(path.c_str());
-        std::vector<Bytes> images;
-        lxw_worksheet* sheet = nullptr;
-        for (int p = 0; p < pictures; ++p) {
-            if (p % 3 == 0) {
-                sheet = workbook_add_worksheet(book, nullptr);
-            }
-            double mp = megapixels(random) * 1e6;
-            int width = int(std::sqrt(mp * 4 / 3)), height = int(width * 3 / 4);
-            images.push_back(p % 2 == 0 ? photo(width, height, random)
-                                        : graphic(width, height, random));
-            worksheet_insert_image_buffer(sheet, lxw_row_t(p * 20), 1, images.back().data(),
-                                          images.back().size());
-            out.largest = std::max(out.largest, images.back().size());
-            out.totalBytes += images.back().size();
-            ++out.pictures;
-        }
-        workbook_close(book);
-        out.paths.push_back(path);
-    }
-    return out;
-}
 
 // The floor: libzip inflating every media entry of the set, nothing else.
 double inflateMedia(const std::vector<std::string>& paths) {
@@ -157,40 +43,6 @@ double inflateMedia(const std::vector<std::string>& paths) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The program's road: create, open, count, select and copy every picture, quit.
-double listAndCopy(const std::vector<std::string>& paths, std::size_t& copied) {
-    Clock::time_point start = Clock::now();
-    automation::PictureClipboard clipboard;
-    for (const std::string& path : paths) {
-        automation::NativeExcel excel(clipboard);
-        excel.openWorkbook(QString::fromStdString(path));
-        int sheets = excel.worksheetCount();
-        for (int s = 1; s <= sheets; ++s) {
-            int pictures = excel.pictureCount(s);
-            for (int p = 1; p <= pictures; ++p) {
-                excel.selectPicture(s, p);
-                excel.copyPicture(s, p);
-                copied += clipboard.picture().bytes().size() > 0 ? 1 : 0;
-            }
-        }
-        excel.setDisplayAlerts(false);
-        excel.quit();
-    }
-    clipboard.clear();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-long statusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key, 0) == 0) {
-            return std::stol(line.substr(std::string(key).size()));
-        }
-    }
-    return -1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,23 +50,22 @@ int main(int argc, char** argv) {
     int pictures = argc > 2 ? std::max(1, std::atoi(argv[2])) : 8;
     QTemporaryDir folder;
     std::printf("generating %d workbooks with %d pictures each...\n", workbooks, pictures);
-    Generated set = generate(folder.path().toStdString(), workbooks, pictures);
+    bench::GeneratedSet set = bench::generateWorkbooks(folder.path().toStdString(), workbooks, pictures);
     std::printf("%zu pictures, %.1f MiB stored, largest %.1f MiB\n", set.pictures,
                 double(set.totalBytes) / (1 << 20), double(set.largest) / (1 << 20));
 
     // Idle: generation's memory handed back, peak counter reset.
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-    long idleKiB = statusKiB("VmRSS:");
+    bench::resetPeakMemory();
+    long idleKiB = bench::statusKiB("VmRSS:");
 
     double floor = 1e9, engine = 1e9;
     std::size_t copied = 0;
     for (int round = 0; round < 3; ++round) {
         floor = std::min(floor, inflateMedia(set.paths));
         copied = 0;
-        engine = std::min(engine, listAndCopy(set.paths, copied));
+        engine = std::min(engine, bench::listAndCopy(set.paths, copied));
     }
-    long peakKiB = statusKiB("VmHWM:");
+    long peakKiB = bench::statusKiB("VmHWM:");
     double peakAboveIdle = double(peakKiB - idleKiB) / 1024;
     double allowance = double(set.largest) / (1 << 20) + 64;
 

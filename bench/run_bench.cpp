@@ -1,0 +1,112 @@
+// Drives the real windows offscreen over a generated set: the time from a click on "Start
+// Extracting" to the results window shown, against the engine's own list-and-copy over the
+// same set in the same run, and the peak memory above the idle size against the pictures kept.
+//
+// usage: run_bench [workbooks=200] [pictures per workbook=10] [min MP=0.05] [max MP=0.6]
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "app/form1.h"
+#include "automation/nativeexcel.h"
+#include "automation/pictureclipboard.h"
+#include "automation/registry.h"
+#include "generatedset.h"
+#include "platform/scripteddialogs.h"
+#include "platform/services.h"
+#include "platform/settingsstore.h"
+#include "platform/shell.h"
+#include "results/form2.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class NoShell : public platform::Shell {
+public:
+    void openFolder(const QString&) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    int workbooks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    int pictures = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+    double minMp = argc > 3 ? std::atof(argv[3]) : 0.05;
+    double maxMp = argc > 4 ? std::atof(argv[4]) : 0.6;
+    QApplication application(argc, argv);
+
+    QTemporaryDir folder;
+    std::printf("generating %d workbooks with %d pictures each (%.2f-%.2f MP)...\n", workbooks,
+                pictures, minMp, maxMp);
+    bench::GeneratedSet set = bench::generateWorkbooks(folder.path().toStdString(), workbooks,
+                                                       pictures, minMp, maxMp);
+    std::printf("%zu pictures, %.1f MiB stored\n", set.pictures,
+                double(set.totalBytes) / (1 << 20));
+
+    platform::ScriptedDialogs dialogs;
+    platform::SettingsStore settings(folder.filePath(QStringLiteral("Velmora.conf")));
+    NoShell shell;
+    automation::PictureClipboard clipboard;
+    automation::Registry registry;
+    automation::registerNativeExcel(registry, clipboard);
+    platform::Services services;
+    services.dialogs = &dialogs;
+    services.settings = &settings;
+    services.shell = &shell;
+    services.automation = &registry;
+    services.clipboard = &clipboard;
+    services.programFolder = folder.path();
+    services.endProgram = [] {};
+
+    app::Form1 form(services);
+    form.Form_Load();
+    form.show();
+    for (const std::string& path : set.paths) {
+        form.addListRow(QString::fromStdString(path));
+    }
+
+    double engine = 1e9, run = 1e9;
+    double peakAboveIdleMiB = 0;
+    std::size_t copied = 0;
+    for (int round = 0; round < 2; ++round) {
+        copied = 0;
+        engine = std::min(engine, bench::listAndCopy(set.paths, copied));
+
+        bench::resetPeakMemory();
+        long idleKiB = bench::statusKiB("VmRSS:");
+        Clock::time_point start = Clock::now();
+        QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+        run = std::min(run, std::chrono::duration<double>(Clock::now() - start).count());
+        peakAboveIdleMiB = double(bench::statusKiB("VmHWM:") - idleKiB) / 1024;
+        if (!form.existingForm2() || !form.existingForm2()->isVisible()) {
+            std::printf("the results window was not shown\n");
+            return 1;
+        }
+        if (form.existingForm2()->mTotalImages != int(set.pictures)) {
+            std::printf("kept %d of %zu pictures\n", form.existingForm2()->mTotalImages,
+                        set.pictures);
+            return 1;
+        }
+        form.existingForm2()->PushButton8_Click();  // "< Back" for the next round
+    }
+    if (!dialogs.shown().isEmpty()) {
+        std::printf("unexpected message: %s\n", qPrintable(dialogs.messages().value(0)));
+        return 1;
+    }
+    double held = double(set.totalBytes) / (1 << 20);
+    std::printf("time: click to results window %.3f s, engine list+copy %.3f s, ratio %.2fx "
+                "(target <= 1.50x)\n",
+                run, engine, run / engine);
+    std::printf("memory: peak %.1f MiB above idle during the run, %.1f MiB of pictures held; "
+                "%.1f MiB beyond them\n",
+                peakAboveIdleMiB, held, peakAboveIdleMiB - held);
+    return 0;
+}
