@@ -64,13 +64,13 @@ void Form1::buildControls() {
     ListView1->header()->installEventFilter(this);
     ListView1->header()->setMouseTracking(true);
 
-    struct ButtonSpec {
+    struct ButtonLayout {
         QPushButton** control;
         const char* name;
         const char* text;
         QRect geometry;
     };
-    const ButtonSpec buttons[] = {
+    const ButtonLayout buttons[] = {
         {&PushButton1, "PushButton1", "Add Excel Files", twipsRect(120, 2520, 3840, 405)},
         {&PushButton4, "PushButton4", "Add All Excel Files In Folder",
          twipsRect(4080, 2520, 3840, 405)},
@@ -79,14 +79,14 @@ void Form1::buildControls() {
          twipsRect(4080, 3030, 3840, 405)},
         {&PushButton2, "PushButton2", "Start Extracting", twipsRect(120, 3540, 7800, 405)},
     };
-    for (const ButtonSpec& spec : buttons) {
-        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
-        button->setObjectName(QString::fromLatin1(spec.name));
-        button->setGeometry(spec.geometry);
+    for (const ButtonLayout& layout : buttons) {
+        auto* button = new QPushButton(QString::fromLatin1(layout.text), this);
+        button->setObjectName(QString::fromLatin1(layout.name));
+        button->setGeometry(layout.geometry);
         button->setFont(buttonFont);
         button->setMouseTracking(true);
         button->installEventFilter(this);
-        *spec.control = button;
+        *layout.control = button;
     }
     // Focus order is the order of the layout table.
     setTabOrder(ListView1, PushButton1);

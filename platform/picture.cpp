@@ -43,8 +43,10 @@ Picture Picture::load(const QString& fileName) {
     if (!file.open(QIODevice::ReadOnly)) {
         throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
     }
+    // Whatever the save step wrote comes back, in a format the preview knows or not: a picture
+    // that cannot be shown is still the workbook's picture, and its row keeps it.
     Picture p = fromBytes(file.readAll());
-    if (p.isNull() || p.format() == workbook::ImageFormat::Unknown) {
+    if (p.isNull()) {
         throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
     }
     return p;

@@ -25,7 +25,8 @@ public:
     // Writes the picture to a file in its own form, replacing an existing file. Throws
     // RuntimeError when there is no picture or the file cannot be written.
     void save(const QString& fileName) const;
-    // Reads any supported format, whatever the file is called. Throws RuntimeError.
+    // Reads the file back as it is, whatever it is called and whatever its format. Throws
+    // RuntimeError when it cannot be read or is empty.
     static Picture load(const QString& fileName);
 
     // Decodes the bytes to pixels; a null image when they do not decode, when the picture has

@@ -264,3 +264,14 @@ TEST(ExtractImagesEnding, ClosingTheProgramStopsAtTheNextTurnAndStillQuits) {
     EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
     EXPECT_EQ(b.world->alive, 0);
 }
+
+TEST(ExtractImagesFiles, PictureInAFormatNobodyDecodesStillGetsItsHolder) {
+    ExtractionBench b;
+    // An HD Photo: stored and copied like any other, though nothing here can show it.
+    const auto hdPhoto = platform::Picture::fromBytes(QByteArray("II\xBC\x01 hd photo bytes", 20));
+    b.world->workbooks[kBook] = {{hdPhoto}};
+    b.extract(kBook);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(b.results.rows, QStringList({kBook + "|1"}));
+    EXPECT_EQ(b.results.holders[0], hdPhoto);
+}
