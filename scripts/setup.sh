@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev
   fonts-liberation2
+  xdg-utils
 )
 
 missing=()
