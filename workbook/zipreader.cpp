@@ -22,6 +22,15 @@ std::string folded(std::string_view name) {
     return asciiLower(normalizedPartName(name));
 }
 
+// libzip's own words for an error that has no better description here.
+std::string zipErrorText(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
 // libzip's word for what went wrong while reading an entry, as a problem with that entry.
 Problem entryProblem(const std::string& place, int code) {
     switch (code) {
@@ -48,11 +57,7 @@ Problem entryProblem(const std::string& place, int code) {
         default:
             break;
     }
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return damaged(place, text);
+    return damaged(place, zipErrorText(code));
 }
 
 Problem archiveProblem(int code, int systemError) {
@@ -76,11 +81,7 @@ Problem archiveProblem(int code, int systemError) {
         default:
             break;
     }
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return damaged("zip directory", text);
+    return damaged("zip directory", zipErrorText(code));
 }
 
 }  // namespace
