@@ -22,6 +22,12 @@ void MousePointer::set(int value) {
     }
 }
 
+void MousePointer::hoverBareArea(const QPoint& position) {
+    if (m_window->childAt(position) == nullptr) {
+        hover(kDefault);
+    }
+}
+
 void MousePointer::loadMouseIcon(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {

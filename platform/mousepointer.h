@@ -27,6 +27,10 @@ public:
         }
     }
 
+    // The hover rule of the window's bare client area: moves that a control leaves unhandled
+    // reach the window too, so only a point with no control under it sets the arrow.
+    void hoverBareArea(const QPoint& position);
+
     // Loads a .cur file as the MouseIcon, with the hot spot the file names. Throws
     // RuntimeError(481) when the file is not a cursor Qt can read.
     void loadMouseIcon(const QString& fileName);

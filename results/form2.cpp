@@ -369,10 +369,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* event) {
-    // Moves that a control leaves unhandled arrive here too; only the bare client area counts.
-    if (childAt(event->position().toPoint()) == nullptr) {
-        m_pointer.hover(platform::MousePointer::kDefault);
-    }
+    m_pointer.hoverBareArea(event->position().toPoint());
     QWidget::mouseMoveEvent(event);
 }
 
