@@ -27,8 +27,11 @@ if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   sudo_cmd=()
   if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  # Another install may be running (a second build, the desktop's updater): wait for it.
+  apt_options=(-o DPkg::Lock::Timeout=600)
+  "${sudo_cmd[@]}" apt-get "${apt_options[@]}" update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "${apt_options[@]}" install -y \
+    --no-install-recommends "${missing[@]}"
 fi
 
 cd "$root"

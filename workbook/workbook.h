@@ -44,6 +44,14 @@ public:
                                                     ByteSink& sink) = 0;
 
     Result<std::vector<std::uint8_t>> readPictureBytes(std::size_t sheet, std::size_t picture);
+
+    // Damage found while opening that did not stop the workbook from opening: a worksheet, a
+    // drawing or a part that is missing or unreadable, whose pictures are lost. Empty for a
+    // sound workbook; every intact worksheet still gives its pictures.
+    const std::vector<Problem>& problems() const { return m_problems; }
+
+protected:
+    std::vector<Problem> m_problems;
 };
 
 // Opens a workbook read-only. The format is told from the bytes, not from the file name.
