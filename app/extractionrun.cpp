@@ -1,12 +1,14 @@
 // "Start Extracting": the extraction run over the input list.
 #include <QApplication>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include "app/form1.h"
-#include "app/inputguard.h"
 #include "extract/excel1.h"
 #include "extract/image.h"
+#include "longwork/inputguard.h"
+#include "longwork/progress.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/runtimeerror.h"
@@ -45,7 +47,7 @@ void Form1::PushButton2_Click() {
     // The list stays as it is while the run goes through it: input to this window is ignored
     // until the run ends, while it keeps repainting and can still be closed.
     m_running = true;
-    InputGuard guard(this);
+    longwork::InputGuard guard(this);
     // The short-lived picture files live in a folder of the run's own, gone when it ends.
     std::unique_ptr<QTemporaryDir> scratch;
     int number = 0;
@@ -70,18 +72,29 @@ void Form1::PushButton2_Click() {
     context.owner = this;
     context.results = m_form2.get();
     context.scratchFolder = scratch && scratch->isValid() ? scratch->path() : QString();
-    context.yield = [] { QCoreApplication::processEvents(); };
-    context.ending = [this] { return m_services.ending; };
-
     trap.run(8, [&] { rows = ListView1->topLevelItemCount(); });
-    for (int row = 1; row <= rows && !m_services.ending; ++row) {
+    // A run that takes long shows how far it is; its Cancel stops after the picture in hand,
+    // and the results window shows what was taken so far.
+    auto progress = std::make_unique<longwork::Progress>(
+        m_services, this, QStringLiteral("Extracting pictures - Quillfen"), rows);
+    auto stopped = [&] { return m_services.ending || progress->cancelled(); };
+    context.yield = [&progress] {
+        QCoreApplication::processEvents();
+        progress->tick();
+    };
+    context.ending = stopped;
+
+    for (int row = 1; row <= rows && !stopped(); ++row) {
         QString path;
         trap.run(9, [&] { QCoreApplication::processEvents(); });
-        if (m_services.ending) {
+        if (stopped()) {
             break;
         }
         trap.run(10, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(11, [&] { path = ListView1->topLevelItem(row - 1)->text(0); });
+        progress->update(row - 1, QStringLiteral("Workbook %1 of %2: %3")
+                                      .arg(longwork::countText(row), longwork::countText(rows),
+                                           QFileInfo(path).fileName()));
         trap.run(12, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(13, [&] {
             if (context.results == nullptr) {
@@ -91,6 +104,8 @@ void Form1::PushButton2_Click() {
             extract::ExtractImagesByFile(path, number, context);
         });
     }
+    // The progress window goes with the work, before the results window shows.
+    progress.reset();
     m_running = false;
     if (m_services.ending) {
         // The program is closing: nothing more is shown, and the run's folder goes with it.

@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -213,10 +214,14 @@ std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOr
 
 PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
                          const QString& fastPathReason) {
-    if (QImageReader::allocationLimit() != 0 &&
-        QImageReader::allocationLimit() < kQtAllocationLimitMb) {
-        QImageReader::setAllocationLimit(kQtAllocationLimitMb);
-    }
+    // The limit is global to Qt and saves decode on several threads at once: it is raised once.
+    static std::once_flag raised;
+    std::call_once(raised, [] {
+        if (QImageReader::allocationLimit() != 0 &&
+            QImageReader::allocationLimit() < kQtAllocationLimitMb) {
+            QImageReader::setAllocationLimit(kQtAllocationLimitMb);
+        }
+    });
     QByteArray bytes = picture.bytes();
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

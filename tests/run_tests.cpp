@@ -1,16 +1,19 @@
+#include <gtest/gtest.h>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 #include "app/form1.h"
+#include "longwork/progress.h"
 #include "platform/services.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
 #include "support/appfixture.h"
 #include "support/fakeexcel.h"
+#include "support/progresswatch.h"
 
 using namespace testing_support;
 using platform::MousePointer;
@@ -107,9 +110,8 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     results::Form2* form2 = b.form->existingForm2();
     ASSERT_NE(form2, nullptr);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
-    EXPECT_EQ(b.resultRows(),
-              QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
-                           second + "|3", first + "|1", first + "|2"}));
+    EXPECT_EQ(b.resultRows(), QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
+                                           second + "|3", first + "|1", first + "|2"}));
     EXPECT_EQ(form2->mTotalImages, 7);
     EXPECT_EQ(form2->imageHolderCount(), 7);
     EXPECT_EQ(form2->imageHolderPicture(4), b.world->workbooks[second][1][2]);
@@ -206,4 +208,56 @@ TEST(ExtractionRun, ClosingTheWindowMidRunEndsWithoutLeavingAnInstanceOrFiles) {
     EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
     EXPECT_FALSE(b.scratchLeft());
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
+
+TEST(ExtractionRun, CancelStopsAfterThePictureInHandAndShowsWhatWasTaken) {
+    RunBench b;
+    b.f.services.progressDelayMs = 0;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(3, 0xB00000)});
+    b.add(QStringLiteral("/in/b.xlsx"), {pictures(2, 0xC00000)});
+    QString title, label;
+    b.world->failWhen = [&](const QString& member, int, int picture) {
+        auto* window = b.form->findChild<longwork::ProgressWindow*>();
+        if (member == QStringLiteral("copyPicture") && picture == 2 && window != nullptr) {
+            title = window->windowTitle();
+            label = window->label->text();
+            QTest::mouseClick(window->cancelButton, Qt::LeftButton);
+        }
+        return false;
+    };
+    b.form->PushButton2_Click();
+    EXPECT_EQ(title, QStringLiteral("Extracting pictures - Quillfen"));
+    EXPECT_EQ(label, QStringLiteral("Workbook 1 of 2: a.xlsx"));
+    EXPECT_EQ(b.resultRows(), QStringList({"/in/a.xlsx|1", "/in/a.xlsx|2"}));
+    EXPECT_EQ(b.form->existingForm2()->mTotalImages, 2);
+    EXPECT_TRUE(b.form->existingForm2()->isVisible());
+    EXPECT_FALSE(b.form->isVisible());
+    EXPECT_EQ(b.world->created, 2);  // the start-up check and the first workbook
+    EXPECT_EQ(b.world->alive, 0);
+    EXPECT_EQ(b.form->findChild<longwork::ProgressWindow*>(), nullptr);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
+
+TEST(ExtractionRun, ProgressWindowShowsOnlyOnceTheRunHasTakenASecond) {
+    // Each reading of the clock finds the run `step` ms further on.
+    for (qint64 step : {0, 600}) {
+        SCOPED_TRACE(step);
+        RunBench b;
+        qint64 now = 0;
+        b.f.services.clockMs = [&] { return now += step; };
+        for (const char* name : {"/in/a.xlsx", "/in/b.xlsx", "/in/c.xlsx"}) {
+            b.add(QString::fromLatin1(name), {pictures(1, 0xD00000)});
+        }
+        ProgressWatch watch;
+        b.form->PushButton2_Click();
+        EXPECT_EQ(watch.shown, step > 0 ? 1 : 0);
+        EXPECT_EQ(b.resultRows().size(), 3);
+        EXPECT_EQ(b.form->findChild<longwork::ProgressWindow*>(), nullptr);
+    }
+}
+
+TEST(ProgressTexts, CountsAreGroupedInThousands) {
+    EXPECT_EQ(longwork::countText(340), QStringLiteral("340"));
+    EXPECT_EQ(longwork::countText(2000), QStringLiteral("2,000"));
+    EXPECT_EQ(longwork::countText(1234567), QStringLiteral("1,234,567"));
 }
