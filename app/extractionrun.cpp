@@ -1,7 +1,6 @@
 // "Start Extracting": the extraction run over the input list.
 #include <QApplication>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include "app/form1.h"
@@ -11,6 +10,7 @@
 #include "longwork/progress.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "results/form2.h"
@@ -48,20 +48,12 @@ void Form1::PushButton2_Click() {
     // until the run ends, while it keeps repainting and can still be closed.
     m_running = true;
     longwork::InputGuard guard(this);
-    // The short-lived picture files live in a folder of the run's own, gone when it ends.
-    std::unique_ptr<QTemporaryDir> scratch;
+    // The pictures' bytes go to a spill file in a folder of the run's own; the holders refer
+    // to them there, and the file goes with the last of them (the next run, or the end).
+    std::shared_ptr<platform::PictureSpill> spill;
     int number = 0;
     int rows = 0;
-    trap.run(5, [&] {
-        scratch = std::make_unique<QTemporaryDir>(QDir::tempPath() +
-                                                  QStringLiteral("/quillfen-run-XXXXXX"));
-        if (!scratch->isValid()) {
-            throw platform::RuntimeError(
-                platform::err::kPathNotFound,
-                QStringLiteral("Cannot make a temporary folder for the pictures: %1")
-                    .arg(scratch->errorString()));
-        }
-    });
+    trap.run(5, [&] { spill = platform::PictureSpill::create(platform::runFoldersRoot()); });
     trap.run(6, [&] { number = 1; });
     trap.run(7, [&] { form2().clearResults(); });
 
@@ -71,7 +63,7 @@ void Form1::PushButton2_Click() {
     context.dialogs = m_services.dialogs;
     context.owner = this;
     context.results = m_form2.get();
-    context.scratchFolder = scratch && scratch->isValid() ? scratch->path() : QString();
+    context.spill = spill.get();
     trap.run(8, [&] { rows = ListView1->topLevelItemCount(); });
     // A run that takes long shows how far it is; its Cancel stops after the picture in hand,
     // and the results window shows what was taken so far.

@@ -5,6 +5,7 @@
 #include "automation/nativeexcel.h"
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
+#include "platform/picturespill.h"
 #include "platform/qtdialogs.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
@@ -14,6 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillfen"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillfen.png")));
+    // Pictures that a program which did not end cleanly left in its spill go now.
+    platform::removeStaleRunFolders(platform::runFoldersRoot());
 
     platform::QtDialogs dialogs;
     platform::SettingsStore settings;

@@ -21,6 +21,10 @@ struct GeneratedSet {
 GeneratedSet generateWorkbooks(const std::string& folder, int workbooks, int pictures,
                                double minMegapixels = 0.5, double maxMegapixels = 6.0);
 
+// As generateWorkbooks, but a folder that already holds the complete set is used as it is.
+GeneratedSet cachedWorkbooks(const std::string& folder, int workbooks, int pictures,
+                             double minMegapixels, double maxMegapixels);
+
 // The engine's road: create, open, count, select and copy every picture, quit. Returns the
 // seconds taken and counts the pictures copied.
 double listAndCopy(const std::vector<std::string>& paths, std::size_t& copied);

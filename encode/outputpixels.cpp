@@ -61,15 +61,15 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 // TurboJPEG reads baseline and progressive JPEG in any sampling; CMYK and YCCK files, which it
 // cannot turn into RGB, are left to Qt. A warning (a truncated file, say) still gives a
 // picture, as every viewer shows one.
-std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, ChannelOrder order,
+std::optional<PixelBuffer> decodeJpeg(const QByteArray& data, ChannelOrder order,
                                       QString* reason) {
     TjHandle handle(tjInitDecompress());
     if (!handle) {
         *reason = QStringLiteral("the JPEG decoder cannot start");
         return std::nullopt;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(picture.bytes().constData());
-    const auto size = static_cast<unsigned long>(picture.bytes().size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const auto size = static_cast<unsigned long>(data.size());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (tjDecompressHeader3(handle.get(), bytes, size, &width, &height, &subsampling,
                             &colorspace) != 0) {
@@ -187,9 +187,9 @@ PngResult readPng(PngRead& read) {
     return PngResult::Done;
 }
 
-std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOrder order,
+std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order,
                                      QString* reason) {
-    PngRead read(picture.bytes(), order);
+    PngRead read(data, order);
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     if (read.png) {
         read.info = png_create_info_struct(read.png);
@@ -212,7 +212,7 @@ std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOr
     return std::nullopt;
 }
 
-PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
+PixelBuffer decodeWithQt(const platform::Picture& picture, QByteArray bytes, ChannelOrder order,
                          const QString& fastPathReason) {
     // The limit is global to Qt and saves decode on several threads at once: it is raised once.
     static std::once_flag raised;
@@ -222,7 +222,6 @@ PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
             QImageReader::setAllocationLimit(kQtAllocationLimitMb);
         }
     });
-    QByteArray bytes = picture.bytes();
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
@@ -306,13 +305,15 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     if (!picture.size().isEmpty()) {
         checkPixelCount(picture.size().width(), picture.size().height());
     }
+    // Read once: a picture in a spill reads its bytes back from the file.
+    const QByteArray bytes = picture.bytes();
     QString reason;
     std::optional<PixelBuffer> pixels;
     try {
         if (picture.format() == workbook::ImageFormat::Jpeg) {
-            pixels = decodeJpeg(picture, order, &reason);
+            pixels = decodeJpeg(bytes, order, &reason);
         } else if (picture.format() == workbook::ImageFormat::Png) {
-            pixels = decodePng(picture, order, &reason);
+            pixels = decodePng(bytes, order, &reason);
         }
     } catch (const std::bad_alloc&) {
         throw platform::RuntimeError(kErrOutOfMemory,
@@ -323,7 +324,7 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     }
     // What the fast path could not read (a CMYK JPEG, a PNG libpng rejects) still gets Qt's
     // chance; the fast path's reason is the one the user reads when both fail.
-    return decodeWithQt(picture, order, reason);
+    return decodeWithQt(picture, bytes, order, reason);
 }
 
 }  // namespace encode

@@ -1,13 +1,12 @@
 #include "extract/image.h"
 
-#include <QFileInfo>
 #include <limits>
 
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
 #include "extract/resultstarget.h"
 #include "platform/errorreport.h"
-#include "platform/mainmodule.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
 namespace extract {
@@ -18,19 +17,6 @@ using platform::RuntimeError;
 // What a member call on an application object that was never made raises.
 [[noreturn]] void noObject() {
     throw RuntimeError(91, QStringLiteral("Object variable or With block variable not set"));
-}
-
-// The short-lived file of one picture: the workbook's file name, the picture counter and
-// ".bmp", in the run's private folder (never beside the user's workbook).
-QString pictureFileName(const QString& scratchFolder, const QString& workbookPath, int counter) {
-    return scratchFolder + QChar('/') + QFileInfo(workbookPath).fileName() +
-           QString::number(counter) + QStringLiteral(".bmp");
-}
-
-// The file-listing query: the file's name when a plain file of that path exists, else "".
-QString listedName(const QString& path) {
-    QFileInfo info(path);
-    return info.isFile() ? info.fileName() : QString();
 }
 
 }  // namespace
@@ -68,7 +54,10 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             continue;
         }
         for (int picture = 1; picture <= pictureCount && !ending(); ++picture) {
-            QString fileName;
+            // The picture as the run's spill keeps it: what was the short-lived picture file, so
+            // its save, its wait, its listing and its load keep their statements (the file's
+            // name, line 10, is no more), and nothing is ever written beside the workbook.
+            platform::Picture kept;
             trap.run(5, [&] { ++counter; });
             trap.run(6, [&] { excel->selectPicture(sheet, picture); });
             // Nothing of an earlier picture may be saved under this one's number.
@@ -76,17 +65,20 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             trap.run(7, [&] { excel->copyPicture(sheet, picture); });
             trap.run(8, [&] { yield(); });
             trap.run(9, [&] { yield(); });
-            trap.run(10, [&] {
-                fileName = pictureFileName(context.scratchFolder, workbookPath, counter);
+            trap.run(11, [&] {
+                if (context.spill == nullptr) {
+                    throw RuntimeError(platform::err::kPathNotFound,
+                                       QStringLiteral("The run has no folder for its pictures"));
+                }
+                kept = context.spill->keep(context.clipboard->picture());
             });
-            trap.run(11, [&] { context.clipboard->picture().save(fileName); });
             for (int turn = 0; turn < kFileWaitTurns && !ending(); ++turn) {
-                if (trap.test(12, [&] { return platform::PathExists(fileName); })) {
+                if (trap.test(12, [&] { return !kept.isNull(); })) {
                     break;
                 }
                 yield();
             }
-            if (trap.test(13, [&] { return listedName(fileName).isEmpty(); })) {
+            if (trap.test(13, [&] { return kept.isNull(); })) {
                 continue;
             }
             trap.run(14, [&] {
@@ -97,7 +89,8 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 trap.run(15, [&] { context.results->createImageHolder(holder); });
             }
             trap.run(16, [&] {
-                context.results->setImageHolderPicture(holder, platform::Picture::load(fileName));
+                context.spill->checkReadable(kept);
+                context.results->setImageHolderPicture(holder, kept);
             });
             trap.run(17, [&] {
                 if (runningImageNumber == std::numeric_limits<int>::max()) {
@@ -105,7 +98,6 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 }
                 ++runningImageNumber;
             });
-            platform::DeleteFileQuietly(fileName);
         }
     }
     trap.run(18, [&] {

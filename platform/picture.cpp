@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
 namespace platform {
@@ -12,6 +13,7 @@ Picture Picture::fromBytes(QByteArray bytes) {
     Picture p;
     workbook::ImageInfo info = workbook::sniffImage(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    p.m_length = bytes.size();
     p.m_bytes = std::move(bytes);
     p.m_format = info.format;
     if (info.width > 0 && info.height > 0) {
@@ -20,16 +22,40 @@ Picture Picture::fromBytes(QByteArray bytes) {
     return p;
 }
 
+QByteArray Picture::bytes() const {
+    return m_spill ? m_spill->read(m_offset, m_length) : m_bytes;
+}
+
+Picture Picture::inMemory() const {
+    if (!m_spill) {
+        return *this;
+    }
+    Picture p = *this;
+    p.m_bytes = bytes();
+    p.m_spill.reset();
+    p.m_offset = 0;
+    return p;
+}
+
+bool operator==(const Picture& a, const Picture& b) {
+    if (a.m_spill && a.m_spill == b.m_spill) {
+        return a.m_offset == b.m_offset && a.m_length == b.m_length;
+    }
+    return a.m_length == b.m_length && a.bytes() == b.bytes();
+}
+
 void Picture::save(const QString& fileName) const {
     if (isNull()) {
         throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
     }
+    const QByteArray data = bytes();
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw RuntimeError(err::kPathNotFound,
-                           QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
+        throw RuntimeError(
+            err::kPathNotFound,
+            QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
     }
-    if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
+    if (file.write(data) != data.size() || !file.flush()) {
         QString reason = file.errorString();
         file.close();
         file.remove();
@@ -41,7 +67,8 @@ void Picture::save(const QString& fileName) const {
 Picture Picture::load(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
+        throw RuntimeError(err::kFileNotFound,
+                           QStringLiteral("File not found: '%1'").arg(fileName));
     }
     // Whatever the save step wrote comes back, in a format the preview knows or not: a picture
     // that cannot be shown is still the workbook's picture, and its row keeps it.
@@ -83,7 +110,11 @@ QImage Picture::decode() const {
     }
     raiseAllocationLimit();
     QBuffer buffer;
-    buffer.setData(m_bytes);
+    try {
+        buffer.setData(bytes());
+    } catch (const RuntimeError&) {
+        return {};
+    }
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     if (tooManyPixels(reader.size())) {

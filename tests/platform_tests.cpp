@@ -1,3 +1,8 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utime.h>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -6,11 +11,11 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
@@ -31,11 +36,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TEST(ErrorReport, TextMatchesToTheCharacter) {
-    EXPECT_EQ(errorReportText(QStringLiteral("Subscript out of range"),
-                              QStringLiteral("Form1.PushButton2_Click"), 7),
-              QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
-                             " at line 7\r\rPlease email screenshot of this message to ") +
-                  supportEmail());
+    EXPECT_EQ(
+        errorReportText(QStringLiteral("Subscript out of range"),
+                        QStringLiteral("Form1.PushButton2_Click"), 7),
+        QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
+                       " at line 7\r\rPlease email screenshot of this message to ") +
+            supportEmail());
     EXPECT_FALSE(supportEmail().isEmpty());
     EXPECT_TRUE(supportEmail().contains(QChar('@')));
 }
@@ -249,4 +255,64 @@ TEST(ScriptedDialogs, RecordsEveryBoxAndAnswersFromTheQueue) {
     ASSERT_EQ(dialogs.shown().size(), 4);
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Quillfen"));
     EXPECT_EQ(dialogs.shown()[1].defaultAnswer, QStringLiteral("xl*"));
+}
+
+TEST(PictureSpill, KeepsBytesOnceReadsThemBackAndGoesWithTheLastPicture) {
+    QTemporaryDir root;
+    QString folder;
+    {
+        auto spill = PictureSpill::create(root.path());
+        folder = spill->folder();
+        const Picture a = Picture::fromBytes(QByteArray(5000, 'a'));
+        const Picture b = Picture::fromBytes(QByteArray(5000, 'b'));
+        const Picture keptA = spill->keep(a);
+        const Picture keptB = spill->keep(b);
+        const Picture again = spill->keep(Picture::fromBytes(QByteArray(5000, 'a')));
+        EXPECT_TRUE(keptA.isSpilled());
+        EXPECT_EQ(keptA.bytes(), a.bytes());
+        EXPECT_EQ(keptB.bytes(), b.bytes());
+        EXPECT_EQ(again, keptA);
+        EXPECT_EQ(spill->size(), 10000);  // identical bytes are kept once
+        EXPECT_EQ(QFileInfo(spill->filePath()).size(), 10000);
+        EXPECT_THROW(spill->keep(Picture()), RuntimeError);
+        EXPECT_FALSE(keptA.inMemory().isSpilled());
+        // The pictures keep the spill, and it goes with the last of them.
+        spill.reset();
+        EXPECT_EQ(keptB.bytes(), b.bytes());
+        EXPECT_TRUE(QFileInfo::exists(folder));
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST(PictureSpill, LeftoversOfDeadRunsGoAndNothingElse) {
+    QTemporaryDir root;
+    auto live = PictureSpill::create(root.path());
+    auto makeFolder = [&](const QString& name, const QStringList& files) {
+        QDir(root.path()).mkdir(name);
+        for (const QString& file : files) {
+            writeFile(root.filePath(name + "/" + file), "x");
+        }
+        return root.filePath(name);
+    };
+    const QString dead = makeFolder("run-dead01", {"pictures"});
+    const QString foreign = makeFolder("run-mixed1", {"pictures", "notes.txt"});
+    const QString notOurs = makeFolder("photos", {"pictures"});
+    const QString young = makeFolder("run-young1", {});
+    const QString old = makeFolder("run-old001", {});
+    utimbuf longAgo{100, 100};
+    ::utime(QFile::encodeName(old).constData(), &longAgo);
+
+    removeStaleRunFolders(root.path());
+    EXPECT_TRUE(QFileInfo::exists(live->filePath()));
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_FALSE(QFileInfo::exists(foreign + "/pictures"));
+    EXPECT_TRUE(QFileInfo::exists(foreign + "/notes.txt"));
+    EXPECT_TRUE(QFileInfo::exists(notOurs + "/pictures"));
+    EXPECT_TRUE(QFileInfo::exists(young));
+    EXPECT_FALSE(QFileInfo::exists(old));
+}
+
+TEST(PictureSpill, RootIsTheUsersCacheFolder) {
+    EXPECT_EQ(runFoldersRoot(),
+              qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/quillfen"));
 }

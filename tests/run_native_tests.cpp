@@ -74,7 +74,10 @@ TEST(ExtractionRunNative, WorksheetsWith201PicturesAndASecondWorkbookFillHolders
                                            "second.xlsx|1", "second.xlsx|2", "second.xlsx|3"}));
     EXPECT_EQ(r.form->existingForm2()->mTotalImages, 6);
     const std::vector<std::uint8_t>* expected[] = {&p1, &p2, &p3, &q1, &q2, &q3};
+    // The holders keep only their pictures' places in the run's spill; the bytes read back are
+    // the stored ones.
     for (int k = 0; k < 6; ++k) {
+        EXPECT_TRUE(r.form->existingForm2()->imageHolderPicture(k).isSpilled());
         EXPECT_EQ(r.holder(k), bytesOf(*expected[k])) << "holder " << k;
     }
     // Nothing was written beside the workbooks.

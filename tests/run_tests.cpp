@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <csignal>
 
 #include "app/form1.h"
 #include "longwork/progress.h"
@@ -25,21 +28,21 @@ namespace {
 struct RunBench {
     FakeServices f;
     std::shared_ptr<FakeExcelWorld> world;
-    QTemporaryDir temp;
-    QByteArray oldTemp = qgetenv("TMPDIR");
+    QTemporaryDir cache;
+    QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
     std::unique_ptr<app::Form1> form;
 
     explicit RunBench(bool running = false) {
         world = installFakeExcel(f.registry, running);
         world->clipboard = &f.clipboard;
-        qputenv("TMPDIR", temp.path().toUtf8());
+        qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
         form = std::make_unique<app::Form1>(f.services);
         form->Form_Load();
         form->show();
     }
     ~RunBench() {
         form.reset();
-        qputenv("TMPDIR", oldTemp);
+        qputenv("XDG_CACHE_HOME", oldCache);
     }
 
     void add(const QString& path, QVector<QVector<platform::Picture>> sheets) {
@@ -54,8 +57,10 @@ struct RunBench {
         }
         return rows;
     }
-    bool scratchLeft() const {
-        return !QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+    // The runs' private folders, where their spills live.
+    QStringList runFolders() const {
+        return QDir(cache.filePath(QStringLiteral("quillfen")))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 };
 
@@ -121,7 +126,11 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     EXPECT_FALSE(b.form->isVisible());
     EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
     EXPECT_EQ(b.world->alive, 0);
-    EXPECT_FALSE(b.scratchLeft());
+    // The holders refer to the run's spill, which goes with them.
+    EXPECT_TRUE(form2->imageHolderPicture(6).isSpilled());
+    EXPECT_EQ(b.runFolders().size(), 1);
+    b.form.reset();
+    EXPECT_TRUE(b.runFolders().isEmpty());
 }
 
 TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
@@ -140,6 +149,9 @@ TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) 
     EXPECT_TRUE(form2->isVisible());
     // Holder 0 still holds the earlier run's first picture; the preview does not show it.
     EXPECT_TRUE(form2->Picture1->size().isEmpty());
+    EXPECT_EQ(form2->imageHolderPicture(0), b.world->workbooks["/in/a.xlsx"][0][0]);
+    // Neither run's spill is left: the first one's went with the new run, the second kept none.
+    EXPECT_TRUE(b.runFolders().isEmpty());
 }
 
 TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
@@ -149,6 +161,8 @@ TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
     results::Form2* form2 = b.form->existingForm2();
     form2->PushButton8_Click();
     EXPECT_EQ(form2->imageHolderCount(), 1);
+    const QStringList firstSpill = b.runFolders();
+    ASSERT_EQ(firstSpill.size(), 1);
 
     b.form->PushButton6_Click();
     b.add(QStringLiteral("/in/b.xlsx"), {pictures(2, 0x600000)});
@@ -158,6 +172,9 @@ TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
     EXPECT_EQ(form2->mTotalImages, 2);
     EXPECT_EQ(form2->imageHolderPicture(0), b.world->workbooks["/in/b.xlsx"][0][0]);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    // The second run cleared the first one's spill.
+    EXPECT_EQ(b.runFolders().size(), 1);
+    EXPECT_NE(b.runFolders(), firstSpill);
 }
 
 TEST(ExtractionRun, InputToTheMainWindowIsIgnoredWhileTheRunGoes) {
@@ -206,7 +223,8 @@ TEST(ExtractionRun, ClosingTheWindowMidRunEndsWithoutLeavingAnInstanceOrFiles) {
     EXPECT_EQ(b.world->created, 2);       // the second workbook is never opened
     EXPECT_EQ(b.world->alive, 0);
     EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
-    EXPECT_FALSE(b.scratchLeft());
+    b.form.reset();
+    EXPECT_TRUE(b.runFolders().isEmpty());
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
 }
 
@@ -260,4 +278,41 @@ TEST(ProgressTexts, CountsAreGroupedInThousands) {
     EXPECT_EQ(longwork::countText(340), QStringLiteral("340"));
     EXPECT_EQ(longwork::countText(2000), QStringLiteral("2,000"));
     EXPECT_EQ(longwork::countText(1234567), QStringLiteral("1,234,567"));
+}
+
+TEST(ExtractionRun, FullSpillReportsEachPictureThatDoesNotFitAndTheRunGoesOn) {
+    RunBench b;
+    auto filled = [](int n, char fill) {
+        QVector<platform::Picture> list;
+        for (int i = 0; i < n; ++i) {
+            list << platform::Picture::fromBytes(QByteArray(4000, char(fill + i)));
+        }
+        return list;
+    };
+    b.add(QStringLiteral("/in/a.xlsx"), {filled(2, 'a')});
+    b.add(QStringLiteral("/in/b.xlsx"), {filled(2, 'k')});
+    b.add(QStringLiteral("/in/c.xlsx"), {filled(1, 'a')});  // kept already: needs no room
+    b.form->form2();
+    // The spill may grow to the first workbook's two pictures; a write past that fails as on
+    // a full disk.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 8000;
+    auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    b.form->PushButton2_Click();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldSignal);
+
+    const QStringList messages = b.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 2);
+    for (const QString& message : messages) {
+        EXPECT_TRUE(message.startsWith("Cannot write the picture to '")) << message.toStdString();
+        EXPECT_TRUE(message.contains("Image.ExtractImagesByFile at line 11"));
+    }
+    EXPECT_EQ(b.resultRows(), QStringList({"/in/a.xlsx|1", "/in/a.xlsx|2", "/in/c.xlsx|1"}));
+    EXPECT_EQ(b.form->existingForm2()->imageHolderPicture(2),
+              b.world->workbooks["/in/a.xlsx"][0][0]);
+    EXPECT_TRUE(b.form->existingForm2()->isVisible());
 }
