@@ -2,11 +2,18 @@
 
 #include <QLocale>
 #include <chrono>
+#include <limits>
 
 #include "longwork/progresswindow.h"
 #include "platform/services.h"
 
 namespace longwork {
+
+namespace {
+
+constexpr int kRefreshMs = 100;
+
+}  // namespace
 
 Progress::Progress(const platform::Services& services, QWidget* owner, QString title, int total)
     : m_services(services), m_owner(owner), m_title(std::move(title)), m_total(total) {
@@ -14,6 +21,8 @@ Progress::Progress(const platform::Services& services, QWidget* owner, QString t
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { tick(); });
     m_timer.start(int(std::max<qint64>(m_services.progressDelayMs, 0)));
+    m_refresh.setSingleShot(true);
+    connect(&m_refresh, &QTimer::timeout, this, [this] { refresh(); });
 }
 
 Progress::~Progress() = default;
@@ -30,10 +39,20 @@ qint64 Progress::now() const {
 void Progress::update(int done, const QString& label) {
     m_done = done;
     m_label = label;
-    if (m_window) {
-        m_window->setProgress(done, label);
+    if (!m_window) {
+        tick();
+    } else if (now() - m_shownAt >= kRefreshMs) {
+        refresh();
+    } else if (!m_refresh.isActive()) {
+        m_refresh.start(kRefreshMs);
     }
-    tick();
+}
+
+void Progress::refresh() {
+    m_refresh.stop();
+    m_window->setProgress(m_done, m_label);
+    // A window that had nothing to say yet takes the first label at once.
+    m_shownAt = m_label.isEmpty() ? std::numeric_limits<qint64>::min() / 2 : now();
 }
 
 void Progress::tick() {
@@ -48,7 +67,7 @@ void Progress::tick() {
         return;
     }
     m_window = std::make_unique<ProgressWindow>(m_owner, m_title, m_total);
-    m_window->setProgress(m_done, m_label);
+    refresh();
     m_window->show();
 }
 

@@ -33,6 +33,7 @@ public:
 
 private:
     qint64 now() const;
+    void refresh();
 
     const platform::Services& m_services;
     QWidget* m_owner;
@@ -41,8 +42,12 @@ private:
     int m_done = 0;
     QString m_label;
     qint64 m_start;
+    qint64 m_shownAt = 0;  // when the window last took the count and the label
     // Wakes a waiting event loop when the delay is up, so one long step still shows the window.
     QTimer m_timer;
+    // The window takes the latest count a few times a second, not at every step: short steps
+    // would spend more on painting than on the work.
+    QTimer m_refresh;
     std::unique_ptr<ProgressWindow> m_window;
 };
 

@@ -36,6 +36,9 @@ ProgressWindow::ProgressWindow(QWidget* owner, const QString& title, int total)
     bar->setGeometry(12, 38, 376, 22);
     bar->setRange(0, std::max(total, 1));
     bar->setValue(0);
+    // The label says how far the work is; a percentage beside the bar would repaint the bar at
+    // every step.
+    bar->setTextVisible(false);
     cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     cancelButton->setObjectName(QStringLiteral("CancelButton"));
     cancelButton->setGeometry(288, 74, 100, 27);

@@ -23,18 +23,21 @@ constexpr int kDiskFull = 61;
 // A run folder without its spill file is a start that died at once, unless it is this young:
 // then it may be another program's that is making its spill right now.
 constexpr qint64 kEmptyFolderGraceSeconds = 60;
-constexpr qsizetype kSampleBytes = 4096;
+constexpr qsizetype kSampleBytes = 1024;
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Length and three slices of the bytes: cheap next to the write, and equal pictures always
-// agree; the bytes themselves are compared before a picture counts as already kept.
+// Length and three slices of the bytes (all of a small picture): cheap next to the write, and
+// equal pictures always agree; the bytes themselves decide before a picture counts as kept.
 quint64 sampleKey(const QByteArray& bytes) {
     const QByteArrayView all(bytes);
     const qsizetype n = all.size();
-    const qsizetype slice = std::min(n, kSampleBytes);
+    if (n <= 3 * kSampleBytes) {
+        return quint64(qHash(all, size_t(n)));
+    }
+    const qsizetype slice = kSampleBytes;
     size_t key = qHash(all.first(slice), size_t(n));
     key = qHash(all.sliced((n - slice) / 2, slice), key);
     key = qHash(all.last(slice), key);
