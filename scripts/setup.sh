@@ -15,6 +15,9 @@ packages=(
   fonts-liberation2
   xdg-utils
 )
+# Tools a caller needs besides the build's (scripts/package.sh: the packaging checks).
+# shellcheck disable=SC2206 # a space-separated list of package names
+packages+=(${QUILLFEN_EXTRA_PACKAGES:-})
 
 missing=()
 for p in "${packages[@]}"; do
