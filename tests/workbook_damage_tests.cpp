@@ -181,6 +181,18 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
          ProblemKind::Damaged,
          "the workbook is damaged (xl/workbook.bin, record 2: the record runs past the end of "
          "the part)"},
+        {"binary workbook listing too many sheets",
+         [] {
+             std::string entries;
+             for (int i = 0; i <= 100'000; ++i)
+                 entries += xlsbRecord(0x9C);
+             return xlsbPackageWith({})
+                 .replace("xl/workbook.bin", xlsbWorkbookPart(entries))
+                 .bytes();
+         },
+         ProblemKind::TooLarge,
+         "the workbook is too large to read (xl/workbook.bin, record 100004: more than 100000 "
+         "sheets)"},
         {"binary worksheet cut before its drawing",
          [] {
              return xlsbHealthyPackage()

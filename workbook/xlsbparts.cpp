@@ -68,6 +68,12 @@ bool XlsbSheetListScanner::visit(const XlsbRecord& record) {
     if (record.type != kBrtBundleSh) {
         return true;
     }
+    // Unreadable entries count too: each is kept as a problem.
+    if (m_sheets.size() + m_skipped.size() >= kMaxXlsbSheetEntries) {
+        m_problem = tooLarge(m_records.placeOf(record.number),
+                             "more than " + std::to_string(kMaxXlsbSheetEntries) + " sheets");
+        return false;
+    }
     std::optional<SheetEntry> sheet;
     if (record.kept) {
         sheet = bundleSheet(record.data);
@@ -77,11 +83,6 @@ bool XlsbSheetListScanner::visit(const XlsbRecord& record) {
         m_skipped.push_back(damaged(m_records.placeOf(record.number),
                                     "a sheet entry that cannot be read; the sheet is left out"));
         return true;
-    }
-    if (m_sheets.size() >= kMaxXlsbSheetEntries) {
-        m_problem = tooLarge(m_records.placeOf(record.number),
-                             "more than " + std::to_string(kMaxXlsbSheetEntries) + " sheets");
-        return false;
     }
     m_sheets.push_back(std::move(*sheet));
     return true;
