@@ -15,6 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillfen"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillfen.png")));
+    // Desktops match the running windows to the installed desktop entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLFEN_APP_ID));
     // Pictures that a program which did not end cleanly left in its spill go now.
     platform::removeStaleRunFolders(platform::runFoldersRoot());
 

@@ -134,6 +134,8 @@ private:
     void restoreOutputFolder();
     void restoreOutputFormat();
     void previewSelectedRow();
+    void keepTabStopOnChosenOption();
+    void showQualityWhileDragged();
     std::optional<platform::Picture>* holderSlot(int index);
     void saveRows(platform::ErrorTrap& trap, int rows);
 

@@ -5,8 +5,10 @@
 #include <utime.h>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -16,6 +18,7 @@
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
 #include "platform/picturespill.h"
+#include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
@@ -315,4 +318,41 @@ TEST(PictureSpill, LeftoversOfDeadRunsGoAndNothingElse) {
 TEST(PictureSpill, RootIsTheUsersCacheFolder) {
     EXPECT_EQ(runFoldersRoot(),
               qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/quillfen"));
+}
+
+TEST(QtDialogs, FilterNamesEachPatternOnce) {
+    const struct {
+        const char* component;
+        const char* shown;
+    } cases[] = {
+        {"Excel Files (*.xl*)|*.xl*|", "Excel Files (*.xl*)"},
+        {"Pictures|*.png;*.jpg|", "Pictures (*.png *.jpg)"},
+        {"Old (*.xls)|*.xl*|All|*.*|", "Old (*.xls) (*.xl*);;All (*.*)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(qtFileFilter(QString::fromLatin1(c.component)), QString::fromLatin1(c.shown))
+            << c.component;
+    }
+    // The dialog reads the patterns back from what it is given.
+    QFileDialog dialog;
+    dialog.setNameFilter(qtFileFilter(QStringLiteral("Excel Files (*.xl*)|*.xl*|")));
+    EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Excel Files (*.xl*)")});
+}
+
+TEST(QtDialogs, MessageBoxLeavesRoomForItsTitleAndOffersOnlyClose) {
+    for (const QString& title : {kAppTitle, QStringLiteral("Application Error")}) {
+        QMessageBox box;
+        prepareMessageBox(box, QStringLiteral("Done."), vbOKOnly, title);
+        box.show();
+        QFont bold = box.font();
+        bold.setBold(true);
+        // The title, a window icon and three title-bar buttons of 24 pixels or more.
+        EXPECT_GE(box.width(), QFontMetrics(bold).horizontalAdvance(title) + 4 * 24)
+            << title.toStdString();
+        EXPECT_EQ(box.windowTitle(), title);
+        const Qt::WindowFlags flags = box.windowFlags();
+        EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    }
 }
