@@ -20,9 +20,6 @@ namespace encode {
 namespace {
 
 constexpr int kErrOutOfMemory = 7;
-// Qt refuses to allocate images above its own limit (256 MB by default); 100 megapixels read
-// as 16-bit channels need 800 MB before they are converted.
-constexpr int kQtAllocationLimitMb = 800;
 
 QString formatLabel(const platform::Picture& picture) {
     return QString::fromLatin1(workbook::formatName(picture.format()).data());

@@ -11,6 +11,10 @@ namespace encode {
 // Largest picture the output save decodes; anything bigger is refused with a clear error
 // rather than exhausting memory (100 megapixels take 300 MB as 24-bit pixels).
 constexpr std::int64_t kMaxOutputPixels = 100'000'000;
+// Qt refuses to allocate images above its own limit (256 MB by default); 100 megapixels read
+// as 16-bit channels need 800 MB before they are converted. The decoding raises Qt's limit to
+// this on first use; a program that decodes on several threads sets it before they start.
+constexpr int kQtAllocationLimitMb = 800;
 
 // Byte order of a pixel's three channels. BMP files want blue first; the JPEG encoder takes
 // either, and libpng is measurably faster when it need not swap.
