@@ -116,7 +116,10 @@ public:
                     m_changed.notify_all();
                     break;
                 }
-                if (m_settings.progress) {
+                // Every finished picture wakes this loop; the line is redrawn a few times a
+                // second at most.
+                if (m_settings.progress && Clock::now() - m_lastDraw >= kProgressInterval) {
+                    m_lastDraw = Clock::now();
                     drawProgress();
                 }
                 m_changed.wait_for(lock, kProgressInterval);
@@ -445,6 +448,7 @@ private:
     bool m_progressShown = false;
     Tally m_tally;
     Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
 };
 
 }  // namespace
