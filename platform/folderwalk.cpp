@@ -1,18 +1,30 @@
 #include "platform/folderwalk.h"
 
 #include <optional>
-#include <set>
 
 #include "platform/directorylisting.h"
 
 namespace platform {
 namespace {
 
-// A folder of the walk and the start folder it was found below.
+// A folder of the walk: its path, which folder it is, and the folder it was found in (an index
+// into the walk's folders; none for a start folder).
 struct WalkItem {
     std::string path;  // ends in "/"
-    std::size_t start;
+    FileIdentity identity;
+    std::optional<std::size_t> parent;
 };
+
+// Whether the folder is the parent or a folder above it: a link back up the tree, which would
+// make the walk endless. A folder reached again by another road (a link to a sibling) is not.
+bool isAbove(const std::vector<WalkItem>& walked, std::size_t parent, const FileIdentity& folder) {
+    for (std::optional<std::size_t> at = parent; at; at = walked[*at].parent) {
+        if (walked[*at].identity == folder) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool stops(const WalkTurn& turn) {
     return turn && turn();
@@ -23,22 +35,21 @@ bool stops(const WalkTurn& turn) {
 bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                     std::vector<std::string>& found, const SkipFolderName& skipName,
                     const WalkTurn& turn) {
-    // Each start folder keeps its own record of the folders walked below it: a link back up
-    // the tree would otherwise make the walk endless, while a start folder listed twice is
-    // still walked twice, as the caller asked.
-    std::vector<std::set<FileIdentity>> walked(starts.size());
-    std::vector<WalkItem> level;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        if (std::optional<FileStatus> status = fileStatus(starts[i])) {
-            walked[i].insert(status->identity);
-        }
-        level.push_back({starts[i], i});
+    // Every folder walked remembers the one it was found in, so a link back up the tree is
+    // known by the folders above it alone; a start folder listed twice is still walked twice,
+    // as the caller asked.
+    std::vector<WalkItem> walked;
+    std::vector<std::size_t> level;
+    for (const std::string& start : starts) {
+        std::optional<FileStatus> status = fileStatus(start);
+        level.push_back(walked.size());
+        walked.push_back({start, status ? status->identity : FileIdentity{}, std::nullopt});
     }
     while (!level.empty()) {
-        std::vector<WalkItem> nextLevel;
-        for (const WalkItem& parent : level) {
+        std::vector<std::size_t> nextLevel;
+        for (const std::size_t parent : level) {
             // The listing is read to its end before the next one starts.
-            const std::vector<RawDirectoryEntry> entries = readDirectoryBytes(parent.path);
+            const std::vector<RawDirectoryEntry> entries = readDirectoryBytes(walked[parent].path);
             if (stops(turn)) {
                 return false;
             }
@@ -50,16 +61,15 @@ bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                     (skipName && skipName(entry.name))) {
                     continue;
                 }
-                const std::string path = parent.path + entry.name;
+                std::string path = walked[parent].path + entry.name;
                 std::optional<FileStatus> status = fileStatus(path);
-                if (!status || (status->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                if (!status || (status->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                    isAbove(walked, parent, status->identity)) {
                     continue;
                 }
-                if (!walked[parent.start].insert(status->identity).second) {
-                    continue;
-                }
-                nextLevel.push_back({path + '/', parent.start});
-                found.push_back(nextLevel.back().path);
+                nextLevel.push_back(walked.size());
+                walked.push_back({path + '/', status->identity, parent});
+                found.push_back(walked.back().path);
             }
         }
         if (!recurse) {

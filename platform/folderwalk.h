@@ -21,9 +21,10 @@ using SkipFolderName = std::function<bool(std::string_view name)>;
 // Appends to found every visible subfolder of every start folder (raw paths ending in "/"), and
 // with recurse every deeper level too, level by level: the first-level subfolders grouped by
 // parent in the starts' order, each group in listing order, then the second level, and so on.
-// Hidden folders are neither added nor searched. A folder reached again below the same start
-// folder (a link back up the tree) is not walked again, so the walk always ends; a start given
-// twice is walked twice. Returns false when a turn stopped the walk.
+// Hidden folders are neither added nor searched. A link back to the folder itself or to one
+// above it is not followed, so the walk always ends; a folder reached by another road (a link
+// to a sibling) is walked again, and a start given twice is walked twice. Returns false when a
+// turn stopped the walk.
 bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                     std::vector<std::string>& found, const SkipFolderName& skipName = {},
                     const WalkTurn& turn = {});

@@ -103,7 +103,9 @@ struct Workbooks {
         // Kept: a read-only dot-file is not exactly hidden + archive.
         QFile::copy(t.path("in/b/book.xlsx"), t.path("in/b/.readonly.xlsx"));
         ::chmod(t.raw("in/b/.readonly.xlsx").constData(), 0444);
+        // A link back up is cut; a link across to a sibling is walked again.
         t.link(t.path("in"), "in/b/deep/up");
+        t.link(t.path("in/a"), "in/b/deep/across");
         in = s(t.path("in"));
     }
 
@@ -149,9 +151,11 @@ TEST(BatchRun, FolderWalkFindsWhatTheWindowsFolderScanAdds) {
         walked << QString::fromStdString(path);
     }
     EXPECT_EQ(walked, form.listRows());
-    // book.xlsx twice, sales.2014 twice, damaged.xlsx and the read-only dot-file.
-    EXPECT_EQ(walked.size(), 6);
+    // book.xlsx twice and once more across the link, sales.2014 twice, damaged.xlsx and the
+    // read-only dot-file.
+    EXPECT_EQ(walked.size(), 7);
     EXPECT_TRUE(walked.contains(w.t.path("in/b/.readonly.xlsx")));
+    EXPECT_TRUE(walked.contains(w.t.path("in/b/deep/across/book.xlsx")));
 }
 
 TEST(BatchRun, NamesNumbersAndBytesEqualTheWindowsSave) {
@@ -251,7 +255,7 @@ TEST(BatchRun, OriginalFilesHoldTheBytesThatListAndManifestName) {
             }
         }
     }
-    EXPECT_EQ(checked, 9);  // 3 + 1 + 1 + 2 from the scan's workbooks, 2 from xw_image07
+    EXPECT_EQ(checked, 12);  // 3 + 3 + 1 + 1 + 2 from the scan's workbooks, 2 from xw_image07
     // Names clash only with their own extension: each format keeps its own.
     EXPECT_TRUE(QFile::exists(out.path() + "/sales.2014_1.gif"));
     EXPECT_TRUE(QFile::exists(out.path() + "/sales.2014_1.jpg"));
