@@ -273,8 +273,8 @@ private:
                                       std::size_t(sink.bytes.size()));
         }
         std::string reason;
-        std::optional<PictureFile> file =
-            PictureFile::make(sink.bytes, m_settings.format, m_settings.quality, &reason);
+        std::optional<PictureFile> file = PictureFile::make(
+            sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason);
         sink.bytes = QByteArray();
         if (file) {
             picture.width = file->width();

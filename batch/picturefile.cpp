@@ -24,21 +24,23 @@ QString outputExtension(OutputFormat format, workbook::ImageFormat stored) {
     return QLatin1Char('.') + QLatin1String(workbook::formatExtension(stored));
 }
 
-std::optional<PictureFile> PictureFile::make(const QByteArray& stored, OutputFormat format,
-                                             int quality, std::string* reason) {
+std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
+                                             workbook::ImageFormat storedFormat,
+                                             OutputFormat format, int quality,
+                                             std::string* reason) {
     PictureFile file;
     try {
-        const platform::Picture picture = platform::Picture::fromBytes(stored);
+        // A bitmap without its file header becomes a .bmp file first, as the window's run puts
+        // it on the clipboard: the original file and the decoded pixels both come from that.
+        // One whose header is unusable goes on as it is, as there.
+        std::optional<QByteArray> bmp;
+        if (storedFormat == workbook::ImageFormat::Dib) {
+            bmp = bmpFileFromDib(stored);
+        }
+        const platform::Picture picture = platform::Picture::fromBytes(bmp ? *bmp : stored);
         switch (format) {
             case OutputFormat::Original:
-                if (picture.format() != workbook::ImageFormat::Dib) {
-                    file.m_bytes = stored;
-                } else if (std::optional<QByteArray> bmp = bmpFileFromDib(stored)) {
-                    file.m_bytes = std::move(*bmp);
-                } else {
-                    *reason = "the bitmap's header does not fit its bytes";
-                    return std::nullopt;
-                }
+                file.m_bytes = picture.bytes();
                 break;
             case OutputFormat::Bmp:
                 file.m_pixels.emplace(encode::decodeOntoWhite(picture, encode::ChannelOrder::Bgr));

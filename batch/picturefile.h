@@ -22,9 +22,10 @@ QString outputExtension(OutputFormat format, workbook::ImageFormat stored);
 class PictureFile {
 public:
     // Decodes and encodes as the window's save does (BMP and JPEG through the same code), or
-    // takes the stored bytes as they are. Nothing, with the reason, when the picture cannot be
-    // turned into the file.
-    static std::optional<PictureFile> make(const QByteArray& stored, OutputFormat format,
+    // takes the stored bytes as they are. storedFormat is the engine's word for them. Nothing,
+    // with the reason, when the picture cannot be turned into the file.
+    static std::optional<PictureFile> make(const QByteArray& stored,
+                                           workbook::ImageFormat storedFormat, OutputFormat format,
                                            int quality, std::string* reason);
 
     // Writes the file at path, replacing what is there; "" or the reason it failed.

@@ -21,6 +21,7 @@
 #include "batch/dibfile.h"
 #include "batch/inputpaths.h"
 #include "batch/pathtext.h"
+#include "batch/picturefile.h"
 #include "batch/runbatch.h"
 #include "builders/xlsxbuilder.h"
 #include "filetree.h"
@@ -383,6 +384,14 @@ TEST(BatchDib, GetsTheFileHeaderItsPaletteAndMasksNeed) {
     ASSERT_EQ(image.size(), QSize(2, 1));
     EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
     EXPECT_EQ(image.pixel(1, 0), qRgb(0, 0, 255));
+    // Written as that .bmp file, or decoded from it, as the window's run does.
+    std::string reason;
+    EXPECT_EQ(batch::outputExtension(batch::OutputFormat::Original, workbook::ImageFormat::Dib),
+              ".bmp");
+    const auto made = batch::PictureFile::make(dib, workbook::ImageFormat::Dib,
+                                               batch::OutputFormat::Bmp, 85, &reason);
+    ASSERT_TRUE(made) << reason;
+    EXPECT_EQ(made->width(), 2);
     for (const QByteArray& bad :
          {QByteArray(8, '\0'), QByteArray("\xff\0\0\0", 4) + dib.mid(4), dib.left(44)}) {
         EXPECT_FALSE(batch::bmpFileFromDib(bad));
