@@ -45,6 +45,8 @@ Timed runProgram(const std::vector<std::string>& arguments) {
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    // The child must not inherit (and print again) what is still buffered here.
+    std::fflush(stdout);
     const Clock::time_point start = Clock::now();
     const pid_t child = fork();
     if (child == 0) {
