@@ -7,7 +7,8 @@
 // and the peak memory of each run of the program.
 //
 // usage: batch_bench [folder] [workbooks=200] [pictures per workbook=10]
-// The set is generated into the folder unless it already holds it, so repeated runs share it.
+// The set is generated into the folder unless it already holds as many workbooks (the first of
+// them are taken), so repeated runs share it.
 #include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -154,7 +155,9 @@ int main(int argc, char** argv) {
     const int pictures = argc > 3 ? std::max(1, std::atoi(argv[3])) : 10;
     std::filesystem::create_directories(folder);
     std::vector<std::string> paths = workbooksIn(folder);
-    if (paths.size() != std::size_t(workbooks)) {
+    if (paths.size() >= std::size_t(workbooks)) {
+        paths.resize(std::size_t(workbooks));
+    } else {
         std::printf("generating %d workbooks with %d pictures each (0.5-6 MP)...\n", workbooks,
                     pictures);
         paths = bench::generateWorkbooks(folder, workbooks, pictures).paths;
@@ -170,8 +173,9 @@ int main(int argc, char** argv) {
     const std::string out = scratch.filePath(QStringLiteral("out")).toStdString();
     auto batch = [&](const std::string& format, const std::string& jobs) {
         std::filesystem::remove_all(out);
-        std::vector<std::string> arguments{program, "--quiet", "--format", format, "-j",
-                                           jobs,    "--out",   out,        folder};
+        std::vector<std::string> arguments{program, "--quiet", "--format", format,
+                                           "-j",    jobs,      "--out",    out};
+        arguments.insert(arguments.end(), paths.begin(), paths.end());
         Timed t = runProgram(arguments);
         if (t.status != 0) {
             std::printf("quillfen-batch %s -j %s ended with %d\n", format.c_str(), jobs.c_str(),
