@@ -151,7 +151,16 @@ private:
                 m_slots[i] = std::make_unique<WorkbookSlot>();
                 WorkbookSlot& slot = *m_slots[i];
                 lock.unlock();
-                listWorkbook(i, slot);
+                // Readers report bad input as problems; what is left (no memory) is this
+                // workbook's failure, and the run goes on.
+                try {
+                    listWorkbook(i, slot);
+                } catch (const std::exception& e) {
+                    slot.book.reset();
+                    slot.pictures.clear();
+                    slot.unfinished = 0;
+                    slot.error = std::string("the workbook cannot be read: ") + e.what();
+                }
                 lock.lock();
                 slot.listed = true;
                 queueListed();
@@ -246,9 +255,11 @@ private:
         PictureSlot& picture = slot.pictures[task.picture];
         QByteArraySink sink;
         std::optional<workbook::Problem> problem;
-        {
+        try {
             std::lock_guard read(slot.readMutex);
             problem = slot.book->readPictureBytes(picture.sheet, picture.index, sink);
+        } catch (const std::exception&) {
+            problem = workbook::tooLarge(picture.info.name, "not enough memory for the image");
         }
         if (!problem && sink.bytes.isEmpty()) {
             problem = workbook::damaged(picture.info.name, "the image is empty");
@@ -273,6 +284,7 @@ private:
                                       std::size_t(sink.bytes.size()));
         }
         std::string reason;
+        // PictureFile::make turns every failure into a reason.
         std::optional<PictureFile> file = PictureFile::make(
             sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason);
         sink.bytes = QByteArray();

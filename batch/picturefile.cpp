@@ -63,6 +63,9 @@ std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
     } catch (const std::bad_alloc&) {
         *reason = "not enough memory for the picture";
         return std::nullopt;
+    } catch (const std::exception& e) {
+        *reason = e.what();
+        return std::nullopt;
     }
     return file;
 }
