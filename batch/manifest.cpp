@@ -52,11 +52,12 @@ ManifestWriter::ManifestWriter(std::string path, ManifestFormat format)
     const std::size_t slash = m_path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : m_path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-    // Made with the mode every new file gets (the user's umask applies), under a name of its own.
+    // Made with the mode every new file gets (the user's umask applies), under a name of its own
+    // that the save's sweep of stale picture temporaries (".*.tmp") leaves alone.
     std::random_device random;
     int fd = -1;
     for (int attempt = 0; attempt < kTemporaryNameAttempts && fd < 0; ++attempt) {
-        m_temporary = folder + "." + name.substr(0, 64) + "." + std::to_string(random()) + ".tmp";
+        m_temporary = folder + "." + name.substr(0, 64) + "." + std::to_string(random()) + ".part";
         fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             break;

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <map>
 #include <sstream>
@@ -300,7 +301,10 @@ TEST(BatchRun, ExitStatusByCase) {
         }
     }
     // No temporary file of ours is left behind, interrupted or not.
-    EXPECT_TRUE(QDir(out.path()).entryList(QDir::Hidden | QDir::Files).filter(".tmp").isEmpty());
+    EXPECT_TRUE(QDir(out.path())
+                    .entryList(QDir::Hidden | QDir::Files)
+                    .filter(QRegularExpression("\\.(tmp|part)$"))
+                    .isEmpty());
     EXPECT_EQ(batchRun({"--help"}).status, 0);
     EXPECT_NE(batchRun({"--version"}).out.find("quillfen-batch 0."), std::string::npos);
 }
