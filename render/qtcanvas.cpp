@@ -5,9 +5,12 @@
 #include <QImageReader>
 #include <QStringDecoder>
 #include <QTransform>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "workbook/bitmapinfo.h"
+#include "workbook/limits.h"
 
 namespace render {
 
@@ -151,6 +154,45 @@ bool whole(double v) {
     return std::fabs(v - std::round(v)) < 1e-6;
 }
 
+// Clip operations other than intersection combine paths point by point; past this many points
+// they would take too long, and the step is left out.
+constexpr int kMaxCombinedClipPoints = 20'000;
+constexpr double kMaxDashes = 1'000'000;
+
+int elementCount(const QPainterPath& path) {
+    return path.elementCount();
+}
+
+// The part of a segment inside a rectangle (Liang-Barsky), or nothing.
+bool clipSegment(QPointF& a, QPointF& b, const QRectF& box) {
+    double t0 = 0, t1 = 1;
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - box.left(), box.right() - a.x(), a.y() - box.top(),
+                         box.bottom() - a.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) {
+                return false;
+            }
+        } else {
+            const double t = q[i] / p[i];
+            if (p[i] < 0) {
+                t0 = std::max(t0, t);
+            } else {
+                t1 = std::min(t1, t);
+            }
+        }
+    }
+    if (t0 > t1) {
+        return false;
+    }
+    const QPointF start = a;
+    a = start + QPointF(dx, dy) * t0;
+    b = start + QPointF(dx, dy) * t1;
+    return true;
+}
+
 }  // namespace
 
 QImage imageFromDib(const std::uint8_t* header, std::size_t headerSize, const std::uint8_t* bits,
@@ -175,6 +217,44 @@ QImage imageFromDib(const std::uint8_t* header, std::size_t headerSize, const st
     return image;
 }
 
+// The painter's rasteriser takes time in proportion to how far a path reaches, even outside the
+// picture; what lies well outside is cut away first. The margin keeps wide outlines whole.
+QRectF QtCanvas::reach(double margin) const {
+    const double side = std::max(m_image.width(), m_image.height()) + margin;
+    return QRectF(m_image.rect()).adjusted(-side, -side, side, side);
+}
+
+QPainterPath QtCanvas::fillable(QPainterPath path) const {
+    const QRectF box = reach(0);
+    if (box.contains(path.controlPointRect())) {
+        return path;
+    }
+    QPainterPath limit;
+    limit.addRect(box);
+    return path.intersected(limit);
+}
+
+QPainterPath QtCanvas::strokable(const QPainterPath& path, double width) const {
+    const QRectF box = reach(width);
+    if (box.contains(path.controlPointRect())) {
+        return path;
+    }
+    QPainterPath pieces;
+    for (const QPolygonF& polygon : path.toSubpathPolygons()) {
+        for (qsizetype i = 1; i < polygon.size(); ++i) {
+            QPointF a = polygon[i - 1], b = polygon[i];
+            if (!clipSegment(a, b, box)) {
+                continue;
+            }
+            if (pieces.elementCount() == 0 || pieces.currentPosition() != a) {
+                pieces.moveTo(a);
+            }
+            pieces.lineTo(b);
+        }
+    }
+    return pieces;
+}
+
 QtCanvas::QtCanvas(QImage& image) : m_image(image), m_painter(&image) {
     m_painter.setRenderHint(QPainter::Antialiasing);
     m_painter.setRenderHint(QPainter::TextAntialiasing);
@@ -194,6 +274,7 @@ void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
                         const workbook::BrushStyle& style) {
     QPainterPath path = toPath(data);
     path.setFillRule(rule == workbook::FillRule::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    path = fillable(std::move(path));
     setMix(style.mix);
     if (style.pattern) {
         const auto& dib = *style.pattern;
@@ -222,7 +303,8 @@ void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
 
 void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenStyle& style) {
     QPen pen(colourOf(style.colour));
-    pen.setWidthF(style.width);
+    // The painter takes no wider pen; one this wide covers the largest picture anyway.
+    pen.setWidthF(std::min(style.width, double(workbook::kMaxPictureSide)));
     switch (style.dash) {
         case workbook::PenStyle::Dash::Dash:
             pen.setStyle(Qt::DashLine);
@@ -263,7 +345,13 @@ void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenSty
     }
     pen.setMiterLimit(style.miterLimit);
     setMix(style.mix);
-    m_painter.strokePath(toPath(data), pen);
+    const QPainterPath path = strokable(toPath(data), pen.widthF() * style.miterLimit);
+    // Dashes are laid one by one along the whole outline; a dash pattern that would need
+    // millions of them is drawn solid.
+    if (pen.style() != Qt::SolidLine && path.length() / pen.widthF() > kMaxDashes) {
+        pen.setStyle(Qt::SolidLine);
+    }
+    m_painter.strokePath(path, pen);
 }
 
 void QtCanvas::drawText(const workbook::TextRun& run) {
@@ -273,7 +361,10 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
     }
     m_painter.save();
     setMix(Mix::Copy);
-    const QFont font = fontOf(run, &m_image);
+    // A glyph taller than twice the picture covers it anyway, and far larger ones are slow.
+    workbook::TextRun sized = run;
+    sized.height = std::min(run.height, 2.0 * std::max(m_image.width(), m_image.height()));
+    const QFont font = fontOf(sized, &m_image);
     m_painter.setFont(font);
     const QFontMetricsF metrics(font, &m_image);
     // Character origins: the metafile's own spacing where it gives one for every character.
@@ -286,6 +377,11 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
         }
     } else {
         width = metrics.horizontalAdvance(text);
+    }
+    // Text that cannot reach the picture is not laid out at all.
+    if (!reach(std::fabs(width) + 4 * sized.height).contains(QPointF(run.origin.x, run.origin.y))) {
+        m_painter.restore();
+        return;
     }
     double x = 0, y = 0;
     switch (run.hAlign) {
@@ -309,7 +405,8 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
             break;
     }
     if (!run.clipTo.empty()) {
-        m_painter.setClipPath(toPath(run.clipTo), m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+        m_painter.setClipPath(fillable(toPath(run.clipTo)),
+                              m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
     }
     m_painter.translate(run.origin.x, run.origin.y);
     m_painter.rotate(-run.angle);
@@ -400,38 +497,47 @@ void QtCanvas::drawBitmap(const workbook::BitmapDraw& draw) {
 
 void QtCanvas::resetClip() {
     m_hasClip = false;
-    m_clip = QPainterPath();
     m_painter.setClipping(false);
 }
 
 void QtCanvas::clip(const workbook::PathData& data, ClipOp op) {
     QPainterPath path = toPath(data);
     path.setFillRule(Qt::WindingFill);
-    QPainterPath everything;
-    everything.addRect(QRectF(m_image.rect()));
-    const QPainterPath& current = m_hasClip ? m_clip : everything;
+    path = fillable(std::move(path));
+    // Replacing and intersecting are the painter's own, and cheap; the other operations work
+    // on the clip as a path.
+    if (op == ClipOp::Replace || op == ClipOp::Intersect) {
+        m_painter.setClipPath(
+            path, op == ClipOp::Intersect && m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+        m_hasClip = true;
+        return;
+    }
+    if (op == ClipOp::Unite && !m_hasClip) {
+        return;  // the clip is already everything
+    }
+    QPainterPath current;
+    if (m_hasClip) {
+        current = m_painter.clipPath();
+    } else {
+        current.addRect(QRectF(m_image.rect()));
+    }
+    if (elementCount(current) + elementCount(path) > kMaxCombinedClipPoints) {
+        return;
+    }
+    QPainterPath combined;
     switch (op) {
-        case ClipOp::Replace:
-            m_clip = path;
-            break;
-        case ClipOp::Intersect:
-            m_clip = m_hasClip ? m_clip.intersected(path) : path;
-            break;
         case ClipOp::Unite:
-            if (!m_hasClip) {
-                return;  // already everything
-            }
-            m_clip = m_clip.united(path);
+            combined = current.united(path);
             break;
         case ClipOp::Exclude:
-            m_clip = current.subtracted(path);
+            combined = current.subtracted(path);
             break;
-        case ClipOp::Xor:
-            m_clip = current.united(path).subtracted(current.intersected(path));
+        default:  // Xor
+            combined = current.united(path).subtracted(current.intersected(path));
             break;
     }
     m_hasClip = true;
-    m_painter.setClipPath(m_clip);
+    m_painter.setClipPath(combined, Qt::ReplaceClip);
 }
 
 }  // namespace render

@@ -25,11 +25,13 @@ public:
 
 private:
     void setMix(workbook::Mix mix);
+    QRectF reach(double margin) const;
+    QPainterPath fillable(QPainterPath path) const;
+    QPainterPath strokable(const QPainterPath& path, double width) const;
 
     QImage& m_image;
     QPainter m_painter;
     bool m_hasClip = false;
-    QPainterPath m_clip;
 };
 
 // The pixels of a packed DIB as its header and pixel bytes give them; a null image when they

@@ -1046,8 +1046,8 @@ void GdiPlayer::text(const Text& t) {
     const double xs = std::hypot(m.a, m.b), ys = std::hypot(m.c, m.d);
     const gdi::Font& font = m_dc.font;
     TextRun run;
-    run.wide = t.wide;
-    run.narrow = t.narrow;
+    run.wide = t.wide.substr(0, kMaxMetafileTextChars);
+    run.narrow = t.narrow.substr(0, kMaxMetafileTextChars);
     run.charset = font.charset;
     run.origin = m.map(reference);
     // A font of height 0 is the default size, twelve points on a 96 dpi device.
@@ -1088,7 +1088,7 @@ void GdiPlayer::text(const Text& t) {
     run.opaque = m_dc.bkMode == kOpaque;
     run.background = m_dc.bkColour;
     double total = 0;
-    const std::size_t count = t.isWide ? t.wide.size() : t.narrow.size();
+    const std::size_t count = t.isWide ? run.wide.size() : run.narrow.size();
     if (!t.dx.empty()) {
         run.advances.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {

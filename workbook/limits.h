@@ -51,6 +51,8 @@ constexpr std::size_t kMaxMetafileObjects = 65'536;
 constexpr std::size_t kMaxMetafileSavedStates = 1024;
 constexpr std::size_t kMaxMetafileClipSteps = 256;
 constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
+// Characters of one text record that are drawn.
+constexpr std::size_t kMaxMetafileTextChars = 32'768;
 // Bytes read from the start of an image to tell its format and size.
 constexpr std::uint64_t kSniffBytes = 4096;
 // A JPEG keeps its size behind its metadata segments; read this far for it.

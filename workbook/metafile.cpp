@@ -260,7 +260,7 @@ bool RecordBudget::next(MetafileError& error) {
                  "it holds more than " + std::to_string(kMaxMetafileRecords) + " records"};
         return false;
     }
-    if (m_records % 256 == 0 && std::chrono::steady_clock::now() > m_deadline) {
+    if (m_records % 16 == 0 && std::chrono::steady_clock::now() > m_deadline) {
         error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
         return false;
     }
