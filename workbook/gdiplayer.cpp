@@ -33,7 +33,7 @@ constexpr int kPsNull = 5;
 constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2;
 constexpr int kOpaque = 2;
 constexpr int kWinding = 2;
-constexpr int kEtoOpaque = 0x2, kEtoClipped = 0x4;
+constexpr int kEtoOpaque = 0x2, kEtoClipped = 0x4, kEtoGlyphIndex = 0x10;
 constexpr int kTaUpdateCp = 0x1;
 
 MetafileCanvas::ClipOp clipOpOf(int mode) {
@@ -1037,7 +1037,10 @@ void GdiPlayer::text(const Text& t) {
     if ((t.options & kEtoOpaque) != 0 && t.rect) {
         emitFill(rectPath(normalised(*t.rect)), gdi::Brush{kBsSolid, m_dc.bkColour, 0, nullptr});
     }
-    if ((t.isWide ? t.wide.empty() : t.narrow.empty()) || nothingDrawnByRop()) {
+    // Glyph indices name shapes of one particular font, not characters; drawn in another font
+    // they would be nonsense, so such text is left out.
+    if ((t.isWide ? t.wide.empty() : t.narrow.empty()) || nothingDrawnByRop() ||
+        (t.options & kEtoGlyphIndex) != 0) {
         return;
     }
     const bool updateCp = (m_dc.textAlign & kTaUpdateCp) != 0;
