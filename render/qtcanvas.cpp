@@ -303,8 +303,9 @@ void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
 
 void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenStyle& style) {
     QPen pen(colourOf(style.colour));
-    // The painter takes no wider pen; one this wide covers the largest picture anyway.
-    pen.setWidthF(std::min(style.width, double(workbook::kMaxPictureSide)));
+    // A pen twice as wide as the picture covers all of it wherever it passes close by; wider
+    // ones only make the outline's round joins vast and slow to fill.
+    pen.setWidthF(std::min(style.width, 2.0 * std::max(m_image.width(), m_image.height())));
     switch (style.dash) {
         case workbook::PenStyle::Dash::Dash:
             pen.setStyle(Qt::DashLine);
