@@ -498,6 +498,129 @@ TEST(Metafile, VectorRecordsDrawWhereTheMappingPutsThem) {
     }
 }
 
+// Drawing state records, each case probed at a few pixels of a 100 x 100 picture whose logical
+// units are its pixels: clips and their saving, regions, paths, arcs counter-clockwise, world and
+// metric mappings, raster operations, and a WMF's reuse of freed object slots.
+TEST(Metafile, DrawingStateRecordsTakeEffect) {
+    constexpr QRgb kRed = qRgb(255, 0, 0), kWhite = qRgb(255, 255, 255);
+    auto redFill = [](Emf& e) {
+        e.rec(39, le32s({1, 0, 0x0000FF, 0}));
+        e.rec(37, le32s({1}));
+        e.rec(37, le32s({std::int32_t(0x80000008)}));
+    };
+    auto region = [](QRect r) {
+        return le32s({32, 1, 1, 16, r.left(), r.top(), r.right() + 1, r.bottom() + 1, r.left(),
+                      r.top(), r.right() + 1, r.bottom() + 1});
+    };
+    struct Probe {
+        int x, y;
+        QRgb colour;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(Emf&)> records;
+        std::vector<Probe> probes;
+    };
+    const std::vector<Case> cases = {
+        {"intersect clip",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(30, le32s({0, 0, 50, 100}));
+             e.rec(43, le32s({0, 0, 100, 100}));
+         },
+         {{25, 50, kRed}, {75, 50, kWhite}}},
+        {"exclude clip",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(29, le32s({40, 40, 60, 60}));
+             e.rec(43, le32s({0, 0, 100, 100}));
+         },
+         {{10, 10, kRed}, {50, 50, kWhite}}},
+        {"restore lifts the clip",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(33, {});
+             e.rec(30, le32s({0, 0, 10, 10}));
+             e.rec(34, le32s({-1}));
+             e.rec(43, le32s({0, 0, 100, 100}));
+         },
+         {{80, 80, kRed}}},
+        {"region clip",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(75, le32s({48, 5}) + region(QRect(60, 0, 40, 100)));
+             e.rec(43, le32s({0, 0, 100, 100}));
+         },
+         {{80, 50, kRed}, {20, 50, kWhite}}},
+        {"filled path",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(59, {});
+             e.rec(86, le32s({0, 0, 0, 0, 3}) + le16s({0, 0, 100, 0, 0, 100}));
+             e.rec(60, {});
+             e.rec(62, le32s({0, 0, 0, 0}));
+         },
+         {{10, 10, kRed}, {90, 90, kWhite}}},
+        {"pie runs counter-clockwise from its start",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(47, le32s({0, 0, 100, 100, 100, 50, 50, 0}));  // east to north
+         },
+         {{75, 25, kRed}, {75, 75, kWhite}, {25, 25, kWhite}}},
+        {"world transform",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(35, le32s({0x3F800000, 0, 0, 0x3F800000, 0x42480000, 0}));  // 50 across
+             e.rec(43, le32s({0, 0, 20, 20}));
+         },
+         {{60, 10, kRed}, {10, 10, kWhite}}},
+        {"metric mapping runs upwards",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(17, le32s({2}));  // MM_LOMETRIC: 0.1 mm, 4 pixels a millimetre
+             e.rec(43, le32s({0, 0, 100, -100}));
+         },
+         {{20, 20, kRed}, {60, 60, kWhite}}},
+        {"no-operation pen mode draws nothing",
+         [&](Emf& e) {
+             redFill(e);
+             e.rec(20, le32s({11}));
+             e.rec(43, le32s({0, 0, 100, 100}));
+         },
+         {{50, 50, kWhite}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Emf emf;
+        c.records(emf);
+        const QImage image = render::renderPicture(pictureOf(emf.bytes(QRect(0, 0, 100, 100),
+                                                                       QRect(0, 0, 2500, 2500))))
+                                 .image;
+        ASSERT_EQ(image.size(), QSize(100, 100));
+        for (const Probe& p : c.probes) {
+            EXPECT_EQ(image.pixel(p.x, p.y), p.colour) << p.x << "," << p.y;
+        }
+    }
+
+    // A WMF puts a new object in the lowest free slot: the third brush takes the first's.
+    Wmf wmf;
+    for (std::uint32_t colour : {0x0000FFu, 0x00FF00u}) {
+        QByteArray brush = le16s({0});
+        le32(brush, colour);
+        wmf.rec(0x02FC, brush + le16s({0}));
+    }
+    wmf.rec(0x01F0, le16s({0}));
+    QByteArray blue = le16s({0});
+    le32(blue, 0xFF0000);
+    wmf.rec(0x02FC, blue + le16s({0}));
+    wmf.rec(0x012D, le16s({0}));
+    wmf.rec(0x041B, le16s({100, 100, 0, 0}));
+    const QImage image =
+        render::renderPicture(pictureOf(wmf.bytes(QRect(0, 0, 100, 100), 96))).image;
+    ASSERT_EQ(image.size(), QSize(100, 100));
+    EXPECT_EQ(image.pixel(50, 50), qRgb(0, 0, 255));
+}
+
 // The size a metafile states, or a sensible one when it states none; a size beyond the pixel
 // limit is drawn smaller with its aspect kept.
 TEST(Metafile, SizeComesFromTheHeaderAndStaysWithinTheLimit) {
@@ -513,6 +636,8 @@ TEST(Metafile, SizeComesFromTheHeaderAndStaysWithinTheLimit) {
         {blank.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 50'000'000, 25'000'000)), QSize(14142, 7071)},
         {twips.bytes(), QSize(192, 48)},
         {twips.bytes(QRect(0, 0, 720, 360), 720), QSize(96, 48)},
+        // A PICT file keeps 512 bytes in front; its frame gives the size.
+        {QByteArray(512, '\0') + pict(QRect(0, 0, 64, 32), {}), QSize(64, 32)},
     };
     for (const auto& [bytes, size] : cases) {
         EXPECT_EQ(pictureOf(bytes).size(), size);
