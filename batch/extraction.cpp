@@ -1,6 +1,5 @@
 #include "batch/extraction.h"
 
-#include <QImageReader>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -15,6 +14,7 @@
 #include "batch/picturefile.h"
 #include "encode/outputnames.h"
 #include "platform/directorylisting.h"
+#include "render/renderer.h"
 #include "workbook/bytesink.h"
 #include "workbook/sha256.h"
 #include "workbook/workbook.h"
@@ -476,10 +476,7 @@ std::size_t Tally::picturesSkipped() const {
 Tally extractPictures(const std::vector<std::string>& workbooks, const ExtractionSettings& settings,
                       std::ostream& err, const std::atomic<int>* interruptSignal) {
     // Raised once here, before the jobs start, rather than by each job on its first picture.
-    if (QImageReader::allocationLimit() != 0 &&
-        QImageReader::allocationLimit() < encode::kQtAllocationLimitMb) {
-        QImageReader::setAllocationLimit(encode::kQtAllocationLimitMb);
-    }
+    render::raiseAllocationLimit();
     return Extraction(workbooks, settings, err, interruptSignal).run();
 }
 
