@@ -15,9 +15,6 @@ namespace render {
 namespace {
 
 constexpr int kErrOutOfMemory = 7;
-// Qt refuses images above its own limit (256 MB by default); 100 megapixels read as 16-bit
-// channels need 800 MB before they are converted.
-constexpr int kQtAllocationLimitMb = 800;
 constexpr int kPixelsPerMetre = 3780;  // 96 dots per inch, the size of a metafile's text
 
 static_assert(platform::Picture::kMaxDecodedPixels == workbook::kMaxPicturePixels);
@@ -51,14 +48,6 @@ Rendered tooLarge(qint64 width, qint64 height) {
 bool tooManyPixels(const QSize& size) {
     return size.isValid() &&
            qint64(size.width()) * size.height() > platform::Picture::kMaxDecodedPixels;
-}
-
-// The limit is global to Qt: raise it where it is lower, never lower what another reader set.
-void raiseAllocationLimit() {
-    const int limit = QImageReader::allocationLimit();
-    if (limit != 0 && limit < kQtAllocationLimitMb) {
-        QImageReader::setAllocationLimit(kQtAllocationLimitMb);
-    }
 }
 
 // A drawn picture (SVG) that states a size beyond the limit is drawn smaller, as a metafile is.
@@ -180,6 +169,14 @@ Rendered drawRecords(const platform::Picture& picture) {
 }
 
 }  // namespace
+
+// The limit is global to Qt: raise it where it is lower, never lower what another reader set.
+void raiseAllocationLimit() {
+    const int limit = QImageReader::allocationLimit();
+    if (limit != 0 && limit < kQtAllocationLimitMb) {
+        QImageReader::setAllocationLimit(kQtAllocationLimitMb);
+    }
+}
 
 Rendered renderPicture(const platform::Picture& picture) {
     if (picture.isNull()) {

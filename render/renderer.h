@@ -25,4 +25,11 @@ struct Rendered {
 // are refused, drawn ones are drawn smaller.
 Rendered renderPicture(const platform::Picture& picture);
 
+// Qt refuses images above its own limit (256 MB by default); 100 megapixels read as 16-bit
+// channels need 800 MB before they are converted.
+constexpr int kQtAllocationLimitMb = 800;
+// Raises Qt's limit, which is global, to kQtAllocationLimitMb where it is lower. Rendering does
+// it on first use; a program that renders on several threads calls it before they start.
+void raiseAllocationLimit();
+
 }  // namespace render
