@@ -1,8 +1,6 @@
 #include "platform/picture.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
@@ -77,54 +75,6 @@ Picture Picture::load(const QString& fileName) {
         throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
     }
     return p;
-}
-
-namespace {
-
-// Qt refuses images above 256 MiB by default; a 100-megapixel photo at four bytes a pixel needs
-// about 382 MiB, so the limit is raised to just that (in whole MiB, rounded up).
-constexpr int kAllocationLimitMiB = int((Picture::kMaxDecodedPixels * 4 + (1 << 20) - 1) >> 20);
-
-// The limit is global to Qt: raise it where it is lower, never lower what another reader set.
-void raiseAllocationLimit() {
-    const int limit = QImageReader::allocationLimit();
-    if (limit != 0 && limit < kAllocationLimitMiB) {
-        QImageReader::setAllocationLimit(kAllocationLimitMiB);
-    }
-}
-
-bool tooManyPixels(const QSize& size) {
-    return size.isValid() && qint64(size.width()) * size.height() > Picture::kMaxDecodedPixels;
-}
-
-}  // namespace
-
-QImage Picture::decode() const {
-    if (isNull() || m_format == workbook::ImageFormat::Emf ||
-        m_format == workbook::ImageFormat::Wmf) {
-        return {};
-    }
-    // Refuse what the header already shows to be too large before any pixel is allocated.
-    if (tooManyPixels(m_size)) {
-        return {};
-    }
-    raiseAllocationLimit();
-    QBuffer buffer;
-    try {
-        buffer.setData(bytes());
-    } catch (const RuntimeError&) {
-        return {};
-    }
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    if (tooManyPixels(reader.size())) {
-        return {};
-    }
-    QImage image;
-    if (!reader.read(&image)) {
-        return {};
-    }
-    return image;
 }
 
 }  // namespace platform

@@ -18,6 +18,7 @@
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
+#include "render/renderer.h"
 #include "results/form2.h"
 
 namespace results {
@@ -195,6 +196,8 @@ void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
     longwork::InputGuard guard(this);
     longwork::Progress progress(m_services, this, QStringLiteral("Saving pictures - Quillfen"),
                                 rows);
+    // Qt's limit is global: raised here, before the workers render at once.
+    render::raiseAllocationLimit();
     longwork::WorkerPool workers(saveWorkers);
     // Only a few rows are in flight at a time, so the memory a save needs does not grow with
     // the number of rows.
