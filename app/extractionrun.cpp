@@ -53,7 +53,13 @@ void Form1::PushButton2_Click() {
     std::shared_ptr<platform::PictureSpill> spill;
     int number = 0;
     int rows = 0;
-    trap.run(5, [&] { spill = platform::PictureSpill::create(platform::runFoldersRoot()); });
+    // Without its folder the run could only lose every picture: it is told once and the run
+    // ends before the first workbook.
+    if (!trap.run(5, [&] { spill = platform::PictureSpill::create(platform::runFoldersRoot()); })) {
+        m_running = false;
+        trap.run(20, [&] { m_pointer.set(platform::MousePointer::kDefault); });
+        return;
+    }
     trap.run(6, [&] { number = 1; });
     trap.run(7, [&] { form2().clearResults(); });
 

@@ -56,8 +56,7 @@ using TjHandle = std::unique_ptr<void, TjDeleter>;
 // TurboJPEG reads baseline and progressive JPEG in any sampling; CMYK and YCCK files, which it
 // cannot turn into RGB, are left to Qt. A warning (a truncated file, say) still gives a
 // picture, as every viewer shows one.
-std::optional<PixelBuffer> decodeJpeg(const QByteArray& data, ChannelOrder order,
-                                      QString* reason) {
+std::optional<PixelBuffer> decodeJpeg(const QByteArray& data, ChannelOrder order, QString* reason) {
     TjHandle handle(tjInitDecompress());
     if (!handle) {
         *reason = QStringLiteral("the JPEG decoder cannot start");
@@ -182,8 +181,7 @@ PngResult readPng(PngRead& read) {
     return PngResult::Done;
 }
 
-std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order,
-                                     QString* reason) {
+std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order, QString* reason) {
     PngRead read(data, order);
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     if (read.png) {

@@ -47,18 +47,25 @@ quint64 sampleKey(const QByteArray& bytes) {
 }  // namespace
 
 std::shared_ptr<PictureSpill> PictureSpill::create(const QString& root) {
+    if (root.isEmpty()) {
+        throw RuntimeError(err::kPathNotFound,
+                           QStringLiteral("Cannot make a temporary folder for the pictures: "
+                                          "neither the cache folder nor the temporary folder "
+                                          "can be used"));
+    }
     if (!QDir().mkpath(root)) {
         throw RuntimeError(
             err::kPathNotFound,
-            QStringLiteral("Cannot make the folder '%1' for the pictures").arg(root));
+            QStringLiteral("Cannot make a temporary folder for the pictures in '%1'").arg(root));
     }
     QByteArray pattern = QFile::encodeName(root + QChar('/') + QLatin1String(kFolderPrefix) +
                                            QStringLiteral("XXXXXX"));
     if (::mkdtemp(pattern.data()) == nullptr) {
         const int error = errno;
-        throw RuntimeError(err::kPathNotFound,
-                           QStringLiteral("Cannot make a folder for the pictures in '%1': %2")
-                               .arg(root, systemReason(error)));
+        throw RuntimeError(
+            err::kPathNotFound,
+            QStringLiteral("Cannot make a temporary folder for the pictures in '%1': %2")
+                .arg(root, systemReason(error)));
     }
     const QString folder = QFile::decodeName(pattern);
     const QByteArray file = pattern + '/' + kFileName;
@@ -174,10 +181,19 @@ QString runFoldersRoot() {
             return root;
         }
     }
-    return QDir::tempPath() + QStringLiteral("/quillfen-") + QString::number(::getuid());
+    // A temporary folder that does not exist comes back as "", which must not put the runs'
+    // folders at the root.
+    const QString temp = QDir::tempPath();
+    if (temp.isEmpty()) {
+        return {};
+    }
+    return temp + QStringLiteral("/quillfen-") + QString::number(::getuid());
 }
 
 void removeStaleRunFolders(const QString& root) {
+    if (root.isEmpty()) {
+        return;  // QDir("") would be the working folder
+    }
     const QDir dir(root);
     const QString prefix = QLatin1String(PictureSpill::kFolderPrefix);
     const QStringList folders = dir.entryList({prefix + QStringLiteral("??????")},

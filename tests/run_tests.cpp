@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QLabel>
@@ -131,6 +132,34 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     EXPECT_EQ(b.runFolders().size(), 1);
     b.form.reset();
     EXPECT_TRUE(b.runFolders().isEmpty());
+}
+
+TEST(ExtractionRun, NoPrivateFolderIsToldOnceAndEndsTheRunBeforeTheFirstWorkbook) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x102030)});
+    // The cache folder lies under a plain file, which fails for the superuser too; then the
+    // temporary folder is missing, or is a plain file as well.
+    const QString file = b.cache.filePath(QStringLiteral("file"));
+    QFile(file).open(QIODevice::WriteOnly);
+    qputenv("XDG_CACHE_HOME", (file + QStringLiteral("/cache")).toUtf8());
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    for (const QString& temp : {b.cache.filePath(QStringLiteral("missing")), file}) {
+        SCOPED_TRACE(temp.toStdString());
+        b.f.dialogs.clear();
+        const int created = b.world->created;
+        qputenv("TMPDIR", temp.toUtf8());
+        b.form->PushButton2_Click();
+        const QStringList messages = b.f.dialogs.messages();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot make a temporary folder")));
+        EXPECT_TRUE(messages[0].contains(QStringLiteral("Form1.PushButton2_Click at line 5")));
+        EXPECT_EQ(b.world->created, created);
+        EXPECT_EQ(b.form->existingForm2(), nullptr);
+        EXPECT_TRUE(b.form->isVisible());
+        EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+    }
+    qputenv("TMPDIR", oldTemp);
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/quillfen-") + QString::number(::getuid())));
 }
 
 TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
