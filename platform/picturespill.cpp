@@ -120,9 +120,16 @@ Picture PictureSpill::keep(const Picture& picture) {
         return picture;
     }
     const QByteArray bytes = picture.bytes();
+    // One image shown many times comes from the engine as copies of one buffer: the last one
+    // kept is known without reading anything back.
+    if (bytes.constData() == m_last.constData() && bytes.size() == m_last.size()) {
+        return keptAt(picture, m_lastOffset);
+    }
     const quint64 key = sampleKey(bytes);
     for (auto it = m_entries.constFind(key); it != m_entries.cend() && it.key() == key; ++it) {
         if (it->length == bytes.size() && read(it->offset, it->length) == bytes) {
+            m_last = bytes;
+            m_lastOffset = it->offset;
             return keptAt(picture, it->offset);
         }
     }
@@ -145,6 +152,8 @@ Picture PictureSpill::keep(const Picture& picture) {
     const qint64 offset = m_size;
     m_size += bytes.size();
     m_entries.insert(key, Entry{offset, bytes.size()});
+    m_last = bytes;
+    m_lastOffset = offset;
     return keptAt(picture, offset);
 }
 

@@ -56,6 +56,9 @@ private:
         qint64 length;
     };
     QMultiHash<quint64, Entry> m_entries;
+    // The bytes kept last, sharing the caller's buffer, and where they are.
+    QByteArray m_last;
+    qint64 m_lastOffset = 0;
 };
 
 // The folder under which runs make their private folders: "quillfen" in the user's cache

@@ -270,6 +270,7 @@ TEST(PictureSpill, KeepsBytesOnceReadsThemBackAndGoesWithTheLastPicture) {
         const Picture b = Picture::fromBytes(QByteArray(5000, 'b'));
         const Picture keptA = spill->keep(a);
         const Picture keptB = spill->keep(b);
+        EXPECT_EQ(spill->keep(b), keptB);  // the buffer kept last, again
         const Picture again = spill->keep(Picture::fromBytes(QByteArray(5000, 'a')));
         EXPECT_TRUE(keptA.isSpilled());
         EXPECT_EQ(keptA.bytes(), a.bytes());
