@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QStringList>
 
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -81,6 +82,20 @@ void NativeExcel::openWorkbook(const QString& path) {
     }
     m_workbook = std::move(opened.value());
     m_path = path;
+    // A workbook with missing parts still opens and stays active, so its intact worksheets
+    // give their pictures; the damage is told once, here, as the spreadsheet application tells
+    // what it repaired on opening.
+    const std::vector<workbook::Problem>& problems = m_workbook->problems();
+    if (!problems.empty()) {
+        QStringList described;
+        for (const workbook::Problem& problem : problems) {
+            described << text(problem.describe());
+        }
+        throw RuntimeError(err::kAutomationError,
+                           QStringLiteral("'%1' is damaged; the pictures of its damaged parts "
+                                          "are lost: %2")
+                               .arg(path, described.join(QStringLiteral("; "))));
+    }
 }
 
 int NativeExcel::worksheetCount() {

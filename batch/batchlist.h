@@ -8,7 +8,7 @@ namespace batch {
 
 // Exit codes of quillfen-batch.
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // a workbook did not open or a picture could not be read
+constexpr int kExitFailed = 1;  // a workbook, a part of one or a picture could not be read
 constexpr int kExitUsage = 2;
 
 // quillfen-batch with its arguments (without the program name): lists every workbook's

@@ -1,15 +1,16 @@
 // The run end to end with the native engine on real workbooks: what lands in the results
 // window is exactly what the workbooks store.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "app/form1.h"
 #include "automation/nativeexcel.h"
 #include "builders/xlsxbuilder.h"
+#include "builders/zipbuilder.h"
 #include "results/form2.h"
 #include "support/appfixture.h"
 
@@ -42,9 +43,7 @@ struct NativeRun {
         }
         return rows;
     }
-    QByteArray holder(int k) const {
-        return form->existingForm2()->imageHolderPicture(k).bytes();
-    }
+    QByteArray holder(int k) const { return form->existingForm2()->imageHolderPicture(k).bytes(); }
 };
 
 }  // namespace
@@ -54,16 +53,22 @@ TEST(ExtractionRunNative, WorksheetsWith201PicturesAndASecondWorkbookFillHolders
     const auto p1 = pngImage(30, 20, 0x112233), p2 = jpegImage(64, 48, 0x445566);
     const auto p3 = bmpImage(12, 9, 0x778899);
     XlsxBuilder()
-        .worksheet("One").picture(1, 1, p1).picture(5, 2, p2)
+        .worksheet("One")
+        .picture(1, 1, p1)
+        .picture(5, 2, p2)
         .worksheet("Empty")
         .chartsheet("Chart")
-        .worksheet("Three").picture(0, 0, p3)
+        .worksheet("Three")
+        .picture(0, 0, p3)
         .save(r.path("first.xlsx").toStdString());
     const auto q1 = pngImage(8, 8, 0xAA0000), q2 = pngImage(9, 9, 0x00AA00);
     const auto q3 = jpegImage(10, 10, 0x0000AA);
     XlsxBuilder()
-        .worksheet("A").picture(0, 0, q1).picture(0, 3, q2)
-        .worksheet("B", /*hidden=*/true).picture(2, 2, q3)
+        .worksheet("A")
+        .picture(0, 0, q1)
+        .picture(0, 3, q2)
+        .worksheet("B", /*hidden=*/true)
+        .picture(2, 2, q3)
         .save(r.path("second.xlsx").toStdString());
     r.form->addListRow(r.path("first.xlsx"));
     r.form->addListRow(r.path("second.xlsx"));
@@ -85,8 +90,8 @@ TEST(ExtractionRunNative, WorkbookInAReadOnlyFolderGivesAllItsPictures) {
     NativeRun r;
     QDir().mkpath(r.path("locked"));
     const auto p1 = pngImage(5, 5), p2 = pngImage(6, 6, 0x010203);
-    XlsxBuilder().worksheet("S").picture(0, 0, p1).picture(1, 1, p2)
-        .save(r.path("locked/book.xlsx").toStdString());
+    XlsxBuilder().worksheet("S").picture(0, 0, p1).picture(1, 1, p2).save(
+        r.path("locked/book.xlsx").toStdString());
     ::chmod(QFile::encodeName(r.path("locked")).constData(), 0555);
     r.form->addListRow(r.path("locked/book.xlsx"));
     r.form->PushButton2_Click();
@@ -113,6 +118,27 @@ TEST(ExtractionRunNative, DamagedWorkbookIsReportedAndTheRunGoesOn) {
         << messages[0].toStdString();
     EXPECT_TRUE(messages[0].contains(QStringLiteral("Image.ExtractImagesByFile at line 2")));
     EXPECT_EQ(r.resultRows(), QStringList({"good.xlsx|1"}));
+    EXPECT_EQ(r.holder(0), bytesOf(p));
+}
+
+TEST(ExtractionRunNative, AMissingDrawingIsReportedOnceAndTheIntactWorksheetGivesItsPicture) {
+    NativeRun r;
+    const auto p = pngImage(5, 5);
+    const std::string anchor = drawingXml(pictureAnchor(0, 0, "rId1"));
+    packageWith({{"A", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}},
+                 {"B", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}}})
+        .addBytes("xl/media/a.png", p)
+        .remove("xl/drawings/drawing1.xml")
+        .save(r.path("flipped.xlsx").toStdString());
+    r.form->addListRow(r.path("flipped.xlsx"));
+    r.form->PushButton2_Click();
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(
+        QStringLiteral("(xl/drawings/drawing1.xml: the part is missing)\r\nin "
+                       "Tarnwick2/19/2015.Image.ExtractImagesByFile at line 2")))
+        << messages[0].toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"flipped.xlsx|1"}));
     EXPECT_EQ(r.holder(0), bytesOf(p));
 }
 
