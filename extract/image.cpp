@@ -6,6 +6,7 @@
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
 #include "extract/resultstarget.h"
+#include "extract/sharedpictures.h"
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
@@ -20,11 +21,11 @@ using platform::RuntimeError;
     throw RuntimeError(91, QStringLiteral("Object variable or With block variable not set"));
 }
 
-// The short-lived file of one picture: the workbook's file name, the picture counter and
-// ".bmp", in the run's private folder (never beside the user's workbook).
-QString pictureFileName(const QString& scratchFolder, const QString& workbookPath, int counter) {
-    return scratchFolder + QChar('/') + QFileInfo(workbookPath).fileName() +
-           QString::number(counter) + QStringLiteral(".bmp");
+// The short-lived file of one picture: the picture counter and ".bmp", in the run's private
+// folder (never beside the user's workbook). The folder is the run's alone, so the workbook's
+// name is not needed, and a long one could not push the file's name past the system's limit.
+QString pictureFileName(const QString& scratchFolder, int counter) {
+    return scratchFolder + QChar('/') + QString::number(counter) + QStringLiteral(".bmp");
 }
 
 // The file-listing query: the file's name when a plain file of that path exists, else "".
@@ -53,12 +54,14 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
 
     trap.run(1, [&] { excel = context.registry->createObject(automation::kExcelProgId); });
     trap.run(2, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->openWorkbook(workbookPath);
     });
     // A failed count leaves no loop to run: the workbook is done, and the instance still quits.
     trap.run(3, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         sheetCount = excel->worksheetCount();
     });
     for (int sheet = 1; sheet <= sheetCount && !ending(); ++sheet) {
@@ -76,9 +79,7 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             trap.run(7, [&] { excel->copyPicture(sheet, picture); });
             trap.run(8, [&] { yield(); });
             trap.run(9, [&] { yield(); });
-            trap.run(10, [&] {
-                fileName = pictureFileName(context.scratchFolder, workbookPath, counter);
-            });
+            trap.run(10, [&] { fileName = pictureFileName(context.scratchFolder, counter); });
             trap.run(11, [&] { context.clipboard->picture().save(fileName); });
             for (int turn = 0; turn < kFileWaitTurns && !ending(); ++turn) {
                 if (trap.test(12, [&] { return platform::PathExists(fileName); })) {
@@ -97,7 +98,11 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 trap.run(15, [&] { context.results->createImageHolder(holder); });
             }
             trap.run(16, [&] {
-                context.results->setImageHolderPicture(holder, platform::Picture::load(fileName));
+                platform::Picture picture = platform::Picture::load(fileName);
+                if (context.shared != nullptr) {
+                    picture = context.shared->share(picture);
+                }
+                context.results->setImageHolderPicture(holder, picture);
             });
             trap.run(17, [&] {
                 if (runningImageNumber == std::numeric_limits<int>::max()) {
@@ -109,11 +114,13 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
         }
     }
     trap.run(18, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->setDisplayAlerts(false);
     });
     trap.run(19, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->quit();
     });
 }

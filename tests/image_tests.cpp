@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "extract/image.h"
 #include "platform/errorreport.h"
@@ -91,8 +91,7 @@ TEST(ExtractImages, SecondWorkbookFillsTheNextHoldersAndNumbersFromOne) {
     b.extract(kBook);
     b.extract(second);
     EXPECT_EQ(b.number, 6);
-    EXPECT_EQ(b.results.rows.mid(2),
-              QStringList({second + "|1", second + "|2", second + "|3"}));
+    EXPECT_EQ(b.results.rows.mid(2), QStringList({second + "|1", second + "|2", second + "|3"}));
     ASSERT_EQ(b.results.holders.size(), 5u);
     EXPECT_EQ(b.results.holders[4], b.world->workbooks[second][0][2]);
     EXPECT_EQ(b.world->created, 2);
@@ -105,9 +104,8 @@ TEST(ExtractImages, WorkbookWithoutPicturesStartsOpensAndQuits) {
     b.extract(kBook);
     EXPECT_TRUE(b.results.rows.isEmpty());
     EXPECT_EQ(b.number, 1);
-    EXPECT_EQ(b.world->calls,
-              QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)", "pictureCount(2)",
-                           "setDisplayAlerts", "quit"}));
+    EXPECT_EQ(b.world->calls, QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)",
+                                           "pictureCount(2)", "setDisplayAlerts", "quit"}));
 }
 
 TEST(ExtractImagesFailures, NoApplicationIsReportedAtEachStatementThatNeedsIt) {
@@ -252,6 +250,15 @@ TEST(ExtractImagesFiles, NothingIsWrittenBesideTheWorkbook) {
     EXPECT_EQ(own.readAll(), QByteArray("the user's own file"));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot),
               QStringList({QStringLiteral("book.xlsx1.bmp")}));
+}
+
+TEST(ExtractImagesFiles, AWorkbookNameNearTheLengthLimitKeepsEveryPicture) {
+    ExtractionBench b;
+    const QString book = QStringLiteral("/in/") + QString(247, QChar('n')) + ".xlsx";
+    b.world->workbooks[book] = {pictures(2)};
+    b.extract(book);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(b.results.rows.size(), 2);
 }
 
 TEST(ExtractImagesEnding, ClosingTheProgramStopsAtTheNextTurnAndStillQuits) {

@@ -142,6 +142,24 @@ TEST(ExtractionRunNative, AMissingDrawingIsReportedOnceAndTheIntactWorksheetGive
     EXPECT_EQ(r.holder(0), bytesOf(p));
 }
 
+TEST(ExtractionRunNative, PicturesWithTheSameBytesShareThemInTheHolders) {
+    NativeRun r;
+    const auto p = pngImage(6, 6);
+    const std::string anchors = drawingXml(
+        pictureAnchor(0, 0, "rId1") + pictureAnchor(0, 4, "rId1") + pictureAnchor(0, 8, "rId1"));
+    packageWith({{"S", "worksheet", anchors, {{"rId1", "../media/a.png"}}, {}}})
+        .addBytes("xl/media/a.png", p)
+        .save(r.path("shared.xlsx").toStdString());
+    r.form->addListRow(r.path("shared.xlsx"));
+    r.form->addListRow(r.path("shared.xlsx"));
+    r.form->PushButton2_Click();
+    ASSERT_EQ(r.form->existingForm2()->mTotalImages, 6);
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(r.holder(k), bytesOf(p));
+        EXPECT_EQ(r.holder(k).constData(), r.holder(0).constData()) << "holder " << k;
+    }
+}
+
 TEST(ExtractionRunNative, CorpusWorkbookHoldsExactlyItsStoredPictures) {
     NativeRun r;
     const QString corpus = QStringLiteral(QUILLFEN_TEST_DATA_DIR) + QStringLiteral("/corpus/xlsx/");

@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 #include "app/form1.h"
 #include "platform/services.h"
@@ -107,9 +107,8 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     results::Form2* form2 = b.form->existingForm2();
     ASSERT_NE(form2, nullptr);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
-    EXPECT_EQ(b.resultRows(),
-              QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
-                           second + "|3", first + "|1", first + "|2"}));
+    EXPECT_EQ(b.resultRows(), QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
+                                           second + "|3", first + "|1", first + "|2"}));
     EXPECT_EQ(form2->mTotalImages, 7);
     EXPECT_EQ(form2->imageHolderCount(), 7);
     EXPECT_EQ(form2->imageHolderPicture(4), b.world->workbooks[second][1][2]);
@@ -120,6 +119,32 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
     EXPECT_EQ(b.world->alive, 0);
     EXPECT_FALSE(b.scratchLeft());
+}
+
+TEST(ExtractionRun, NoPrivateFolderIsToldOnceAndEndsTheRunBeforeTheFirstWorkbook) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x102030)});
+    // A missing temporary folder, then one that cannot be written to.
+    const QString readOnly = b.temp.filePath(QStringLiteral("read-only"));
+    QDir().mkpath(readOnly);
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
+    for (const QString& temp : {b.temp.filePath(QStringLiteral("missing")), readOnly}) {
+        if (temp == readOnly && QFileInfo(readOnly).isWritable()) {
+            continue;  // the superuser writes anywhere
+        }
+        b.f.dialogs.clear();
+        const int created = b.world->created;
+        qputenv("TMPDIR", temp.toUtf8());
+        b.form->PushButton2_Click();
+        const QStringList messages = b.f.dialogs.messages();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot make a temporary folder")));
+        EXPECT_TRUE(messages[0].contains(QStringLiteral("Form1.PushButton2_Click at line 5")));
+        EXPECT_EQ(b.world->created, created);
+        EXPECT_EQ(b.form->existingForm2(), nullptr);
+        EXPECT_TRUE(b.form->isVisible());
+        EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+    }
 }
 
 TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
