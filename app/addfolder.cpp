@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/directorylisting.h"
 #include "platform/fileattributes.h"
+#include "platform/filepath.h"
 #include "platform/runtimeerror.h"
 
 namespace app {
@@ -82,7 +83,8 @@ void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
                 }
                 // Hidden folders are neither added nor searched; "?" stands for a name the
                 // listing could not spell, so no path built from it would lead anywhere.
-                if (entry.name.startsWith(QChar('.')) || entry.name.contains(QChar('?')) ||
+                if (entry.name.startsWith(QChar('.')) ||
+                    platform::shownPath(entry.name).contains(QChar('?')) ||
                     entry.kind != DirectoryEntry::Kind::Folder) {
                     continue;
                 }

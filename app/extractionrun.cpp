@@ -100,7 +100,7 @@ void Form1::PushButton2_Click() {
             break;
         }
         trap.run(10, [&] { m_pointer.set(platform::MousePointer::kWait); });
-        trap.run(11, [&] { path = ListView1->topLevelItem(row - 1)->text(0); });
+        trap.run(11, [&] { path = listRowPath(row - 1); });
         trap.run(12, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(13, [&] {
             if (context.results == nullptr) {

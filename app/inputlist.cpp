@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/fileattributes.h"
+#include "platform/filepath.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
 #include "platform/shell.h"
@@ -25,14 +26,21 @@ constexpr int kSkippedAttributes =
 
 const QString kFolderPrompt = QStringLiteral("Please select folder:");
 
-// The local paths a drag offers, in the order given; the list takes nothing else.
+// The local paths a drag offers, in the order given; the list takes nothing else. A name that
+// is not valid UTF-8 arrives percent-encoded byte by byte and keeps those bytes.
 QStringList droppedPaths(const QMimeData* data) {
     QStringList paths;
     if (data == nullptr || !data->hasUrls()) {
         return paths;
     }
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) {
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        if (url.host().isEmpty()) {
+            paths << platform::pathFromBytes(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+        } else {
             paths << url.toLocalFile();
         }
     }

@@ -1,9 +1,9 @@
 #include "automation/nativeexcel.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QStringList>
 
+#include "platform/filepath.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 
@@ -73,15 +73,15 @@ const workbook::PictureInfo& NativeExcel::pictureAt(int sheet, int picture) cons
 
 void NativeExcel::openWorkbook(const QString& path) {
     requireRunning();
-    auto opened = workbook::openWorkbook(QFile::encodeName(path).toStdString());
+    auto opened = workbook::openWorkbook(platform::pathToBytes(path).toStdString());
     if (!opened) {
         // A workbook that fails to open leaves the active one as it was.
-        throw RuntimeError(
-            err::kAutomationError,
-            QStringLiteral("Cannot open '%1': %2").arg(path, text(opened.problem().describe())));
+        throw RuntimeError(err::kAutomationError,
+                           QStringLiteral("Cannot open '%1': %2")
+                               .arg(platform::shownPath(path), text(opened.problem().describe())));
     }
     m_workbook = std::move(opened.value());
-    m_path = path;
+    m_path = platform::shownPath(path);
     // A workbook with missing parts still opens and stays active, so its intact worksheets
     // give their pictures; the damage is told once, here, as the spreadsheet application tells
     // what it repaired on opening.
@@ -94,7 +94,7 @@ void NativeExcel::openWorkbook(const QString& path) {
         throw RuntimeError(err::kAutomationError,
                            QStringLiteral("'%1' is damaged; the pictures of its damaged parts "
                                           "are lost: %2")
-                               .arg(path, described.join(QStringLiteral("; "))));
+                               .arg(m_path, described.join(QStringLiteral("; "))));
     }
 }
 

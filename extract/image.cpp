@@ -8,6 +8,7 @@
 #include "extract/resultstarget.h"
 #include "extract/sharedpictures.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
 
@@ -91,7 +92,8 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 continue;
             }
             trap.run(14, [&] {
-                context.results->appendResultRow(workbookPath, QString::number(counter));
+                context.results->appendResultRow(platform::shownPath(workbookPath),
+                                                 QString::number(counter));
             });
             const int holder = runningImageNumber - 1;
             if (runningImageNumber != 1) {

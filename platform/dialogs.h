@@ -23,6 +23,8 @@ struct FileOpenRequest {
     QString title;
     QString filter;  // "Description|pattern|" pairs, as the component takes them
     int flags = 0;
+    // The component's text buffer; Qt's dialog has none to overflow and returns the whole
+    // selection, however long.
     int maxFileSize = 30000;
 };
 
@@ -33,8 +35,7 @@ public:
     virtual ~Dialogs() = default;
 
     // Returns vbOK, vbYes or vbNo. style: vbOKOnly or vbYesNo, plus vbExclamation for the icon.
-    virtual int msgBox(QWidget* owner, const QString& prompt, int style,
-                       const QString& title) = 0;
+    virtual int msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) = 0;
     // The answer, or "" when the user cancels.
     virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                              const QString& defaultAnswer) = 0;

@@ -3,9 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <QFile>
-#include <QStringDecoder>
 #include <memory>
+
+#include "platform/filepath.h"
 
 namespace platform {
 namespace {
@@ -51,23 +51,12 @@ bool sameLetter(QChar a, QChar b) {
 
 }  // namespace
 
-QString entryNameFromBytes(const char* bytes) {
-    const QByteArray raw(bytes);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString name = decoder.decode(raw);
-    if (!decoder.hasError()) {
-        return name;
-    }
-    name.replace(QChar(QChar::ReplacementCharacter), QChar('?'));
-    return name;
-}
-
 std::vector<DirectoryEntry> readDirectory(const QString& folder) {
     std::vector<DirectoryEntry> entries;
     if (folder.isEmpty()) {
         return entries;
     }
-    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    std::unique_ptr<DIR, DirCloser> dir(opendir(pathToBytes(folder).constData()));
     if (!dir) {
         return entries;
     }
@@ -77,7 +66,7 @@ std::vector<DirectoryEntry> readDirectory(const QString& folder) {
             (raw[0] == '.' && raw[1] == '.' && raw[2] == '\0')) {
             continue;
         }
-        entries.push_back({entryNameFromBytes(raw), kindOf(dir.get(), entry)});
+        entries.push_back({pathFromBytes(QByteArray(raw)), kindOf(dir.get(), entry)});
     }
     return entries;
 }

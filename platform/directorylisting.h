@@ -9,7 +9,9 @@ namespace platform {
 struct DirectoryEntry {
     enum class Kind { File, Folder, Other };
 
-    QString name;  // a name that is not valid UTF-8 arrives with "?" in place of its bad bytes
+    // The name exactly as the file system holds it; one that is not valid UTF-8 keeps its bytes
+    // (pathFromBytes), and shows with "?" in their place (shownPath).
+    QString name;
     Kind kind = Kind::Other;
 };
 
@@ -17,10 +19,6 @@ struct DirectoryEntry {
 // sorting). The listing is read to its end and closed before this returns. A folder that does
 // not exist or cannot be read lists nothing.
 std::vector<DirectoryEntry> readDirectory(const QString& folder);
-
-// A file name as the listing hands it on: UTF-8, with every byte that is not part of a valid
-// UTF-8 sequence replaced by "?".
-QString entryNameFromBytes(const char* bytes);
 
 // The file system's wildcard match: "*" any run, "?" one character, letter case ignored, and a
 // "." followed only by stars (or ending the pattern) may also match the end of a name, so "*.*"

@@ -3,9 +3,9 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
 #include <vector>
 
+#include "platform/filepath.h"
 #include "platform/runtimeerror.h"
 
 namespace platform {
@@ -56,7 +56,7 @@ std::optional<FileStatus> fileStatus(const QString& path) {
         return std::nullopt;
     }
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(pathToBytes(path).constData(), &st) != 0) {
         return std::nullopt;
     }
     FileStatus status;

@@ -26,8 +26,9 @@ void Picture::save(const QString& fileName) const {
     }
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw RuntimeError(err::kPathNotFound,
-                           QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
+        throw RuntimeError(
+            err::kPathNotFound,
+            QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
     }
     if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
         QString reason = file.errorString();
@@ -41,7 +42,8 @@ void Picture::save(const QString& fileName) const {
 Picture Picture::load(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
+        throw RuntimeError(err::kFileNotFound,
+                           QStringLiteral("File not found: '%1'").arg(fileName));
     }
     // Whatever the save step wrote comes back, in a format the preview knows or not: a picture
     // that cannot be shown is still the workbook's picture, and its row keeps it.

@@ -4,7 +4,9 @@
 
 namespace platform {
 
-QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
+QString applicationFolder() {
+    return QCoreApplication::applicationDirPath();
+}
 
 void endProgram(Services& services) {
     services.ending = true;

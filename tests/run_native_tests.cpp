@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "app/form1.h"
 #include "automation/nativeexcel.h"
@@ -158,6 +161,23 @@ TEST(ExtractionRunNative, PicturesWithTheSameBytesShareThemInTheHolders) {
         EXPECT_EQ(r.holder(k), bytesOf(p));
         EXPECT_EQ(r.holder(k).constData(), r.holder(0).constData()) << "holder " << k;
     }
+}
+
+TEST(ExtractionRunNative, AWorkbookWhoseNameIsNotUtf8IsOpenedByItsBytes) {
+    NativeRun r;
+    const auto p = pngImage(4, 4);
+    XlsxBuilder().worksheet("S").picture(0, 0, p).save(r.path("plain.xlsx").toStdString());
+    const QByteArray raw = QFile::encodeName(r.folder.path()) + "/\xff\xfe.xlsx";
+    ASSERT_EQ(::rename(QFile::encodeName(r.path("plain.xlsx")).constData(), raw.constData()), 0);
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + raw.toPercentEncoding("/"))});
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    r.form->ListView1_OLEDragDrop(&drop);
+    r.form->PushButton2_Click();
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty()) << r.f.dialogs.messages().value(0).toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"??.xlsx|1"}));
+    EXPECT_EQ(r.holder(0), bytesOf(p));
+    ::unlink(raw.constData());
 }
 
 TEST(ExtractionRunNative, CorpusWorkbookHoldsExactlyItsStoredPictures) {
