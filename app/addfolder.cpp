@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "platform/dialogs.h"
@@ -25,11 +24,24 @@ bool isEnding(const bool* ending) {
     return ending != nullptr && *ending;
 }
 
-// A folder of the walk and the start folder it was found below.
+// A folder of the walk: its path, which folder it is, and the folder it was found in (an index
+// into the walk's folders; none for a start folder).
 struct WalkItem {
     QString path;  // ends in "/"
-    std::size_t start;
+    FileIdentity identity;
+    std::optional<std::size_t> parent;
 };
+
+// Whether the folder is the parent or a folder above it: a link back up the tree, which would
+// make the walk endless. A folder reached again by another road (a link to a sibling) is not.
+bool isAbove(const std::vector<WalkItem>& walked, std::size_t parent, const FileIdentity& folder) {
+    for (std::optional<std::size_t> at = parent; at; at = walked[*at].parent) {
+        if (walked[*at].identity == folder) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -56,25 +68,24 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 }
 
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
-    // Each start folder keeps its own record of the folders walked below it: a link back up
-    // the tree would otherwise make the walk endless, while a start folder listed twice is
-    // still walked twice, as the caller asked.
-    std::vector<std::set<FileIdentity>> walked(static_cast<std::size_t>(folders.size()));
-    std::vector<WalkItem> level;
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const auto start = static_cast<std::size_t>(i);
-        if (std::optional<platform::FileStatus> status = platform::fileStatus(folders[i])) {
-            walked[start].insert(status->identity);
-        }
-        level.push_back({folders[i], start});
+    // Every folder walked remembers the one it was found in, so a link back up the tree is
+    // known by the folders above it alone; a start folder listed twice is still walked twice,
+    // as the caller asked.
+    std::vector<WalkItem> walked;
+    std::vector<std::size_t> level;
+    for (const QString& folder : std::as_const(folders)) {
+        std::optional<platform::FileStatus> status = platform::fileStatus(folder);
+        level.push_back(walked.size());
+        walked.push_back({folder, status ? status->identity : FileIdentity{}, std::nullopt});
     }
 
     QStringList found;
     while (!level.empty()) {
-        std::vector<WalkItem> nextLevel;
-        for (const WalkItem& parent : level) {
+        std::vector<std::size_t> nextLevel;
+        for (const std::size_t parent : level) {
             // The listing is read to its end before the next one starts.
-            const std::vector<DirectoryEntry> entries = platform::readDirectory(parent.path);
+            const std::vector<DirectoryEntry> entries =
+                platform::readDirectory(walked[parent].path);
             yieldToEvents();
             for (const DirectoryEntry& entry : entries) {
                 yieldToEvents();
@@ -88,16 +99,15 @@ void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
                     entry.kind != DirectoryEntry::Kind::Folder) {
                     continue;
                 }
-                const QString path = parent.path + entry.name;
+                const QString path = walked[parent].path + entry.name;
                 std::optional<platform::FileStatus> status = platform::fileStatus(path);
-                if (!status || (status->attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                if (!status || (status->attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                    isAbove(walked, parent, status->identity)) {
                     continue;
                 }
-                if (!walked[parent.start].insert(status->identity).second) {
-                    continue;
-                }
-                nextLevel.push_back({path + QChar('/'), parent.start});
-                found << nextLevel.back().path;
+                nextLevel.push_back(walked.size());
+                walked.push_back({path + QChar('/'), status->identity, parent});
+                found << walked.back().path;
             }
         }
         if (!recurse) {

@@ -164,11 +164,14 @@ void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
         if (m_services.ending) {
             return;
         }
+        // A folder is what the directory listing finds, and it never lists a hidden one: a
+        // hidden folder is added as a plain row.
         bool isFolder = false;
         trap.run(1, [&] {
             const int attributes = platform::GetFileAttributes(dropped);
             isFolder = attributes != platform::INVALID_FILE_ATTRIBUTES &&
-                       (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
+                       (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                       (attributes & platform::FILE_ATTRIBUTE_HIDDEN) == 0;
         });
         if (!isFolder) {
             trap.run(2, [&] { addListRow(dropped); });

@@ -68,17 +68,20 @@ TEST(AddSubfolders, SkipsHiddenFoldersAndNamesThatAreNotUtf8WithEverythingBelowT
     EXPECT_EQ(walk({t.path("A/")}, true), (QStringList{t.path("A/"), t.path("A/seen/")}));
 }
 
-TEST(AddSubfolders, EndsOnLinksBackUpTheTreeAndStillFollowsLinksElsewhere) {
+TEST(AddSubfolders, EndsOnLinksBackUpTheTreeAndStillFollowsLinksToSiblingsAndElsewhere) {
     FileTree t;
     t.folder("A");
     t.folder("A/B");
+    t.folder("A/C");
     t.folder("elsewhere");
     t.link(t.path("A"), "A/B/up");
     t.link(t.path("A/B"), "A/B/self");
+    t.link(t.path("A/C"), "A/B/toC");
     t.link(t.path("elsewhere"), "A/out");
     QStringList folders = walk({t.path("A/")}, true);
     folders.sort();
-    EXPECT_EQ(folders, (QStringList{t.path("A/"), t.path("A/B/"), t.path("A/out/")}));
+    EXPECT_EQ(folders, (QStringList{t.path("A/"), t.path("A/B/"), t.path("A/B/toC/"),
+                                    t.path("A/C/"), t.path("A/out/")}));
 }
 
 TEST(AddSubfolders, KeepsDuplicatesTheCallerPutIn) {

@@ -274,6 +274,12 @@ TEST(DropOnTheList, FilesAreAddedUnchangedWhateverTheyAreAndInTheOrderGiven) {
     EXPECT_EQ(w.rows(), dropped);
     EXPECT_EQ(w.form.pointer().value(), platform::MousePointer::kCustom);
     EXPECT_TRUE(w.f.dialogs.shown().isEmpty());
+    // A hidden folder is no folder to the listing: it is a plain row, and nothing below it.
+    t.folder(".config");
+    t.file(".config/inside.xlsx");
+    EXPECT_TRUE(dropFiles(w.form, {t.path(".config")}));
+    EXPECT_EQ(w.rows().last(), t.path(".config"));
+    EXPECT_EQ(w.rows().size(), dropped.size() + 1);
 }
 
 TEST(DropOnTheList, TwoFoldersGiveEveryFileOfEachTreeOnceFilteredAndRepaired) {

@@ -1,16 +1,22 @@
+#include <gtest/gtest.h>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
+#include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
@@ -31,11 +37,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TEST(ErrorReport, TextMatchesToTheCharacter) {
-    EXPECT_EQ(errorReportText(QStringLiteral("Subscript out of range"),
-                              QStringLiteral("Form1.PushButton2_Click"), 7),
-              QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
-                             " at line 7\r\rPlease email screenshot of this message to ") +
-                  supportEmail());
+    EXPECT_EQ(
+        errorReportText(QStringLiteral("Subscript out of range"),
+                        QStringLiteral("Form1.PushButton2_Click"), 7),
+        QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
+                       " at line 7\r\rPlease email screenshot of this message to ") +
+            supportEmail());
     EXPECT_FALSE(supportEmail().isEmpty());
     EXPECT_TRUE(supportEmail().contains(QChar('@')));
 }
@@ -94,9 +101,47 @@ TEST(MainHelpers, DeleteFileQuietlyNeverComplains) {
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_NO_THROW(DeleteFileQuietly(file));
     EXPECT_NO_THROW(DeleteFileQuietly(QString()));
-    // A folder is not a file: left alone.
+    // A folder is not a file, and a read-only file is not deleted: both are left alone.
     DeleteFileQuietly(dir.path());
     EXPECT_TRUE(QDir(dir.path()).exists());
+    const QString readOnly = dir.filePath(QStringLiteral("kept.bmp"));
+    writeFile(readOnly, "x");
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup);
+    DeleteFileQuietly(readOnly);
+    EXPECT_TRUE(QFile::exists(readOnly));
+}
+
+// The file dialog hands back every file picked, however long the names are together: it has no
+// component buffer to cut them off.
+TEST(QtFileDialog, AManyFilePickLongerThanTheOldBufferComesBackWhole) {
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 0; i < 125; ++i) {
+        names << QString(240, QChar('a' + i % 26)) + QString::number(i) + ".xlsx";
+        writeFile(dir.filePath(names.last()), "x");
+    }
+    // Every file of the folder picked, as a user's Ctrl+A does, once the folder is listed.
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        ASSERT_NE(model, nullptr);
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, dialog, [dialog] {
+            dialog->findChild<QListView*>(QStringLiteral("listView"))->selectAll();
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        dialog->setDirectory(dir.path());
+    });
+    QtDialogs dialogs;
+    FileOpenRequest request;
+    request.filter = QStringLiteral("Excel Files (*.xl*)|*.xl*|");
+    const QString text = dialogs.showOpen(nullptr, request);
+    EXPECT_GT(text.size(), request.maxFileSize);
+    QStringList parts = text.split(QChar(u'\0'));
+    EXPECT_EQ(parts.takeFirst(), QFileInfo(dir.path()).canonicalFilePath());
+    parts.sort();
+    names.sort();
+    EXPECT_EQ(parts, names);
 }
 
 TEST(MainHelpers, DesktopFolderPathEndsInExactlyOneSeparator) {
