@@ -583,8 +583,35 @@ TEST(OutputNames, LaterRowsOfOneSaveNeverTakeAnEarlierRowsFile) {
     EXPECT_EQ(paths.claim("/out/", "book_1", ".jpg"), "/out/book_1 (3).jpg");
     EXPECT_EQ(paths.claim("/out/", "book_1", ".bmp"), "/out/book_1.bmp");
     EXPECT_EQ(paths.claim("/out/", "book_2", ".jpg"), "/out/book_2.jpg");
+    // Names that differ only in case are one file on FAT, exFAT and most network shares.
+    EXPECT_EQ(paths.claim("/out/", "Book_2", ".JPG"), "/out/Book_2 (2).JPG");
     // A later save starts afresh: its first row keeps the plain name.
     EXPECT_EQ(encode::OutputPaths().claim("/out/", "book_1", ".jpg"), "/out/book_1.jpg");
+}
+
+// A save killed mid-write leaves its hidden temporary file; the next save into that folder
+// removes such leftovers of ours, and nothing else.
+TEST(OutputNames, TheFirstPathInAFolderClearsOurOwnStaleTemporaries) {
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const struct {
+        const char* name;
+        qint64 age;  // seconds before now; negative: written after the save started
+        bool kept;
+    } files[] = {{".book_1.bmp.0123abcd.tmp", 3600, false},
+                 {".book_2.jpg.89abcdef.tmp", -3600, true},
+                 {".notes.tmp", 3600, true},
+                 {"book.0123abcd.tmp", 3600, true},
+                 {".book.0123ABCD.tmp", 3600, true}};
+    for (const auto& file : files) {
+        QFile f(dir.filePath(file.name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setFileTime(now.addSecs(-file.age), QFileDevice::FileModificationTime);
+    }
+    encode::OutputPaths().claim(dir.path(), "book_1", ".bmp");
+    for (const auto& file : files) {
+        EXPECT_EQ(QFile::exists(dir.filePath(file.name)), file.kept) << file.name;
+    }
 }
 
 TEST(OutputNames, FileFromBeforeTheSaveIsReplaced) {
