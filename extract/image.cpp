@@ -100,7 +100,10 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 trap.run(15, [&] { context.results->createImageHolder(holder); });
             }
             trap.run(16, [&] {
-                platform::Picture picture = platform::Picture::load(fileName);
+                // A file that holds what the clipboard held keeps the clipboard's bytes, which
+                // the earlier pictures of one image already share, not a copy read back.
+                platform::Picture picture =
+                    platform::Picture::load(fileName, context.clipboard->picture());
                 if (context.shared != nullptr) {
                     picture = context.shared->share(picture);
                 }

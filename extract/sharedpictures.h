@@ -16,6 +16,7 @@ public:
     platform::Picture share(const platform::Picture& picture);
 
 private:
+    QHash<const char*, platform::Picture> m_byData;  // bytes already shared, by their buffer
     QMultiHash<size_t, platform::Picture> m_byHash;
 };
 

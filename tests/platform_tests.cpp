@@ -16,6 +16,7 @@
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
+#include "platform/picture.h"
 #include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
@@ -109,6 +110,21 @@ TEST(MainHelpers, DeleteFileQuietlyNeverComplains) {
     QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup);
     DeleteFileQuietly(readOnly);
     EXPECT_TRUE(QFile::exists(readOnly));
+}
+
+// The run's save-and-load step: a file read back equal to the picture it came from shares that
+// picture's bytes; any other file comes back as it is.
+TEST(PictureFiles, ReadBackEqualToTheLikelyPictureSharesItsBytes) {
+    QTemporaryDir dir;
+    const Picture likely = Picture::fromBytes(QByteArray("\x89PNG\r\n\x1a\n likely", 16));
+    likely.save(dir.filePath("same.bmp"));
+    writeFile(dir.filePath("other.bmp"), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
+    EXPECT_EQ(Picture::load(dir.filePath("same.bmp"), likely).bytes().constData(),
+              likely.bytes().constData());
+    const Picture other = Picture::load(dir.filePath("other.bmp"), likely);
+    EXPECT_EQ(other.bytes(), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
+    EXPECT_NE(Picture::load(dir.filePath("same.bmp")).bytes().constData(),
+              likely.bytes().constData());
 }
 
 // The file dialog hands back every file picked, however long the names are together: it has no

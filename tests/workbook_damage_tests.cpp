@@ -7,6 +7,7 @@
 
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
+#include "workbook/limits.h"
 #include "workbook/sheetscanner.h"
 #include "workbook/workbook.h"
 
@@ -222,10 +223,12 @@ TEST(WorkbookDamage, MissingPartIsKeptAsAProblemAndTheIntactWorksheetIsRead) {
 }
 
 // Pictures that each name the one image count every copy: past the limit the rest fail. The
-// image's directory record claims 500 MiB, so 32 copies reach the limit cheaply.
+// image's directory record claims 500 MiB, so a few dozen copies reach the limit cheaply.
 TEST(WorkbookDamage, PicturesCopyAtMostTheLimitInAll) {
+    const std::uint32_t declared = 500u << 20;
+    const std::size_t fit = std::size_t(workbook::kMaxCopiedBytes / declared);
     std::string anchors;
-    for (int i = 0; i < 33; ++i) {
+    for (std::size_t i = 0; i <= fit; ++i) {
         anchors += pictureAnchor(0, i, "rId1");
     }
     Bytes image = pngImage(2, 2);
@@ -238,7 +241,6 @@ TEST(WorkbookDamage, PicturesCopyAtMostTheLimitInAll) {
     for (std::size_t at = 0; at + 46 + name.size() <= bytes.size(); ++at) {
         if (bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 1 && bytes[at + 3] == 2 &&
             std::equal(name.begin(), name.end(), bytes.begin() + long(at) + 46)) {
-            const std::uint32_t declared = 500u << 20;
             for (int b = 0; b < 4; ++b) {
                 bytes[at + 24 + std::size_t(b)] = std::uint8_t(declared >> (8 * b));
             }
@@ -254,16 +256,16 @@ TEST(WorkbookDamage, PicturesCopyAtMostTheLimitInAll) {
             return room.get();
         }
     } sink;
-    for (std::size_t p = 0; p < 32; ++p) {
+    for (std::size_t p = 0; p < fit; ++p) {
         auto problem = opened.value()->readPictureBytes(0, p, sink);
         ASSERT_TRUE(problem);
         EXPECT_EQ(problem->kind, ProblemKind::Damaged);
     }
-    auto problem = opened.value()->readPictureBytes(0, 32, sink);
+    auto problem = opened.value()->readPictureBytes(0, fit, sink);
     ASSERT_TRUE(problem);
     EXPECT_EQ(problem->describe(),
               "the workbook is too large to read (xl/media/big.png: its "
-              "pictures come to more than 16 GiB to copy)");
+              "pictures come to more than 24 GiB to copy)");
 }
 
 TEST(WorkbookDamage, CorruptImageDataFailsOnlyThatCopy) {

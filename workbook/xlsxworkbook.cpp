@@ -514,6 +514,9 @@ std::optional<Problem> XlsxWorkbook::readPictureBytes(std::size_t sheet, std::si
         return shared.problem();
     }
     if (const auto& bytes = shared.value()) {
+        if (sink.adopt(bytes)) {
+            return std::nullopt;
+        }
         std::uint8_t* out = sink.allocate(bytes->size());
         std::copy(bytes->begin(), bytes->end(), out);
         return std::nullopt;
