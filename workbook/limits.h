@@ -54,4 +54,12 @@ constexpr std::size_t kMaxProblems = 100;
 // Compound files (password-protected packages and binary workbooks).
 constexpr std::uint32_t kMaxCompoundDirectoryEntries = 1u << 16;
 
+// Binary workbooks (.xlsb): the data of one record the engine reads (a sheet entry, a drawing's
+// relationship id; real ones are under a kilobyte; other records are skipped unread), the
+// sheets one workbook part may list, and the workbook part, which streams past like a
+// worksheet part but is read only up to its sheet list.
+constexpr std::uint32_t kMaxXlsbRecordBytes = 64u << 10;
+constexpr std::size_t kMaxXlsbSheetEntries = 100'000;
+constexpr std::uint64_t kMaxXlsbWorkbookPartBytes = 256ull << 20;
+
 }  // namespace workbook
