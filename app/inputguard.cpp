@@ -5,13 +5,9 @@
 
 namespace app {
 
-InputGuard::InputGuard(QWidget* window) : m_window(window) {
-    qApp->installEventFilter(this);
-}
+InputGuard::InputGuard(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
 
-InputGuard::~InputGuard() {
-    qApp->removeEventFilter(this);
-}
+InputGuard::~InputGuard() { qApp->removeEventFilter(this); }
 
 bool InputGuard::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {

@@ -19,10 +19,10 @@ bool ExcelRunningPrompt(automation::Registry& registry, platform::Dialogs& dialo
     if (!IsExcelRunning(registry)) {
         return false;
     }
-    const QString message = QStringLiteral(
-        "Excel may be open. It is recommended that you close Excel first.\r"
-        "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
-        "Would you like to proceed anyway?");
+    const QString message =
+        QStringLiteral("Excel may be open. It is recommended that you close Excel first.\r"
+                       "Use Ctrl+Alt+Del > Task Manager > EXCEL.EXE if necessary.\r\n\r\n"
+                       "Would you like to proceed anyway?");
     return dialogs.msgBox(owner, message, platform::vbYesNo) != platform::vbYes;
 }
 

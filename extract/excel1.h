@@ -16,6 +16,7 @@ namespace extract {
 bool IsExcelRunning(automation::Registry& registry);
 
 // Asks whether to go on when an instance is running. True means: do not start the run.
-bool ExcelRunningPrompt(automation::Registry& registry, platform::Dialogs& dialogs, QWidget* owner);
+bool ExcelRunningPrompt(automation::Registry& registry, platform::Dialogs& dialogs,
+                        QWidget* owner);
 
 }  // namespace extract

@@ -11,9 +11,7 @@
 
 namespace platform {
 
-QString supportEmail() {
-    return QStringLiteral(QUILLFEN_SUPPORT_EMAIL);
-}
+QString supportEmail() { return QStringLiteral(QUILLFEN_SUPPORT_EMAIL); }
 
 QString errorReportText(const QString& description, const QString& where, int line) {
     return description + QStringLiteral("\r\nin Tarnwick2/19/2015.") + where +

@@ -26,8 +26,7 @@ constexpr int kAutomationError = 1004;  // an error raised by the automation ser
 class RuntimeError : public std::runtime_error {
 public:
     RuntimeError(int number, const QString& description)
-        : std::runtime_error(description.toStdString()),
-          m_number(number),
+        : std::runtime_error(description.toStdString()), m_number(number),
           m_description(description) {}
 
     int number() const { return m_number; }

@@ -4,9 +4,7 @@
 
 namespace platform {
 
-QString applicationFolder() {
-    return QCoreApplication::applicationDirPath();
-}
+QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
 
 void endProgram(Services& services) {
     services.ending = true;

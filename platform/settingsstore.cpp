@@ -28,9 +28,7 @@ void SettingsStore::saveSetting(const QString& key, const QString& value) {
     m_settings->sync();
 }
 
-QString SettingsStore::fileName() const {
-    return m_settings->fileName();
-}
+QString SettingsStore::fileName() const { return m_settings->fileName(); }
 
 bool settingToBool(const QString& text, bool defaultValue) {
     QString t = text.trimmed();

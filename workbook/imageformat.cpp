@@ -9,19 +9,15 @@ namespace {
 // Pixel sizes beyond this are treated as absent: a header claiming more is not a real image.
 constexpr std::uint32_t kMaxSniffedSide = 1u << 20;
 
-std::uint16_t le16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-std::uint16_t be16(const std::uint8_t* p) {
-    return std::uint16_t((p[0] << 8) | p[1]);
-}
+std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint16_t be16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | p[1]); }
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
            (std::uint32_t(p[3]) << 24);
 }
 std::uint32_t be32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
+           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
 }
 
 ImageInfo sized(ImageFormat format, std::int64_t w, std::int64_t h) {
@@ -55,8 +51,8 @@ ImageInfo sniffJpeg(const std::uint8_t* d, std::size_t size) {
             continue;
         }
         std::size_t length = be16(d + pos + 2);
-        bool sof =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                   marker != 0xCC;
         if (sof && pos + 9 <= size) {
             return sized(ImageFormat::Jpeg, be16(d + pos + 7), be16(d + pos + 5));
         }
@@ -119,7 +115,7 @@ bool looksLikeSvg(const std::uint8_t* d, std::size_t size) {
         start = 3;
     }
     while (start < head.size() && (head[start] == ' ' || head[start] == '\t' ||
-                                   head[start] == '\r' || head[start] == '\n')) {
+                                    head[start] == '\r' || head[start] == '\n')) {
         ++start;
     }
     if (start >= head.size() || head[start] != '<') {
@@ -198,44 +194,28 @@ ImageInfo sniffImage(const std::uint8_t* d, std::size_t size) {
 
 std::string_view formatName(ImageFormat format) {
     switch (format) {
-        case ImageFormat::Png:
-            return "png";
-        case ImageFormat::Jpeg:
-            return "jpeg";
-        case ImageFormat::Gif:
-            return "gif";
-        case ImageFormat::Bmp:
-            return "bmp";
-        case ImageFormat::Tiff:
-            return "tiff";
-        case ImageFormat::WebP:
-            return "webp";
-        case ImageFormat::Emf:
-            return "emf";
-        case ImageFormat::Wmf:
-            return "wmf";
-        case ImageFormat::Svg:
-            return "svg";
-        case ImageFormat::Dib:
-            return "dib";
-        case ImageFormat::Pict:
-            return "pict";
-        case ImageFormat::Unknown:
-            break;
+        case ImageFormat::Png: return "png";
+        case ImageFormat::Jpeg: return "jpeg";
+        case ImageFormat::Gif: return "gif";
+        case ImageFormat::Bmp: return "bmp";
+        case ImageFormat::Tiff: return "tiff";
+        case ImageFormat::WebP: return "webp";
+        case ImageFormat::Emf: return "emf";
+        case ImageFormat::Wmf: return "wmf";
+        case ImageFormat::Svg: return "svg";
+        case ImageFormat::Dib: return "dib";
+        case ImageFormat::Pict: return "pict";
+        case ImageFormat::Unknown: break;
     }
     return "unknown";
 }
 
 std::string_view formatExtension(ImageFormat format) {
     switch (format) {
-        case ImageFormat::Jpeg:
-            return "jpg";
-        case ImageFormat::Tiff:
-            return "tif";
-        case ImageFormat::Unknown:
-            return "bin";
-        default:
-            return formatName(format);
+        case ImageFormat::Jpeg: return "jpg";
+        case ImageFormat::Tiff: return "tif";
+        case ImageFormat::Unknown: return "bin";
+        default: return formatName(format);
     }
 }
 
