@@ -153,8 +153,8 @@ QStringList Form1::listRows() const {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    const bool overList =
-        watched == ListView1 || watched == ListView1->viewport() || watched == ListView1->header();
+    const bool overList = watched == ListView1 || watched == ListView1->viewport() ||
+                          watched == ListView1->header();
     switch (event->type()) {
         case QEvent::MouseMove:
             if (qobject_cast<QPushButton*>(watched) != nullptr) {

@@ -22,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
+
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 

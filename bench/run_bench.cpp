@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
     }
     std::printf("generating %d workbooks with %d pictures each (%.2f-%.2f MP)...\n", workbooks,
                 pictures, minMp, maxMp);
-    bench::GeneratedSet set =
-        bench::generateWorkbooks(folder.path().toStdString(), workbooks, pictures, minMp, maxMp);
+    bench::GeneratedSet set = bench::generateWorkbooks(folder.path().toStdString(), workbooks,
+                                                       pictures, minMp, maxMp);
     std::printf("%zu pictures, %.1f MiB stored\n", set.pictures,
                 double(set.totalBytes) / (1 << 20));
 
@@ -148,13 +148,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     double held = double(set.totalBytes) / (1 << 20);
-    std::printf(
-        "time: click to results window %.3f s, engine list+copy %.3f s, ratio %.2fx "
-        "(target <= 1.50x)\n",
-        run, engine, run / engine);
-    std::printf(
-        "memory: peak %.1f MiB above idle during the run, %.1f MiB of pictures held; "
-        "%.1f MiB beyond them\n",
-        peakAboveIdleMiB, held, peakAboveIdleMiB - held);
+    std::printf("time: click to results window %.3f s, engine list+copy %.3f s, ratio %.2fx "
+                "(target <= 1.50x)\n",
+                run, engine, run / engine);
+    std::printf("memory: peak %.1f MiB above idle during the run, %.1f MiB of pictures held; "
+                "%.1f MiB beyond them\n",
+                peakAboveIdleMiB, held, peakAboveIdleMiB - held);
     return 0;
 }

@@ -55,14 +55,12 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
 
     trap.run(1, [&] { excel = context.registry->createObject(automation::kExcelProgId); });
     trap.run(2, [&] {
-        if (!excel)
-            noObject();
+        if (!excel) noObject();
         excel->openWorkbook(workbookPath);
     });
     // A failed count leaves no loop to run: the workbook is done, and the instance still quits.
     trap.run(3, [&] {
-        if (!excel)
-            noObject();
+        if (!excel) noObject();
         sheetCount = excel->worksheetCount();
     });
     for (int sheet = 1; sheet <= sheetCount && !ending(); ++sheet) {
@@ -119,13 +117,11 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
         }
     }
     trap.run(18, [&] {
-        if (!excel)
-            noObject();
+        if (!excel) noObject();
         excel->setDisplayAlerts(false);
     });
     trap.run(19, [&] {
-        if (!excel)
-            noObject();
+        if (!excel) noObject();
         excel->quit();
     });
 }

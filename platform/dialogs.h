@@ -35,7 +35,8 @@ public:
     virtual ~Dialogs() = default;
 
     // Returns vbOK, vbYes or vbNo. style: vbOKOnly or vbYesNo, plus vbExclamation for the icon.
-    virtual int msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) = 0;
+    virtual int msgBox(QWidget* owner, const QString& prompt, int style,
+                       const QString& title) = 0;
     // The answer, or "" when the user cancels.
     virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                              const QString& defaultAnswer) = 0;

@@ -1,7 +1,5 @@
 #include "platform/mainmodule.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -14,6 +12,8 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/fileattributes.h"
 #include "platform/filepath.h"

@@ -27,9 +27,8 @@ void Picture::save(const QString& fileName) const {
     }
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw RuntimeError(
-            err::kPathNotFound,
-            QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
+        throw RuntimeError(err::kPathNotFound,
+                           QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
     }
     if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
         QString reason = file.errorString();
@@ -47,8 +46,7 @@ Picture Picture::load(const QString& fileName) {
 Picture Picture::load(const QString& fileName, const Picture& likely) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw RuntimeError(err::kFileNotFound,
-                           QStringLiteral("File not found: '%1'").arg(fileName));
+        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
     }
     // Compared in place, so a picture read back whole is never held twice, not even briefly.
     if (!likely.isNull() && file.size() == likely.m_bytes.size()) {

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include "extract/image.h"
 #include "platform/errorreport.h"
@@ -91,7 +91,8 @@ TEST(ExtractImages, SecondWorkbookFillsTheNextHoldersAndNumbersFromOne) {
     b.extract(kBook);
     b.extract(second);
     EXPECT_EQ(b.number, 6);
-    EXPECT_EQ(b.results.rows.mid(2), QStringList({second + "|1", second + "|2", second + "|3"}));
+    EXPECT_EQ(b.results.rows.mid(2),
+              QStringList({second + "|1", second + "|2", second + "|3"}));
     ASSERT_EQ(b.results.holders.size(), 5u);
     EXPECT_EQ(b.results.holders[4], b.world->workbooks[second][0][2]);
     EXPECT_EQ(b.world->created, 2);
@@ -104,8 +105,9 @@ TEST(ExtractImages, WorkbookWithoutPicturesStartsOpensAndQuits) {
     b.extract(kBook);
     EXPECT_TRUE(b.results.rows.isEmpty());
     EXPECT_EQ(b.number, 1);
-    EXPECT_EQ(b.world->calls, QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)",
-                                           "pictureCount(2)", "setDisplayAlerts", "quit"}));
+    EXPECT_EQ(b.world->calls,
+              QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)", "pictureCount(2)",
+                           "setDisplayAlerts", "quit"}));
 }
 
 TEST(ExtractImagesFailures, NoApplicationIsReportedAtEachStatementThatNeedsIt) {

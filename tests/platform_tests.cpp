@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -12,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <gtest/gtest.h>
 
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
@@ -38,12 +38,11 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TEST(ErrorReport, TextMatchesToTheCharacter) {
-    EXPECT_EQ(
-        errorReportText(QStringLiteral("Subscript out of range"),
-                        QStringLiteral("Form1.PushButton2_Click"), 7),
-        QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
-                       " at line 7\r\rPlease email screenshot of this message to ") +
-            supportEmail());
+    EXPECT_EQ(errorReportText(QStringLiteral("Subscript out of range"),
+                              QStringLiteral("Form1.PushButton2_Click"), 7),
+              QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
+                             " at line 7\r\rPlease email screenshot of this message to ") +
+                  supportEmail());
     EXPECT_FALSE(supportEmail().isEmpty());
     EXPECT_TRUE(supportEmail().contains(QChar('@')));
 }

@@ -1,7 +1,5 @@
 // The run end to end with the native engine on real workbooks: what lands in the results
 // window is exactly what the workbooks store.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -9,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QUrl>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/form1.h"
 #include "automation/nativeexcel.h"
@@ -46,7 +46,9 @@ struct NativeRun {
         }
         return rows;
     }
-    QByteArray holder(int k) const { return form->existingForm2()->imageHolderPicture(k).bytes(); }
+    QByteArray holder(int k) const {
+        return form->existingForm2()->imageHolderPicture(k).bytes();
+    }
 };
 
 }  // namespace
@@ -56,22 +58,16 @@ TEST(ExtractionRunNative, WorksheetsWith201PicturesAndASecondWorkbookFillHolders
     const auto p1 = pngImage(30, 20, 0x112233), p2 = jpegImage(64, 48, 0x445566);
     const auto p3 = bmpImage(12, 9, 0x778899);
     XlsxBuilder()
-        .worksheet("One")
-        .picture(1, 1, p1)
-        .picture(5, 2, p2)
+        .worksheet("One").picture(1, 1, p1).picture(5, 2, p2)
         .worksheet("Empty")
         .chartsheet("Chart")
-        .worksheet("Three")
-        .picture(0, 0, p3)
+        .worksheet("Three").picture(0, 0, p3)
         .save(r.path("first.xlsx").toStdString());
     const auto q1 = pngImage(8, 8, 0xAA0000), q2 = pngImage(9, 9, 0x00AA00);
     const auto q3 = jpegImage(10, 10, 0x0000AA);
     XlsxBuilder()
-        .worksheet("A")
-        .picture(0, 0, q1)
-        .picture(0, 3, q2)
-        .worksheet("B", /*hidden=*/true)
-        .picture(2, 2, q3)
+        .worksheet("A").picture(0, 0, q1).picture(0, 3, q2)
+        .worksheet("B", /*hidden=*/true).picture(2, 2, q3)
         .save(r.path("second.xlsx").toStdString());
     r.form->addListRow(r.path("first.xlsx"));
     r.form->addListRow(r.path("second.xlsx"));
@@ -93,8 +89,8 @@ TEST(ExtractionRunNative, WorkbookInAReadOnlyFolderGivesAllItsPictures) {
     NativeRun r;
     QDir().mkpath(r.path("locked"));
     const auto p1 = pngImage(5, 5), p2 = pngImage(6, 6, 0x010203);
-    XlsxBuilder().worksheet("S").picture(0, 0, p1).picture(1, 1, p2).save(
-        r.path("locked/book.xlsx").toStdString());
+    XlsxBuilder().worksheet("S").picture(0, 0, p1).picture(1, 1, p2)
+        .save(r.path("locked/book.xlsx").toStdString());
     ::chmod(QFile::encodeName(r.path("locked")).constData(), 0555);
     r.form->addListRow(r.path("locked/book.xlsx"));
     r.form->PushButton2_Click();

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <gtest/gtest.h>
 
 #include "app/form1.h"
 #include "platform/services.h"
@@ -107,8 +107,9 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     results::Form2* form2 = b.form->existingForm2();
     ASSERT_NE(form2, nullptr);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
-    EXPECT_EQ(b.resultRows(), QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
-                                           second + "|3", first + "|1", first + "|2"}));
+    EXPECT_EQ(b.resultRows(),
+              QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
+                           second + "|3", first + "|1", first + "|2"}));
     EXPECT_EQ(form2->mTotalImages, 7);
     EXPECT_EQ(form2->imageHolderCount(), 7);
     EXPECT_EQ(form2->imageHolderPicture(4), b.world->workbooks[second][1][2]);
