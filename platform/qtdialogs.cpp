@@ -1,15 +1,21 @@
 #include "platform/qtdialogs.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLayout>
 #include <QMessageBox>
 
 #include "platform/filepath.h"
 
 namespace platform {
 namespace {
+
+// What a title bar takes besides the title: the window icon, three buttons and the gaps, at
+// the sizes common window managers draw them.
+constexpr int kTitleBarRoom = 160;
 
 // The boxes' texts use CR and CR LF as line breaks; Qt breaks lines on LF only.
 QString displayText(QString text) {
@@ -41,8 +47,8 @@ public:
 
 }  // namespace
 
-int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
-    QMessageBox box(owner);
+void prepareMessageBox(QMessageBox& box, const QString& prompt, int style, const QString& title) {
+    box.setWindowFlags(kDialogWindowFlags);
     box.setWindowTitle(title);
     box.setText(displayText(prompt));
     box.setIcon((style & vbExclamation) ? QMessageBox::Warning : QMessageBox::NoIcon);
@@ -52,6 +58,21 @@ int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QS
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    // The box sizes itself to its text alone, so "Done." left no room for the title. Title
+    // bars mostly use a bold face; the button row carries the width, as the box re-makes its
+    // layout and keeps its widgets.
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarRoom;
+    const QMargins margins = box.layout()->contentsMargins();
+    if (auto* buttons = box.findChild<QDialogButtonBox*>()) {
+        buttons->setMinimumWidth(width - margins.left() - margins.right());
+    }
+}
+
+int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
+    QMessageBox box(owner);
+    prepareMessageBox(box, prompt, style, title);
     int answer = box.exec();
     if ((style & 7) == vbYesNo) {
         return answer == QMessageBox::Yes ? vbYes : vbNo;
@@ -63,7 +84,7 @@ QString QtDialogs::inputBox(QWidget* owner, const QString& prompt, const QString
                             const QString& defaultAnswer) {
     bool ok = false;
     QString answer = QInputDialog::getText(owner, title, displayText(prompt), QLineEdit::Normal,
-                                           defaultAnswer, &ok);
+                                           defaultAnswer, &ok, kDialogWindowFlags);
     return ok ? answer : QString();
 }
 
@@ -76,7 +97,9 @@ QString qtFileFilter(const QString& componentFilter) {
         }
         QString patterns = parts[i + 1];
         patterns.replace(QChar(';'), QChar(' '));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        const QString named = QStringLiteral("(%1)").arg(patterns);
+        filters << (parts[i].endsWith(named) ? parts[i]
+                                             : QStringLiteral("%1 %2").arg(parts[i], named));
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -115,8 +138,9 @@ QString QtDialogs::showOpen(QWidget* owner, const FileOpenRequest& request) {
     return fileDialogText(chosen);
 }
 
-QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt) {
-    QString folder = QFileDialog::getExistingDirectory(owner, prompt);
+QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt,
+                                   const QString& startFolder) {
+    QString folder = QFileDialog::getExistingDirectory(owner, prompt, startFolder);
     if (folder.isEmpty()) {
         return {};
     }
