@@ -11,6 +11,7 @@
 #include "platform/errorreport.h"
 #include "platform/fileattributes.h"
 #include "platform/filepath.h"
+#include "platform/folderwalk.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
 #include "platform/shell.h"
@@ -20,9 +21,6 @@ namespace {
 
 constexpr int kOpenFlags = 2621953;  // read-only box, multiple selection, explorer, long names
 constexpr int kDeleteKey = 46;
-// Exactly hidden + archive: the walks leave such files out; any other mix passes.
-constexpr int kSkippedAttributes =
-    platform::FILE_ATTRIBUTE_HIDDEN | platform::FILE_ATTRIBUTE_ARCHIVE;
 
 const QString kFolderPrompt = QStringLiteral("Please select folder:");
 
@@ -135,7 +133,8 @@ void Form1::addWalkedFile(platform::ErrorTrap& trap, int line, const QString& fo
     }
     const QString path = JoinAndRepair(folder, name);
     // When the attributes cannot be read the report is shown and the file is still added.
-    if (trap.test(line + 1, [&] { return platform::GetAttr(path) != kSkippedAttributes; })) {
+    if (trap.test(line + 1,
+                  [&] { return platform::GetAttr(path) != platform::kScanSkippedAttributes; })) {
         trap.run(line + 2, [&] { addListRow(path); });
     }
 }
@@ -164,15 +163,10 @@ void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
         if (m_services.ending) {
             return;
         }
-        // A folder is what the directory listing finds, and it never lists a hidden one: a
-        // hidden folder is added as a plain row.
+        // A hidden folder is added as a plain row, as the command line takes it.
         bool isFolder = false;
-        trap.run(1, [&] {
-            const int attributes = platform::GetFileAttributes(dropped);
-            isFolder = attributes != platform::INVALID_FILE_ATTRIBUTES &&
-                       (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                       (attributes & platform::FILE_ATTRIBUTE_HIDDEN) == 0;
-        });
+        trap.run(
+            1, [&] { isFolder = platform::walkedAsFolder(platform::GetFileAttributes(dropped)); });
         if (!isFolder) {
             trap.run(2, [&] { addListRow(dropped); });
             continue;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <QStringDecoder>
 #include <memory>
 
 #include "platform/filepath.h"
@@ -51,12 +52,23 @@ bool sameLetter(QChar a, QChar b) {
 
 }  // namespace
 
-std::vector<DirectoryEntry> readDirectory(const QString& folder) {
-    std::vector<DirectoryEntry> entries;
-    if (folder.isEmpty()) {
+QString entryNameFromBytes(const char* bytes) {
+    const QByteArray raw(bytes);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString name = decoder.decode(raw);
+    if (!decoder.hasError()) {
+        return name;
+    }
+    name.replace(QChar(QChar::ReplacementCharacter), QChar('?'));
+    return name;
+}
+
+std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder) {
+    std::vector<RawDirectoryEntry> entries;
+    if (folder.empty()) {
         return entries;
     }
-    std::unique_ptr<DIR, DirCloser> dir(opendir(pathToBytes(folder).constData()));
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir) {
         return entries;
     }
@@ -66,7 +78,15 @@ std::vector<DirectoryEntry> readDirectory(const QString& folder) {
             (raw[0] == '.' && raw[1] == '.' && raw[2] == '\0')) {
             continue;
         }
-        entries.push_back({pathFromBytes(QByteArray(raw)), kindOf(dir.get(), entry)});
+        entries.push_back({raw, kindOf(dir.get(), entry)});
+    }
+    return entries;
+}
+
+std::vector<DirectoryEntry> readDirectory(const QString& folder) {
+    std::vector<DirectoryEntry> entries;
+    for (RawDirectoryEntry& entry : readDirectoryBytes(pathToBytes(folder).toStdString())) {
+        entries.push_back({pathFromBytes(QByteArray::fromStdString(entry.name)), entry.kind});
     }
     return entries;
 }

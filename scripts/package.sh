@@ -57,6 +57,7 @@ for path in usr/bin/quillfen usr/bin/quillfen-batch usr/lib/quillfen/quillfen \
   usr/lib/quillfen/HAND-M.CUR "usr/share/applications/$id.desktop" \
   "usr/share/metainfo/$id.metainfo.xml" usr/share/icons/hicolor/scalable/apps/quillfen.svg \
   usr/share/icons/hicolor/256x256/apps/quillfen.png usr/share/man/man1/quillfen.1.gz \
+  usr/share/man/man1/quillfen-batch.1.gz usr/share/bash-completion/completions/quillfen-batch \
   usr/share/doc/quillfen/copyright usr/share/doc/quillfen/changelog.gz; do
   [[ -e "$tree/$path" ]] || fail "missing /$path"
 done

@@ -19,6 +19,7 @@
 
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
+#include "render/renderer.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
 #include "support/appfixture.h"
@@ -483,7 +484,7 @@ TEST(Form2Selection, RowWithoutAHolderLeavesThePreviewAsItWas) {
 }
 
 TEST(Form2Preview, PicturesThatDoNotDecodeShowAnEmptyPreview) {
-    // An enhanced metafile header: no renderer for it yet.
+    // An enhanced metafile header with no records to draw.
     QByteArray emf(88, '\0');
     emf[0] = 1;
     emf[8] = 0;
@@ -578,7 +579,7 @@ TEST(Form2Close, ClosingEndsTheProgramWithoutAQuestionWhileTheMainWindowIsHidden
     EXPECT_TRUE(f.dialogs.shown().isEmpty());
 }
 
-TEST(PictureDecode, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
+TEST(RenderPicture, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
     auto jpeg = [](int width, int height) {
         QImage photo(width, height, QImage::Format_RGB888);
         photo.fill(QColor(40, 90, 160));
@@ -589,10 +590,10 @@ TEST(PictureDecode, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
         return Picture::fromBytes(bytes);
     };
     // Four bytes a pixel: beyond the 256 MiB Qt allows unless told otherwise.
-    const QImage decoded = jpeg(10000, 10000).decode();
+    const QImage decoded = render::renderPicture(jpeg(10000, 10000)).image;
     EXPECT_EQ(decoded.size(), QSize(10000, 10000));
     EXPECT_NEAR(decoded.pixelColor(5000, 5000).blue(), 160, 12);
-    EXPECT_TRUE(jpeg(10000, 10001).decode().isNull());
+    EXPECT_TRUE(render::renderPicture(jpeg(10000, 10001)).image.isNull());
 }
 
 TEST(Form2Selection, FirstRowIsSelectedAndAClickBelowTheRowsPreviewsItAgain) {
