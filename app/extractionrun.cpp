@@ -10,6 +10,7 @@
 #include "longwork/progress.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
@@ -89,10 +90,10 @@ void Form1::PushButton2_Click() {
             break;
         }
         trap.run(10, [&] { m_pointer.set(platform::MousePointer::kWait); });
-        trap.run(11, [&] { path = ListView1->topLevelItem(row - 1)->text(0); });
+        trap.run(11, [&] { path = listRowPath(row - 1); });
         progress->update(row - 1, QStringLiteral("Workbook %1 of %2: %3")
                                       .arg(longwork::countText(row), longwork::countText(rows),
-                                           QFileInfo(path).fileName()));
+                                           QFileInfo(platform::shownPath(path)).fileName()));
         trap.run(12, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(13, [&] {
             if (context.results == nullptr) {

@@ -6,6 +6,7 @@
 #include "automation/registry.h"
 #include "extract/resultstarget.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
@@ -82,7 +83,8 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 continue;
             }
             trap.run(14, [&] {
-                context.results->appendResultRow(workbookPath, QString::number(counter));
+                context.results->appendResultRow(platform::shownPath(workbookPath),
+                                                 QString::number(counter));
             });
             const int holder = runningImageNumber - 1;
             if (runningImageNumber != 1) {
