@@ -1,0 +1,167 @@
+#include "workbook/biffrecords.h"
+
+#include <algorithm>
+
+namespace workbook::biff {
+
+std::uint16_t le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+bool isNeverEncrypted(std::uint16_t type) {
+    switch (type) {
+        case kBof:
+        case kFilePass:
+        case 0x00E1:  // InterfaceHdr
+        case 0x0194:  // UsrExcl
+        case 0x0195:  // FileLock
+        case 0x0196:  // RRDInfo
+        case 0x0138:  // RRDHead
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool RecordReader::next(Record& record) {
+    std::uint8_t header[4];
+    if (m_cutShort || m_offset + 4 > m_stream.size() || !m_stream.read(m_offset, header, 4)) {
+        return false;
+    }
+    record.type = le16(header);
+    record.size = le16(header + 2);
+    record.dataOffset = m_offset + 4;
+    record.number = ++m_count;
+    if (record.dataOffset + record.size > m_stream.size()) {
+        m_cutShort = record;
+        return false;
+    }
+    m_offset = record.dataOffset + record.size;
+    return true;
+}
+
+bool RecordReader::data(const Record& record, std::vector<std::uint8_t>& out) {
+    out.resize(record.size);
+    if (record.size == 0) {
+        return true;
+    }
+    if (!m_stream.read(record.dataOffset, out.data(), out.size())) {
+        return false;
+    }
+    if (m_decryptor != nullptr && !isNeverEncrypted(record.type)) {
+        // The sheet's stream position in BoundSheet8 stays in the clear.
+        std::size_t clear = record.type == kBoundSheet ? std::min<std::size_t>(4, out.size()) : 0;
+        m_decryptor->decrypt(record.dataOffset + clear, out.data() + clear, out.size() - clear);
+    }
+    return true;
+}
+
+void PieceSource::append(std::uint64_t streamOffset, std::uint64_t size) {
+    if (size == 0) {
+        return;
+    }
+    m_pieces.push_back({m_size, streamOffset, size});
+    m_size += size;
+}
+
+bool PieceSource::read(std::uint64_t offset, void* out, std::size_t n) {
+    if (offset > m_size || n > m_size - offset) {
+        return false;
+    }
+    auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
+                               [](std::uint64_t at, const Piece& p) { return at < p.start; });
+    auto* to = static_cast<std::uint8_t*>(out);
+    for (--it; n > 0; ++it) {
+        std::uint64_t within = offset - it->start;
+        std::size_t take = std::size_t(std::min<std::uint64_t>(it->size - within, n));
+        std::uint64_t at = it->streamOffset + within;
+        if (!m_stream.read(at, to, take)) {
+            return false;
+        }
+        if (m_decryptor != nullptr) {
+            m_decryptor->decrypt(at, to, take);
+        }
+        to += take;
+        offset += take;
+        n -= take;
+    }
+    return true;
+}
+
+ObjInfo parseObj(const std::vector<std::uint8_t>& data) {
+    ObjInfo info;
+    // FtCmo comes first: ft 0x15, cb 0x12, then the object type.
+    if (data.size() < 22 || le16(data.data()) != 0x0015) {
+        return info;
+    }
+    info.objectType = le16(data.data() + 4);
+    std::size_t at = 4 + le16(data.data() + 2);
+    while (at + 4 <= data.size()) {
+        std::uint16_t ft = le16(data.data() + at);
+        std::uint16_t cb = le16(data.data() + at + 2);
+        if (ft == 0x0000 || ft == 0x0013) {
+            // The end, or list-box data whose length field cannot be trusted.
+            break;
+        }
+        if (ft == 0x0009) {
+            info.pictureFormula = true;
+        } else if (ft == 0x0008 && cb >= 2 && at + 6 <= data.size()) {
+            info.camera = (le16(data.data() + at + 4) & 0x0080) != 0;
+        }
+        at += 4 + std::size_t(cb);
+    }
+    return info;
+}
+
+std::string unicodeChars(const std::uint8_t* data, std::size_t size, std::size_t at,
+                         std::size_t cch, bool wide) {
+    std::string out;
+    auto put = [&out](std::uint32_t c) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    };
+    for (std::size_t i = 0; i < cch; ++i) {
+        if (!wide) {
+            if (at + i >= size) {
+                break;
+            }
+            put(data[at + i]);
+            continue;
+        }
+        std::size_t p = at + 2 * i;
+        if (p + 2 > size) {
+            break;
+        }
+        std::uint32_t c = le16(data + p);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < cch && p + 4 <= size) {
+            std::uint32_t low = le16(data + p + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                put(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+    }
+    return out;
+}
+
+}  // namespace workbook::biff

@@ -1,0 +1,557 @@
+#include "workbook/xlsworkbook.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "workbook/dib.h"
+#include "workbook/limits.h"
+
+namespace workbook {
+namespace {
+
+using biff::Record;
+using biff::RecordReader;
+
+constexpr std::uint16_t kPictureObject = 0x08;
+constexpr std::uint16_t kPictureFrame = 75;
+constexpr std::uint8_t kDialogFlag = 0x10;  // WsBool.fDialog
+constexpr double kEmuPerPixel = 9525;       // at 96 dots per inch
+constexpr std::size_t kMetafileHeadBytes = 64;
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+enum class Inflated { Whole, Damaged, TooLarge };
+
+// Inflates a zlib stream into out, at most cap bytes. With enough set, only the first bytes
+// are wanted: the inflating stops once that many are there, and a cut stream is no fault.
+Inflated inflateInto(const std::vector<std::uint8_t>& in, std::uint64_t cap,
+                     std::vector<std::uint8_t>& out, std::size_t enough = 0) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        return Inflated::Damaged;
+    }
+    z.next_in = const_cast<Bytef*>(in.data());
+    z.avail_in = uInt(in.size());
+    out.clear();
+    const std::size_t step = enough > 0 ? enough : std::size_t(64) << 10;
+    Inflated result = Inflated::Damaged;
+    for (;;) {
+        if (out.size() >= cap) {
+            // Full: the stream must end here, or it is larger than allowed.
+            std::uint8_t probe = 0;
+            z.next_out = &probe;
+            z.avail_out = 1;
+            int status = inflate(&z, Z_NO_FLUSH);
+            result = status == Z_STREAM_END && z.avail_out == 1 ? Inflated::Whole
+                     : z.avail_out == 0                         ? Inflated::TooLarge
+                                                                : Inflated::Damaged;
+            break;
+        }
+        std::size_t old = out.size();
+        std::size_t grow = std::size_t(std::min<std::uint64_t>(cap - old, std::max(old, step)));
+        out.resize(old + grow);
+        z.next_out = out.data() + old;
+        z.avail_out = uInt(grow);
+        int status = inflate(&z, Z_NO_FLUSH);
+        out.resize(old + grow - z.avail_out);
+        if (status == Z_STREAM_END || (enough > 0 && out.size() >= enough)) {
+            result = Inflated::Whole;
+            break;
+        }
+        if ((status != Z_OK && status != Z_BUF_ERROR) || z.avail_out != 0) {
+            // Corrupt data, or the input ran out before the stream's end.
+            result = enough > 0 && status != Z_DATA_ERROR ? Inflated::Whole : Inflated::Damaged;
+            break;
+        }
+    }
+    inflateEnd(&z);
+    return result;
+}
+
+ImageFormat formatOfBlip(std::uint16_t type) {
+    switch (type) {
+        case officeart::kBlipEmf:
+            return ImageFormat::Emf;
+        case officeart::kBlipWmf:
+            return ImageFormat::Wmf;
+        case officeart::kBlipPict:
+            return ImageFormat::Pict;
+        case officeart::kBlipJpeg:
+        case officeart::kBlipJpegCmyk:
+            return ImageFormat::Jpeg;
+        case officeart::kBlipPng:
+            return ImageFormat::Png;
+        case officeart::kBlipDib:
+            return ImageFormat::Dib;
+        case officeart::kBlipTiff:
+            return ImageFormat::Tiff;
+        default:
+            return ImageFormat::Unknown;
+    }
+}
+
+int pixelsOfEmu(std::int64_t emu) {
+    double px = std::round(double(emu) / kEmuPerPixel);
+    return px >= 1 && px <= double(1 << 20) ? int(px) : 0;
+}
+
+Problem recordCutShort(const std::string& place, const Record& r) {
+    return damaged(place + ", record " + std::to_string(r.number),
+                   "its length runs past the end of the stream");
+}
+
+}  // namespace
+
+Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> file,
+                                                    CompoundFile compound) {
+    std::unique_ptr<XlsWorkbook> workbook(new XlsWorkbook(std::move(file), std::move(compound)));
+    if (auto problem = workbook->load()) {
+        return *problem;
+    }
+    return std::unique_ptr<Workbook>(std::move(workbook));
+}
+
+std::optional<Problem> XlsWorkbook::load() {
+    auto index = m_compound.rootStream("Workbook");
+    if (!index) {
+        index = m_compound.rootStream("Book");
+    }
+    if (!index) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a compound file without a workbook"};
+    }
+    m_streamName = m_compound.entries()[*index].name;
+    auto stream = m_compound.openStream(*index);
+    if (!stream) {
+        return stream.problem();
+    }
+    if (stream.value().truncated) {
+        m_problems.push_back(damaged("compound file", "the stream " + m_streamName +
+                                                          " is shorter than its directory entry "
+                                                          "says"));
+    }
+    m_stream = std::move(stream.value().source);
+    m_group = std::make_unique<biff::PieceSource>(*m_stream, nullptr);
+
+    std::vector<SheetEntry> sheets;
+    if (auto problem = readGlobals(sheets)) {
+        return problem;
+    }
+    m_group->setDecryptor(m_decryptor.get());
+    if (m_group->size() > 0) {
+        m_blips = officeart::readBlipStore(*m_group);
+        if (!m_blips.damage.empty()) {
+            m_problems.push_back(damaged("drawing group", m_blips.damage));
+        }
+    }
+    m_sniffed.resize(m_blips.entries.size());
+
+    for (const SheetEntry& entry : sheets) {
+        if (entry.kind != 0) {
+            continue;  // chart and macro sheets, modules
+        }
+        if (m_worksheets.size() >= kMaxWorksheets) {
+            return tooLarge(streamPlace(),
+                            "more than " + std::to_string(kMaxWorksheets) + " worksheets");
+        }
+        Worksheet sheet;
+        sheet.name = entry.name;
+        std::vector<Image> images;
+        if (loadWorksheet(entry, sheet, images) == SheetKind::NotAWorksheet) {
+            continue;
+        }
+        m_pictureCount += sheet.pictures.size();
+        if (m_pictureCount > kMaxPictures) {
+            return tooLarge(streamPlace(), "more than " + std::to_string(kMaxPictures) +
+                                               " pictures in the workbook");
+        }
+        m_worksheets.push_back(std::move(sheet));
+        m_images.push_back(std::move(images));
+    }
+    return std::nullopt;
+}
+
+std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets) {
+    RecordReader reader(*m_stream, 0);
+    Record r;
+    std::vector<std::uint8_t> data;
+    if (!reader.next(r)) {
+        return damaged(streamPlace(), "the stream is empty or cut short");
+    }
+    if (r.type == 0x0009 || r.type == 0x0209 || r.type == 0x0409) {
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format (BIFF2 to BIFF4)"};
+    }
+    if (r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {
+        return damaged(streamPlace(), "the stream does not start with a BOF record");
+    }
+    if (biff::le16(data.data()) == biff::kBiff5) {
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format (BIFF5)"};
+    }
+    if (biff::le16(data.data() + 2) != biff::kGlobals) {
+        return damaged(streamPlace(), "the stream does not start with the workbook globals");
+    }
+
+    bool inGroup = false;
+    while (reader.next(r)) {
+        if (r.type == biff::kEof || r.type == biff::kBof) {
+            break;  // a BOF here means the globals lack their EOF
+        }
+        bool groupData = r.type == biff::kMsoDrawingGroup || (inGroup && r.type == biff::kContinue);
+        if (groupData) {
+            // Several drawing-group records and their CONTINUEs make one run of data.
+            if (m_group->pieceCount() >= kMaxDrawingGroupRecords) {
+                return tooLarge(streamPlace(), "more than " +
+                                                   std::to_string(kMaxDrawingGroupRecords) +
+                                                   " drawing group records");
+            }
+            m_group->append(r.dataOffset, r.size);
+        } else if (r.type == biff::kFilePass) {
+            if (!reader.data(r, data)) {
+                return damaged(streamPlace(), "the encryption record cannot be read");
+            }
+            if (auto problem = startDecryption(data)) {
+                return problem;
+            }
+            reader.setDecryptor(m_decryptor.get());
+        } else if (r.type == biff::kBoundSheet) {
+            if (!reader.data(r, data) || data.size() < 8) {
+                m_problems.push_back(damaged(streamPlace() + ", record " + std::to_string(r.number),
+                                             "a sheet entry is cut short"));
+                continue;
+            }
+            SheetEntry entry;
+            entry.offset = biff::le32(data.data());
+            entry.kind = data[5];
+            entry.name = biff::unicodeChars(data.data(), data.size(), 8, data[6], data[7] & 1);
+            sheets.push_back(std::move(entry));
+            if (sheets.size() > kMaxWorksheets) {
+                return tooLarge(streamPlace(),
+                                "more than " + std::to_string(kMaxWorksheets) + " sheets");
+            }
+        }
+        inGroup = groupData;
+    }
+    if (auto cut = reader.cutShort()) {
+        m_problems.push_back(recordCutShort(streamPlace(), *cut));
+    }
+    return std::nullopt;
+}
+
+std::optional<Problem> XlsWorkbook::startDecryption(const std::vector<std::uint8_t>&) {
+    return Problem{ProblemKind::Encrypted, "", ""};
+}
+
+XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Worksheet& sheet,
+                                                  std::vector<Image>& images) {
+    const std::string place = "worksheet '" + entry.name + "'";
+    RecordReader reader(*m_stream, entry.offset, m_decryptor.get());
+    Record r;
+    std::vector<std::uint8_t> data;
+    if (!reader.next(r) || r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {
+        m_problems.push_back(damaged(place, "its records are not where the sheet list says"));
+        return SheetKind::Worksheet;
+    }
+    if (biff::le16(data.data() + 2) != biff::kWorksheet) {
+        return SheetKind::NotAWorksheet;
+    }
+
+    // Drawing data comes in MsoDrawing records and in CONTINUEs after them, after Obj and TxO
+    // records and after an embedded chart's substream; CONTINUEs that carry a TxO's text and
+    // formatting runs are not drawing data.
+    enum class Previous { Other, Drawing, Object, Text, ChartEnd } previous = Previous::Other;
+    std::vector<std::uint8_t> drawing;
+    std::vector<biff::ObjInfo> objects;
+    std::uint64_t textChars = 0, textRuns = 0;
+    bool dialog = false;
+    bool tooMuch = false;
+    int depth = 0;
+    auto appendDrawing = [&](const Record& rec) {
+        if (drawing.size() + rec.size > kMaxSheetDrawingBytes) {
+            tooMuch = true;
+            return;
+        }
+        std::size_t old = drawing.size();
+        drawing.resize(old + rec.size);
+        if (reader.data(rec, data)) {
+            std::copy(data.begin(), data.end(), drawing.begin() + long(old));
+        }
+        previous = Previous::Drawing;
+    };
+    while (!tooMuch && reader.next(r)) {
+        if (depth > 0) {
+            // An embedded chart's own substream, with its own drawing: skipped whole.
+            if (r.type == biff::kBof) {
+                ++depth;
+            } else if (r.type == biff::kEof && --depth == 0) {
+                previous = Previous::ChartEnd;
+            }
+            continue;
+        }
+        if (r.type == biff::kEof) {
+            break;
+        }
+        switch (r.type) {
+            case biff::kBof:
+                depth = 1;
+                break;
+            case biff::kWsBool:
+                if (reader.data(r, data) && !data.empty() && (data[0] & kDialogFlag) != 0) {
+                    dialog = true;
+                }
+                previous = Previous::Other;
+                break;
+            case biff::kMsoDrawing:
+                appendDrawing(r);
+                break;
+            case biff::kContinue:
+                if (textChars > 0 || textRuns > 0) {
+                    if (!reader.data(r, data)) {
+                        break;
+                    }
+                    if (textChars > 0 && !data.empty()) {
+                        // Each text CONTINUE starts with a flag: bit 0 set for 2-byte characters.
+                        std::uint64_t chars = (data.size() - 1) / ((data[0] & 1) ? 2 : 1);
+                        textChars -= std::min(textChars, std::max<std::uint64_t>(chars, 1));
+                    } else {
+                        textRuns -= std::min<std::uint64_t>(textRuns, data.size());
+                    }
+                } else if (previous != Previous::Other) {
+                    appendDrawing(r);
+                }
+                break;
+            case biff::kObj:
+            case biff::kTxo:
+                if (objects.size() >= kMaxDrawingRecords) {
+                    tooMuch = true;
+                    break;
+                }
+                reader.data(r, data);
+                if (r.type == biff::kObj) {
+                    objects.push_back(biff::parseObj(data));
+                    previous = Previous::Object;
+                } else {
+                    biff::ObjInfo text;
+                    text.textbox = true;
+                    objects.push_back(text);
+                    textChars = data.size() >= 14 ? biff::le16(data.data() + 10) : 0;
+                    textRuns = textChars > 0 ? biff::le16(data.data() + 12) : 0;
+                    previous = Previous::Text;
+                }
+                break;
+            default:
+                previous = Previous::Other;
+        }
+    }
+    if (dialog) {
+        return SheetKind::NotAWorksheet;
+    }
+    if (auto cut = reader.cutShort()) {
+        m_problems.push_back(recordCutShort(place, *cut));
+    }
+    if (tooMuch) {
+        m_problems.push_back(
+            tooLarge(place + " drawing", "the drawing is larger than " +
+                                             std::to_string(kMaxSheetDrawingBytes >> 20) +
+                                             " MiB or has too many objects; its "
+                                             "pictures are left out"));
+        return SheetKind::Worksheet;
+    }
+    if (drawing.empty()) {
+        return SheetKind::Worksheet;
+    }
+    officeart::Drawing shapes = officeart::readDrawing(drawing.data(), drawing.size());
+    if (!shapes.damage.empty()) {
+        m_problems.push_back(damaged(place + " drawing", shapes.damage));
+    }
+    addPictures(place, shapes, objects, sheet, images);
+    return SheetKind::Worksheet;
+}
+
+void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing& drawing,
+                              const std::vector<biff::ObjInfo>& objects, Worksheet& sheet,
+                              std::vector<Image>& images) {
+    // The i-th ClientData or ClientTextbox of the drawing goes with the i-th Obj or TxO record.
+    // When the two lists disagree the pairing cannot be trusted, and a picture frame showing a
+    // blip is taken for a picture instead.
+    bool paired = true;
+    for (std::size_t i = 0; i < std::min(drawing.clientTextbox.size(), objects.size()); ++i) {
+        paired = paired && drawing.clientTextbox[i] == objects[i].textbox;
+    }
+    for (const officeart::Shape& shape : drawing.shapes) {
+        if (shape.group || shape.client < 0) {
+            continue;
+        }
+        if (std::size_t(shape.client) >= objects.size()) {
+            paired = false;
+        }
+    }
+    if (!paired) {
+        m_problems.push_back(
+            damaged(place + " drawing", "its shapes and object records do not pair up"));
+    }
+
+    for (const officeart::Shape& shape : drawing.shapes) {
+        if (shape.group || shape.client < 0) {
+            continue;  // pictures inside groups are reached through the group only
+        }
+        bool picture = false;
+        if (paired) {
+            const biff::ObjInfo& object = objects[std::size_t(shape.client)];
+            // OLE objects and controls are pictures at the record level; only their
+            // FtPictFmla tells them apart. A camera picture has one and is a picture.
+            picture =
+                object.objectType == kPictureObject && (!object.pictureFormula || object.camera);
+        } else {
+            picture = shape.shapeType == kPictureFrame && shape.pib > 0;
+        }
+        if (!picture) {
+            continue;
+        }
+        PictureInfo info;
+        Image image;
+        info.name = shape.name;
+        info.description = shape.description;
+        if (shape.anchored) {
+            info.cell = cellName(shape.column, shape.row);
+        }
+        std::string label = "picture '" + shape.name + "'";
+        if (shape.pib == 0) {
+            info.linked = true;
+            info.link = shape.linkName;
+            image.problem = Problem{ProblemKind::LinkedImage, place, info.link};
+        } else if (shape.pib > m_blips.entries.size() || m_blips.entries[shape.pib - 1].type == 0) {
+            image.problem = damaged(place, label + " shows blip " + std::to_string(shape.pib) +
+                                               ", which the blip store does not hold");
+        } else {
+            image.blip = shape.pib - 1;
+            const officeart::Blip& blip = m_blips.entries[*image.blip];
+            const Sniffed& s = sniff(*image.blip);
+            info.format = s.format;
+            info.width = s.width;
+            info.height = s.height;
+            if (!blip.compressed) {
+                info.byteCount = blip.size - s.skip;
+            }
+        }
+        sheet.pictures.push_back(std::move(info));
+        images.push_back(std::move(image));
+    }
+}
+
+std::vector<std::uint8_t> XlsWorkbook::metafileHead(const officeart::Blip& blip) {
+    std::vector<std::uint8_t> stored(std::size_t(std::min<std::uint64_t>(blip.size, kSniffBytes)));
+    if (!m_group->read(blip.offset, stored.data(), stored.size())) {
+        return {};
+    }
+    if (!blip.compressed) {
+        stored.resize(std::min(stored.size(), kMetafileHeadBytes));
+        return stored;
+    }
+    std::vector<std::uint8_t> head;
+    inflateInto(stored, kMetafileHeadBytes, head, kMetafileHeadBytes);
+    return head;
+}
+
+const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
+    if (m_sniffed[index]) {
+        return *m_sniffed[index];
+    }
+    const officeart::Blip& blip = m_blips.entries[index];
+    Sniffed s;
+    s.format = formatOfBlip(blip.type);
+    if (blip.metafile) {
+        if (blip.type != officeart::kBlipPict) {
+            std::vector<std::uint8_t> head = metafileHead(blip);
+            ImageInfo info = sniffImage(head.data(), head.size());
+            if (info.format != ImageFormat::Unknown) {
+                s.format = info.format;
+                s.width = info.width;
+                s.height = info.height;
+            }
+        }
+        if (s.width == 0 || s.height == 0) {
+            s.width = pixelsOfEmu(blip.emuWidth);
+            s.height = pixelsOfEmu(blip.emuHeight);
+            if (s.width == 0 || s.height == 0) {
+                s.width = s.height = 0;
+            }
+        }
+        return *(m_sniffed[index] = s);
+    }
+
+    auto readHead = [&](std::uint64_t limit) {
+        std::vector<std::uint8_t> head(std::size_t(std::min<std::uint64_t>(blip.size, limit)));
+        if (!m_group->read(blip.offset, head.data(), head.size())) {
+            head.clear();
+        }
+        return head;
+    };
+    std::vector<std::uint8_t> head = readHead(kSniffBytes);
+    // Some Mac writers put 16 bytes before a PNG's signature.
+    if (head.size() >= 24 && std::memcmp(head.data(), kPngSignature, 8) != 0 &&
+        std::memcmp(head.data() + 16, kPngSignature, 8) == 0) {
+        s.skip = 16;
+    }
+    ImageInfo info = sniffImage(head.data() + s.skip, head.size() - s.skip);
+    if (info.format == ImageFormat::Jpeg && info.width == 0 && blip.size > head.size()) {
+        head = readHead(kJpegSniffBytes);
+        info = sniffImage(head.data(), head.size());
+    }
+    if (info.format != ImageFormat::Unknown) {
+        s.format = info.format;
+        s.width = info.width;
+        s.height = info.height;
+    } else if (s.format == ImageFormat::Dib) {
+        if (auto dib = dibHeader(head.data(), head.size())) {
+            s.width = dib->width;
+            s.height = dib->height;
+        }
+    }
+    return *(m_sniffed[index] = s);
+}
+
+std::optional<Problem> XlsWorkbook::readPictureBytes(std::size_t sheet, std::size_t picture,
+                                                     ByteSink& sink) {
+    if (sheet >= m_images.size() || picture >= m_images[sheet].size()) {
+        return Problem{ProblemKind::Damaged, "", "no such picture"};
+    }
+    const Image& image = m_images[sheet][picture];
+    if (image.problem) {
+        return image.problem;
+    }
+    const officeart::Blip& blip = m_blips.entries[*image.blip];
+    const std::string place = "blip " + std::to_string(*image.blip + 1);
+    const Sniffed& s = sniff(*image.blip);
+    std::uint64_t size = blip.size - s.skip;
+    if (size > kMaxBlipBytes) {
+        return tooLarge(place,
+                        "a picture of more than " + std::to_string(kMaxBlipBytes >> 20) + " MiB");
+    }
+    if (!blip.compressed) {
+        std::uint8_t* to = sink.allocate(std::size_t(size));
+        if (!m_group->read(blip.offset + s.skip, to, std::size_t(size))) {
+            return damaged(place, "the picture's data cannot be read");
+        }
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> stored(static_cast<std::size_t>(size));
+    if (!m_group->read(blip.offset, stored.data(), stored.size())) {
+        return damaged(place, "the picture's data cannot be read");
+    }
+    std::vector<std::uint8_t> inflated;
+    switch (inflateInto(stored, kMaxMetafileBytes, inflated)) {
+        case Inflated::Whole:
+            break;
+        case Inflated::TooLarge:
+            return tooLarge(place, "a metafile inflating to more than " +
+                                       std::to_string(kMaxMetafileBytes >> 20) + " MiB");
+        case Inflated::Damaged:
+            return damaged(place, "the compressed metafile is damaged");
+    }
+    std::uint8_t* to = sink.allocate(inflated.size());
+    std::copy(inflated.begin(), inflated.end(), to);
+    return std::nullopt;
+}
+
+}  // namespace workbook
