@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "builders/biffbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "workbook/sheetscanner.h"
@@ -237,11 +238,23 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
         stored.add(name, source.content(name), ZipBuilder::Method::Store);
     }
     fixtures.push_back(stored.bytes());
+    BiffBuilder xls;
+    xls.blip(BiffBuilder::kPng, pngImage(4, 4))
+        .blip(BiffBuilder::kWmf, wmfImage())
+        .blip(BiffBuilder::kDib, dibImage(2, 2));
+    xls.worksheet("A").picture(1).group({2, 3}).textBox("t").chart().picture(2);
+    xls.worksheet("B", 1).picture(3);
+    fixtures.push_back(xls.drawingInContinues().drawingGroupRecords(64).xls());
     for (const char* name :
          {"xlsx/xw_image05.xlsx", "xlsx/cx_ImageAnchors.xlsx", "xlsx/xw_chartsheet01.xlsx",
           "xlsx/poi_protect.xlsx", "xls/gen_dib_group_hidden.xls", "xls/password.xls",
           "xlsb/pass_protected.xlsb"}) {
         fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
+    }
+    // Every binary workbook of the corpus.
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(QUILLFEN_TEST_DATA_DIR) / "corpus" / "xls")) {
+        fixtures.push_back(readFileBytes(entry.path().string()));
     }
     for (const Bytes& fixture : fixtures) {
         const std::size_t steps = 97;
