@@ -83,6 +83,14 @@ TEST(XlsPictures, WorksheetsAndTopLevelPicturesHoweverTheRecordsAreCut) {
          [](BiffBuilder b) { return b.drawingGroupRecords(97).xls(); }},
         {"blip store split over repeated group records",
          [](BiffBuilder b) { return b.drawingGroupRecords(500, true).xls(); }},
+        {"allocation table partly listed in a DIFAT sector",
+         [](BiffBuilder b) {
+             return CfbBuilder()
+                 .fatSectorsInHeader(1)
+                 .stream("Filler", Bytes(70000, 7))
+                 .stream("Workbook", b.stream())
+                 .bytes();
+         }},
         {"stream in the mini stream",
          [](BiffBuilder b) {
              // Under 4096 bytes, the stream lives in 64-byte mini sectors.

@@ -55,7 +55,7 @@ Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, 
         return openCompoundFile(std::move(owned));
     }
     if (isBareOldBiff(head, n)) {
-        return Problem{ProblemKind::Unsupported, "", "an older workbook format (BIFF2 to BIFF4)"};
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF2 to BIFF4"};
     }
     auto zip = openZip();
     if (!zip) {

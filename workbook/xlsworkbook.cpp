@@ -106,7 +106,36 @@ Problem recordCutShort(const std::string& place, const Record& r) {
 
 Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> file,
                                                     CompoundFile compound) {
+    auto index = compound.rootStream("Workbook");
+    if (!index) {
+        index = compound.rootStream("Book");
+    }
+    if (!index) {
+        return Problem{ProblemKind::NotAWorkbook, "", "it is a compound file without a workbook"};
+    }
+    auto stream = compound.openStream(*index);
+    if (!stream) {
+        return stream.problem();
+    }
     std::unique_ptr<XlsWorkbook> workbook(new XlsWorkbook(std::move(file), std::move(compound)));
+    workbook->m_streamName = workbook->m_compound->entries()[*index].name;
+    workbook->m_stream = std::move(stream.value().source);
+    if (stream.value().truncated) {
+        workbook->m_problems.push_back(damaged(
+            "compound file",
+            "the stream " + workbook->m_streamName + " is shorter than its directory entry says"));
+    }
+    if (auto problem = workbook->load()) {
+        return *problem;
+    }
+    return std::unique_ptr<Workbook>(std::move(workbook));
+}
+
+Result<std::unique_ptr<Workbook>> XlsWorkbook::openStream(std::unique_ptr<ByteSource> stream,
+                                                          std::string name) {
+    std::unique_ptr<XlsWorkbook> workbook(new XlsWorkbook(nullptr, std::nullopt));
+    workbook->m_streamName = std::move(name);
+    workbook->m_stream = std::move(stream);
     if (auto problem = workbook->load()) {
         return *problem;
     }
@@ -114,24 +143,6 @@ Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> 
 }
 
 std::optional<Problem> XlsWorkbook::load() {
-    auto index = m_compound.rootStream("Workbook");
-    if (!index) {
-        index = m_compound.rootStream("Book");
-    }
-    if (!index) {
-        return Problem{ProblemKind::NotAWorkbook, "", "it is a compound file without a workbook"};
-    }
-    m_streamName = m_compound.entries()[*index].name;
-    auto stream = m_compound.openStream(*index);
-    if (!stream) {
-        return stream.problem();
-    }
-    if (stream.value().truncated) {
-        m_problems.push_back(damaged("compound file", "the stream " + m_streamName +
-                                                          " is shorter than its directory entry "
-                                                          "says"));
-    }
-    m_stream = std::move(stream.value().source);
     m_group = std::make_unique<biff::PieceSource>(*m_stream, nullptr);
 
     std::vector<SheetEntry> sheets;
@@ -180,13 +191,13 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
         return damaged(streamPlace(), "the stream is empty or cut short");
     }
     if (r.type == 0x0009 || r.type == 0x0209 || r.type == 0x0409) {
-        return Problem{ProblemKind::Unsupported, "", "an older workbook format (BIFF2 to BIFF4)"};
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF2 to BIFF4"};
     }
     if (r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {
         return damaged(streamPlace(), "the stream does not start with a BOF record");
     }
     if (biff::le16(data.data()) == biff::kBiff5) {
-        return Problem{ProblemKind::Unsupported, "", "an older workbook format (BIFF5)"};
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF5"};
     }
     if (biff::le16(data.data() + 2) != biff::kGlobals) {
         return damaged(streamPlace(), "the stream does not start with the workbook globals");

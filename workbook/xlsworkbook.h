@@ -17,6 +17,9 @@ public:
     // The compound file must hold a workbook stream; it reads from file.
     static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ByteSource> file,
                                                   CompoundFile compound);
+    // A workbook stream on its own, outside any compound file.
+    static Result<std::unique_ptr<Workbook>> openStream(std::unique_ptr<ByteSource> stream,
+                                                        std::string name = "Workbook");
 
     const std::vector<Worksheet>& worksheets() const override { return m_worksheets; }
     std::optional<Problem> readPictureBytes(std::size_t sheet, std::size_t picture,
@@ -42,7 +45,7 @@ private:
     };
     enum class SheetKind { Worksheet, NotAWorksheet };
 
-    XlsWorkbook(std::unique_ptr<ByteSource> file, CompoundFile compound)
+    XlsWorkbook(std::unique_ptr<ByteSource> file, std::optional<CompoundFile> compound)
         : m_file(std::move(file)), m_compound(std::move(compound)) {}
     std::optional<Problem> load();
     std::optional<Problem> readGlobals(std::vector<SheetEntry>& sheets);
@@ -56,7 +59,7 @@ private:
     std::string streamPlace() const { return "stream " + m_streamName; }
 
     std::unique_ptr<ByteSource> m_file;
-    CompoundFile m_compound;
+    std::optional<CompoundFile> m_compound;
     std::unique_ptr<ByteSource> m_stream;
     std::string m_streamName;
     std::unique_ptr<biff::Decryptor> m_decryptor;

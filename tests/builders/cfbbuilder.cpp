@@ -11,6 +11,7 @@ constexpr std::size_t kCutoff = 4096;
 constexpr std::uint32_t kEnd = 0xFFFFFFFE;
 constexpr std::uint32_t kFree = 0xFFFFFFFF;
 constexpr std::uint32_t kFatSector = 0xFFFFFFFD;
+constexpr std::uint32_t kDifatSector = 0xFFFFFFFC;
 
 std::size_t sectorsFor(std::size_t bytes, std::size_t unit) {
     return (bytes + unit - 1) / unit;
@@ -26,6 +27,11 @@ void put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value
 void put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
     put16(bytes, at, std::uint16_t(value));
     put16(bytes, at + 2, std::uint16_t(value >> 16));
+}
+
+CfbBuilder& CfbBuilder::fatSectorsInHeader(std::size_t n) {
+    m_headerFat = std::min<std::size_t>(n, 109);
+    return *this;
 }
 
 CfbBuilder& CfbBuilder::stream(std::string name, std::vector<std::uint8_t> bytes) {
@@ -57,11 +63,16 @@ std::vector<std::uint8_t> CfbBuilder::bytes(CfbLayout* layout) const {
     std::size_t miniFatSectors = sectorsFor(miniFat.size() * 4, kSector);
     std::size_t miniSectors = sectorsFor(mini.size(), kSector);
     std::size_t others = dirSectors + miniFatSectors + miniSectors + dataSectors;
-    std::size_t fatSectors = 1;
-    while (fatSectors * (kSector / 4) < others + fatSectors) {
+    // FAT sectors past those the header lists are listed in DIFAT sectors, 127 to a sector.
+    std::size_t fatSectors = 1, difatSectors = 0;
+    for (;;) {
+        difatSectors = fatSectors > m_headerFat ? sectorsFor(fatSectors - m_headerFat, 127) : 0;
+        if (fatSectors * (kSector / 4) >= others + fatSectors + difatSectors) {
+            break;
+        }
         ++fatSectors;
     }
-    std::size_t total = fatSectors + others;
+    std::size_t total = fatSectors + difatSectors + others;
     std::vector<std::uint8_t> out((total + 1) * kSector, 0);
     std::vector<std::uint32_t> fat(fatSectors * (kSector / 4), kFree);
     auto at = [](std::size_t sector) { return (sector + 1) * kSector; };
@@ -75,6 +86,7 @@ std::vector<std::uint8_t> CfbBuilder::bytes(CfbLayout* layout) const {
         return std::uint32_t(n > 0 ? start : kEnd);
     };
     run(fatSectors, kFatSector);
+    std::uint32_t difatStart = run(difatSectors, kDifatSector);
     std::uint32_t dirStart = run(dirSectors);
     std::uint32_t miniFatStart = run(miniFatSectors);
     std::uint32_t miniStart = run(miniSectors);
@@ -102,9 +114,19 @@ std::vector<std::uint8_t> CfbBuilder::bytes(CfbLayout* layout) const {
     put32(out, 0x38, kCutoff);
     put32(out, 0x3C, miniFatSectors > 0 ? miniFatStart : kEnd);
     put32(out, 0x40, std::uint32_t(miniFatSectors));
-    put32(out, 0x44, kEnd);
+    put32(out, 0x44, difatStart);
+    put32(out, 0x48, std::uint32_t(difatSectors));
+    std::size_t inHeader = std::min(fatSectors, m_headerFat);
     for (std::size_t i = 0; i < 109; ++i) {
-        put32(out, 0x4C + 4 * i, i < fatSectors ? std::uint32_t(i) : kFree);
+        put32(out, 0x4C + 4 * i, i < inHeader ? std::uint32_t(i) : kFree);
+    }
+    for (std::size_t d = 0; d < difatSectors; ++d) {
+        std::size_t base = at(difatStart + d);
+        for (std::size_t k = 0; k < 127; ++k) {
+            std::size_t fat = inHeader + 127 * d + k;
+            put32(out, base + 4 * k, fat < fatSectors ? std::uint32_t(fat) : kFree);
+        }
+        put32(out, base + 508, d + 1 < difatSectors ? std::uint32_t(difatStart + d + 1) : kEnd);
     }
     for (std::size_t i = 0; i < fat.size(); ++i) {
         put32(out, at(0) + 4 * i, fat[i]);

@@ -18,6 +18,9 @@ struct CfbLayout {
 class CfbBuilder {
 public:
     CfbBuilder& stream(std::string name, std::vector<std::uint8_t> bytes);
+    // The header lists at most n allocation-table sectors (109 at most); the rest are listed
+    // in DIFAT sectors, as in files larger than about 7 MB.
+    CfbBuilder& fatSectorsInHeader(std::size_t n);
     std::vector<std::uint8_t> bytes(CfbLayout* layout = nullptr) const;
 
 private:
@@ -26,6 +29,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
     std::vector<Stream> m_streams;
+    std::size_t m_headerFat = 109;
 };
 
 void put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t value);

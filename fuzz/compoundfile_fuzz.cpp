@@ -1,0 +1,40 @@
+// Feeds raw bytes to the compound-file reader: open, look for the workbook stream, read the
+// first streams whole. Any crash, read out of bounds, hang or runaway allocation is a finding.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "workbook/compoundfile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(data, data + size);
+    workbook::MemorySource source(bytes);
+    auto file = workbook::CompoundFile::open(source);
+    if (!file) {
+        return file.problem().describe().empty() ? 1 : 0;
+    }
+    (void)file.value().rootStream("Workbook");
+    const auto& entries = file.value().entries();
+    std::vector<std::uint8_t> buffer(4096);
+    int opened = 0;
+    for (std::size_t i = 0; i < entries.size() && opened < 8; ++i) {
+        if (entries[i].type != 2 && entries[i].type != 5) {
+            continue;
+        }
+        ++opened;
+        auto stream = file.value().openStream(i);
+        if (!stream) {
+            continue;
+        }
+        workbook::ByteSource& s = *stream.value().source;
+        // Every byte the stream claims must be readable from the file.
+        for (std::uint64_t at = 0; at < s.size(); at += buffer.size()) {
+            std::size_t n = std::size_t(std::min<std::uint64_t>(buffer.size(), s.size() - at));
+            if (!s.read(at, buffer.data(), n)) {
+                __builtin_trap();
+            }
+        }
+    }
+    return 0;
+}
