@@ -2,13 +2,16 @@
 // bytes, however the records are cut; and what each kind of damage gives.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "builders/biffbuilder.h"
 #include "builders/cfbbuilder.h"
 #include "builders/xlsxbuilder.h"
+#include "workbook/compoundfile.h"
 #include "workbook/dib.h"
 #include "workbook/workbook.h"
+#include "workbook/xlsworkbook.h"
 
 using namespace testing_support;
 using workbook::ImageFormat;
@@ -292,4 +295,39 @@ TEST(Dib, FileHeaderPointsPastColourTableAndMasks) {
         EXPECT_EQ(std::uint32_t(bmp[10] | (bmp[11] << 8)), row.offBits);
         EXPECT_TRUE(std::equal(row.dib.begin(), row.dib.end(), bmp.begin() + 14));
     }
+}
+
+// Inputs the fuzzers once found troublesome: compound files under fuzz/compoundfile, whose
+// every stream must read whole, and workbook streams under fuzz/xlsstream.
+TEST(XlsDamage, FuzzFindingsStayFixed) {
+    const std::filesystem::path folder = std::filesystem::path(QUILLFEN_TEST_DATA_DIR) / "fuzz";
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "compoundfile")) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++found;
+        workbook::MemorySource source(
+            std::make_shared<const Bytes>(readFileBytes(entry.path().string())));
+        auto file = workbook::CompoundFile::open(source);
+        for (std::size_t i = 0; file && i < file.value().entries().size(); ++i) {
+            if (auto stream = file.value().openStream(i); stream) {
+                Bytes all(std::size_t(stream.value().source->size()));
+                EXPECT_TRUE(stream.value().source->read(0, all.data(), all.size()));
+            }
+        }
+    }
+    if (std::filesystem::exists(folder / "xlsstream")) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder / "xlsstream")) {
+            SCOPED_TRACE(entry.path().filename().string());
+            ++found;
+            auto opened =
+                workbook::XlsWorkbook::openStream(std::make_unique<workbook::MemorySource>(
+                    std::make_shared<const Bytes>(readFileBytes(entry.path().string()))));
+            for (std::size_t s = 0; opened && s < opened.value()->worksheets().size(); ++s) {
+                for (std::size_t p = 0; p < opened.value()->worksheets()[s].pictures.size(); ++p) {
+                    (void)opened.value()->readPictureBytes(s, p);
+                }
+            }
+        }
+    }
+    EXPECT_GT(found, 0);
 }

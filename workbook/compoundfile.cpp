@@ -362,11 +362,13 @@ Result<CompoundFile::Stream> CompoundFile::openStream(std::size_t index) const {
             return sectors.problem();
         }
         std::uint64_t size = std::uint64_t(sectors.value().size()) * m_sectorBytes;
-        if (!sectors.value().empty()) {
-            // The file may end inside the last sector.
-            std::uint64_t lastEnd = (std::uint64_t(sectors.value().back()) + 2) * m_sectorBytes;
-            if (lastEnd > m_source->size()) {
-                size -= lastEnd - m_source->size();
+        // The file may end inside its last sector; wherever that sector falls in the chain,
+        // the stream's readable bytes end there.
+        for (std::size_t i = 0; i < sectors.value().size(); ++i) {
+            std::uint64_t end = (std::uint64_t(sectors.value()[i]) + 2) * m_sectorBytes;
+            if (end > m_source->size()) {
+                size = std::min(size, i * std::uint64_t(m_sectorBytes) + m_sectorBytes -
+                                          (end - m_source->size()));
             }
         }
         stream.truncated = size < entry.size;
