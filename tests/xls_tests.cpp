@@ -2,6 +2,7 @@
 // bytes, however the records are cut; and what each kind of damage gives.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -10,7 +11,9 @@
 #include "builders/xlsxbuilder.h"
 #include "workbook/compoundfile.h"
 #include "workbook/dib.h"
+#include "workbook/rc4crypto.h"
 #include "workbook/workbook.h"
+#include "workbook/xlsdecryption.h"
 #include "workbook/xlsworkbook.h"
 
 using namespace testing_support;
@@ -330,4 +333,149 @@ TEST(XlsDamage, FuzzFindingsStayFixed) {
         }
     }
     EXPECT_GT(found, 0);
+}
+
+TEST(XlsEncryption, DigestsAndCipherGiveTheirPublishedValues) {
+    auto hex = [](const auto& bytes) {
+        std::string out;
+        for (std::uint8_t b : bytes) {
+            out += "0123456789abcdef"[b >> 4];
+            out += "0123456789abcdef"[b & 15];
+        }
+        return out;
+    };
+    auto text = [](const char* s) { return Bytes(s, s + std::strlen(s)); };
+    const Bytes empty, abc = text("abc");
+    const Bytes twoBlocks = text("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq");
+    EXPECT_EQ(hex(workbook::md5(empty.data(), 0)), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(hex(workbook::md5(abc.data(), 3)), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(hex(workbook::md5(twoBlocks.data(), twoBlocks.size())),
+              "8215ef0796a20bcaaae116d3876c664a");
+    EXPECT_EQ(hex(workbook::sha1(abc.data(), 3)), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(hex(workbook::sha1(twoBlocks.data(), twoBlocks.size())),
+              "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+    Bytes plain = text("Plaintext");
+    workbook::Rc4(text("Key").data(), 3).apply(plain.data(), plain.size());
+    EXPECT_EQ(hex(plain), "bbf316e8d940af0ad3");
+}
+
+TEST(XlsEncryption, RealWorkbookVerifiesOnlyWithItsPassword) {
+    // password.xls's FILEPASS: RC4 with salt, encrypted verifier and hash; its password is
+    // "password".
+    const char* hex =
+        "01000100010068a75dab8dff01c4fa376368e65efc5fdaa7a36e2421fba36ab4ec92fa2aa09af789693"
+        "5e1c3adb71628edb7543c09fa";
+    Bytes filePass;
+    for (std::size_t i = 0; hex[i] != 0; i += 2) {
+        filePass.push_back(std::uint8_t(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    }
+    EXPECT_TRUE(workbook::xlsDecryptor(filePass, u"password"));
+    EXPECT_FALSE(workbook::xlsDecryptor(filePass, workbook::kDefaultXlsPassword));
+}
+
+namespace {
+
+// FILEPASS data whose verifier is encrypted for password: RC4 for keyBits 0, else RC4
+// CryptoAPI with that key length. The block 0 key is derived here as [MS-OFFCRYPTO] gives it.
+Bytes filePassFor(std::uint32_t keyBits, std::u16string_view password) {
+    Bytes secret;
+    for (char16_t c : password) {
+        secret.push_back(std::uint8_t(c));
+        secret.push_back(std::uint8_t(c >> 8));
+    }
+    const Bytes salt(16, 0x3C), verifier(16, 0x7E);
+    Bytes key, fields = verifier, out;
+    if (keyBits == 0) {
+        auto h0 = workbook::md5(secret.data(), secret.size());
+        Bytes buffer;
+        for (int i = 0; i < 16; ++i) {
+            buffer.insert(buffer.end(), h0.begin(), h0.begin() + 5);
+            buffer.insert(buffer.end(), salt.begin(), salt.end());
+        }
+        auto h1 = workbook::md5(buffer.data(), buffer.size());
+        Bytes blockInput(h1.begin(), h1.begin() + 5);
+        blockInput.resize(9, 0);
+        auto k = workbook::md5(blockInput.data(), blockInput.size());
+        key.assign(k.begin(), k.end());
+        auto hash = workbook::md5(verifier.data(), verifier.size());
+        fields.insert(fields.end(), hash.begin(), hash.end());
+        out = {1, 0, 1, 0, 1, 0};
+        out.insert(out.end(), salt.begin(), salt.end());
+    } else {
+        Bytes input = salt;
+        input.insert(input.end(), secret.begin(), secret.end());
+        auto h0 = workbook::sha1(input.data(), input.size());
+        Bytes blockInput(h0.begin(), h0.end());
+        blockInput.resize(24, 0);
+        auto k = workbook::sha1(blockInput.data(), blockInput.size());
+        key.assign(k.begin(), k.begin() + keyBits / 8);
+        key.resize(16, 0);  // a 40-bit key is padded
+        auto hash = workbook::sha1(verifier.data(), verifier.size());
+        fields.insert(fields.end(), hash.begin(), hash.end());
+        out = {1, 0, 4, 0, 2, 0, 0x24, 0, 0, 0};
+        Bytes header(32, 0);
+        put32(header, 8, 0x6801);   // RC4
+        put32(header, 12, 0x8004);  // SHA-1
+        put32(header, 16, keyBits);
+        put32(out, 6, 0x24);
+        out.resize(14, 0);
+        put32(out, 10, std::uint32_t(header.size()));
+        out.insert(out.end(), header.begin(), header.end());
+        out.insert(out.end(), {16, 0, 0, 0});
+        out.insert(out.end(), salt.begin(), salt.end());
+    }
+    workbook::Rc4(key.data(), key.size()).apply(fields.data(), fields.size());
+    if (keyBits == 0) {
+        out.insert(out.end(), fields.begin(), fields.end());
+    } else {
+        out.insert(out.end(), fields.begin(), fields.begin() + 16);
+        out.insert(out.end(), {20, 0, 0, 0});
+        out.insert(out.end(), fields.begin() + 16, fields.end());
+    }
+    return out;
+}
+
+// Encrypts a plain stream's records after its FILEPASS as the application does.
+Bytes encrypted(Bytes stream, const Bytes& filePass, std::u16string_view password) {
+    auto cipher = workbook::xlsDecryptor(filePass, password);
+    EXPECT_TRUE(cipher);
+    bool after = false;
+    for (std::size_t at = 0; cipher && at + 4 <= stream.size();) {
+        std::uint16_t type = workbook::biff::le16(&stream[at]);
+        std::size_t size = workbook::biff::le16(&stream[at + 2]);
+        std::size_t clear = type == 0x0085 ? 4 : workbook::biff::isNeverEncrypted(type) ? size : 0;
+        if (after && clear < size) {
+            cipher->decrypt(at + 4 + clear, &stream[at + 4 + clear], size - clear);
+        }
+        after = after || type == 0x002F;
+        at += 4 + size;
+    }
+    return stream;
+}
+
+}  // namespace
+
+TEST(XlsEncryption, DefaultPasswordOpensWithoutAskingAndAnyOtherIsProtected) {
+    for (std::uint32_t keyBits : {0u, 40u, 128u}) {
+        SCOPED_TRACE("key bits " + std::to_string(keyBits));
+        for (std::u16string_view password :
+             {workbook::kDefaultXlsPassword, std::u16string_view(u"secret")}) {
+            Bytes filePass = filePassFor(keyBits, password);
+            BiffBuilder b = richWorkbook();
+            b.globalsRecord(0x002F, filePass);
+            Bytes xls =
+                CfbBuilder().stream("Workbook", encrypted(b.stream(), filePass, password)).bytes();
+            if (password != workbook::kDefaultXlsPassword) {
+                EXPECT_EQ(describeOpen(xls), "the workbook is password-protected");
+                continue;
+            }
+            auto book = openOk(xls);
+            ASSERT_TRUE(book);
+            EXPECT_EQ(book->worksheets()[0].name, "Shapes");
+            ASSERT_EQ(book->worksheets()[0].pictures.size(), 3u);
+            EXPECT_EQ(book->readPictureBytes(0, 1).value(), kDib);
+            EXPECT_EQ(book->readPictureBytes(0, 2).value(), kWmf);
+            EXPECT_EQ(book->readPictureBytes(1, 0).value(), kJpeg);
+        }
+    }
 }

@@ -8,6 +8,7 @@
 
 #include "workbook/dib.h"
 #include "workbook/limits.h"
+#include "workbook/xlsdecryption.h"
 
 namespace workbook {
 namespace {
@@ -249,8 +250,14 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
     return std::nullopt;
 }
 
-std::optional<Problem> XlsWorkbook::startDecryption(const std::vector<std::uint8_t>&) {
-    return Problem{ProblemKind::Encrypted, "", ""};
+std::optional<Problem> XlsWorkbook::startDecryption(const std::vector<std::uint8_t>& filePass) {
+    // A workbook saved with the default password opens without asking, as the application
+    // opens it; any other password makes it a protected workbook.
+    m_decryptor = xlsDecryptor(filePass, kDefaultXlsPassword);
+    if (!m_decryptor) {
+        return Problem{ProblemKind::Encrypted, "", ""};
+    }
+    return std::nullopt;
 }
 
 XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Worksheet& sheet,
