@@ -189,9 +189,6 @@ TEST(XlsDamage, EachDefectGivesItsKindAndPlace) {
          [](Bytes& b, const CfbLayout& l) { b[512 * (l.firstSector[0] + 1)] = 0x10; },
          "the workbook is damaged (stream Workbook: the stream does not start with a BOF "
          "record)"},
-        {"BIFF5 workbook",
-         [](Bytes& b, const CfbLayout& l) { put16(b, 512 * (l.firstSector[0] + 1) + 4, 0x0500); },
-         "this workbook format is not supported yet (an older workbook format, BIFF5)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.defect);
@@ -478,4 +475,79 @@ TEST(XlsEncryption, DefaultPasswordOpensWithoutAskingAndAnyOtherIsProtected) {
             EXPECT_EQ(book->readPictureBytes(1, 0).value(), kJpeg);
         }
     }
+}
+
+TEST(XlsPictures, OlderBiff5WorkbookGivesItsBitmapPictures) {
+    // Globals with a code page and three sheets (a chart sheet between two worksheets), then
+    // each sheet: a picture is an Obj of type 8 followed by ImData, its bitmap continued in a
+    // CONTINUE.
+    Bytes bitmap(12, 0);
+    put32(bitmap, 0, 12);  // BITMAPCOREHEADER, 2 x 2, 24 bits
+    put16(bitmap, 4, 2);
+    put16(bitmap, 6, 2);
+    put16(bitmap, 8, 1);
+    put16(bitmap, 10, 24);
+    for (int i = 0; i < 16; ++i) {
+        bitmap.push_back(std::uint8_t(i * 9));
+    }
+    Bytes s;
+    auto record = [&s](std::uint16_t type, const Bytes& data) {
+        s.resize(s.size() + 4);
+        put16(s, s.size() - 4, type);
+        put16(s, s.size() - 2, std::uint16_t(data.size()));
+        s.insert(s.end(), data.begin(), data.end());
+    };
+    auto bof = [](std::uint16_t kind) { return Bytes{0, 5, std::uint8_t(kind), 0, 0, 0, 0, 0}; };
+    auto obj = [](std::uint16_t type, std::uint16_t column, std::uint16_t row) {
+        Bytes b(34, 0);
+        put16(b, 4, type);
+        put16(b, 10, column);
+        put16(b, 14, row);
+        return b;
+    };
+    record(0x0809, bof(0x0005));
+    record(0x0042, {0xE4, 0x04});  // Windows-1252
+    std::vector<std::size_t> offsets;
+    for (const std::string name : {"Caf\xE9", "Chart", "Two"}) {
+        offsets.push_back(s.size() + 4);
+        Bytes b = {0, 0, 0, 0, 0, std::uint8_t(name == "Chart" ? 2 : 0), std::uint8_t(name.size())};
+        b.insert(b.end(), name.begin(), name.end());
+        record(0x0085, b);
+    }
+    record(0x000A, {});
+    for (std::size_t sheet = 0; sheet < 3; ++sheet) {
+        put32(s, offsets[sheet], std::uint32_t(s.size()));
+        record(0x0809, bof(sheet == 1 ? 0x0020 : 0x0010));
+        if (sheet == 0) {
+            record(0x005D, obj(5, 0, 0));  // an embedded chart, skipped with its substream
+            record(0x0809, bof(0x0020));
+            record(0x005D, obj(8, 9, 9));
+            record(0x000A, {});
+            record(0x005D, obj(8, 1, 4));
+            Bytes imData = {9, 0, 1, 0};
+            imData.resize(8, 0);
+            put32(imData, 4, std::uint32_t(bitmap.size()));
+            imData.insert(imData.end(), bitmap.begin(), bitmap.begin() + 20);
+            record(0x007F, imData);
+            record(0x003C, Bytes(bitmap.begin() + 20, bitmap.end()));
+            record(0x005D, obj(8, 0, 0));  // a picture whose image is missing
+        }
+        record(0x000A, {});
+    }
+    auto book = openOk(CfbBuilder().stream("Book", s).bytes());
+    ASSERT_TRUE(book);
+    ASSERT_EQ(book->worksheets().size(), 2u);
+    EXPECT_EQ(book->worksheets()[0].name, "Caf\xC3\xA9");
+    EXPECT_EQ(book->worksheets()[1].name, "Two");
+    const auto& pictures = book->worksheets()[0].pictures;
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_EQ(pictures[0].format, ImageFormat::Dib);
+    EXPECT_EQ(pictures[0].cell, "B5");
+    EXPECT_EQ(pictures[0].width, 2);
+    EXPECT_EQ(book->readPictureBytes(0, 0).value(), bitmap);
+    EXPECT_EQ(book->readPictureBytes(0, 1).problem().describe(),
+              "the workbook is damaged (worksheet 'Caf\xC3\xA9': a picture has no image data)");
+    Bytes bmp = workbook::bmpFileFromDib(bitmap.data(), bitmap.size());
+    EXPECT_EQ(bmp.size(), bitmap.size() + 14);
+    EXPECT_EQ(bmp[10], 14 + 12);
 }

@@ -98,6 +98,31 @@ int pixelsOfEmu(std::int64_t emu) {
     return px >= 1 && px <= double(1 << 20) ? int(px) : 0;
 }
 
+// A blip type no picture format answers to: the format comes from the bytes alone.
+constexpr std::uint16_t kUnknownBlip = 0xF018;
+
+// 8-bit text of a BIFF5 workbook as UTF-8: Windows-1252 (and so Latin-1), the usual code page;
+// bytes above ASCII in any other code page become '?'.
+std::string codePageText(const std::uint8_t* text, std::size_t size, std::uint16_t codePage) {
+    static constexpr std::uint16_t kWindows1252[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    bool western = codePage == 1252 || codePage == 0 || codePage == 0x8001;
+    std::vector<std::uint8_t> utf16;
+    for (std::size_t i = 0; i < size; ++i) {
+        std::uint16_t c = text[i];
+        if (c >= 0x80 && !western) {
+            c = '?';
+        } else if (c >= 0x80 && c < 0xA0) {
+            c = kWindows1252[c - 0x80];
+        }
+        utf16.push_back(std::uint8_t(c));
+        utf16.push_back(std::uint8_t(c >> 8));
+    }
+    return biff::unicodeChars(utf16.data(), utf16.size(), 0, size, true);
+}
+
 Problem recordCutShort(const std::string& place, const Record& r) {
     return damaged(place + ", record " + std::to_string(r.number),
                    "its length runs past the end of the stream");
@@ -197,9 +222,7 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
     if (r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {
         return damaged(streamPlace(), "the stream does not start with a BOF record");
     }
-    if (biff::le16(data.data()) == biff::kBiff5) {
-        return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF5"};
-    }
+    m_biff5 = biff::le16(data.data()) == biff::kBiff5;
     if (biff::le16(data.data() + 2) != biff::kGlobals) {
         return damaged(streamPlace(), "the stream does not start with the workbook globals");
     }
@@ -226,8 +249,12 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
                 return problem;
             }
             reader.setDecryptor(m_decryptor.get());
+        } else if (r.type == biff::kCodePage) {
+            if (reader.data(r, data) && data.size() >= 2) {
+                m_codePage = biff::le16(data.data());
+            }
         } else if (r.type == biff::kBoundSheet) {
-            if (!reader.data(r, data) || data.size() < 8) {
+            if (!reader.data(r, data) || data.size() < (m_biff5 ? 7u : 8u)) {
                 m_problems.push_back(damaged(streamPlace() + ", record " + std::to_string(r.number),
                                              "a sheet entry is cut short"));
                 continue;
@@ -235,7 +262,11 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
             SheetEntry entry;
             entry.offset = biff::le32(data.data());
             entry.kind = data[5];
-            entry.name = biff::unicodeChars(data.data(), data.size(), 8, data[6], data[7] & 1);
+            // BIFF5 names are 8-bit text in the workbook's code page, with no flags byte.
+            entry.name =
+                m_biff5 ? codePageText(data.data() + 7,
+                                       std::min<std::size_t>(data[6], data.size() - 7), m_codePage)
+                        : biff::unicodeChars(data.data(), data.size(), 8, data[6], data[7] & 1);
             sheets.push_back(std::move(entry));
             if (sheets.size() > kMaxWorksheets) {
                 return tooLarge(streamPlace(),
@@ -272,6 +303,9 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
     }
     if (biff::le16(data.data() + 2) != biff::kWorksheet) {
         return SheetKind::NotAWorksheet;
+    }
+    if (m_biff5) {
+        return loadBiff5Worksheet(place, reader, sheet, images);
     }
 
     // Drawing data comes in MsoDrawing records and in CONTINUEs after them, after Obj and TxO
@@ -383,6 +417,101 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
         m_problems.push_back(damaged(place + " drawing", shapes.damage));
     }
     addPictures(place, shapes, objects, sheet, images);
+    return SheetKind::Worksheet;
+}
+
+XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
+                                                       biff::RecordReader& reader, Worksheet& sheet,
+                                                       std::vector<Image>& images) {
+    // BIFF5 has no drawing layer: a picture is an Obj record of type 8 in z-order, its image in
+    // the ImData record right after it and the CONTINUEs after that. Those bytes join the
+    // workbook's run of picture data, each picture an entry of its own.
+    Record r;
+    std::vector<std::uint8_t> data;
+    int depth = 0;
+    bool dialog = false;
+    bool waiting = false;       // a picture Obj whose ImData has not come yet
+    std::uint64_t missing = 0;  // image bytes still to come in CONTINUEs
+    auto finish = [&] {
+        if (waiting) {
+            images.back().problem = damaged(place, "a picture has no image data");
+        } else if (missing > 0) {
+            images.back().blip.reset();
+            images.back().problem = damaged(place, "a picture's image data is cut short");
+        }
+        waiting = false;
+        missing = 0;
+    };
+    while (reader.next(r)) {
+        if (depth > 0) {
+            depth += r.type == biff::kBof ? 1 : r.type == biff::kEof ? -1 : 0;
+            continue;
+        }
+        if (r.type == biff::kContinue && missing > 0) {
+            std::uint64_t take = std::min<std::uint64_t>(missing, r.size);
+            m_group->append(r.dataOffset, take);
+            m_blips.entries.back().size += take;
+            missing -= take;
+            continue;
+        }
+        if (r.type == biff::kEof) {
+            break;
+        }
+        if (m_group->pieceCount() >= kMaxDrawingGroupRecords) {
+            m_problems.push_back(tooLarge(place, "too many picture records"));
+            break;
+        }
+        if (r.type == biff::kImData && waiting && reader.data(r, data) && data.size() >= 8) {
+            // cf 9 is a bitmap (a DIB), 2 a Windows metafile.
+            std::uint16_t format = biff::le16(data.data());
+            std::uint64_t size = biff::le32(data.data() + 4);
+            officeart::Blip blip;
+            blip.type = format == 9 ? officeart::kBlipDib : kUnknownBlip;
+            blip.offset = m_group->size();
+            blip.size = std::min<std::uint64_t>(size, data.size() - 8);
+            m_group->append(r.dataOffset + 8, blip.size);
+            missing = size - blip.size;
+            images.back().blip = m_blips.entries.size();
+            images.back().problem.reset();
+            m_blips.entries.push_back(blip);
+            waiting = false;
+            continue;
+        }
+        finish();
+        if (r.type == biff::kBof) {
+            depth = 1;
+        } else if (r.type == biff::kWsBool) {
+            dialog = dialog || (reader.data(r, data) && !data.empty() && (data[0] & kDialogFlag));
+        } else if (r.type == biff::kObj && reader.data(r, data) && data.size() >= 18 &&
+                   biff::le16(data.data() + 4) == kPictureObject) {
+            if (sheet.pictures.size() >= kMaxShapesPerSheet) {
+                m_problems.push_back(tooLarge(place, "too many pictures"));
+                break;
+            }
+            PictureInfo info;
+            info.cell = cellName(biff::le16(data.data() + 10), biff::le16(data.data() + 14));
+            sheet.pictures.push_back(std::move(info));
+            images.push_back({});
+            waiting = true;
+        }
+    }
+    finish();
+    if (dialog) {
+        return SheetKind::NotAWorksheet;
+    }
+    if (auto cut = reader.cutShort()) {
+        m_problems.push_back(recordCutShort(place, *cut));
+    }
+    m_sniffed.resize(m_blips.entries.size());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (images[i].blip) {
+            const Sniffed& s = sniff(*images[i].blip);
+            sheet.pictures[i].format = s.format;
+            sheet.pictures[i].width = s.width;
+            sheet.pictures[i].height = s.height;
+            sheet.pictures[i].byteCount = m_blips.entries[*images[i].blip].size;
+        }
+    }
     return SheetKind::Worksheet;
 }
 

@@ -51,6 +51,8 @@ private:
     std::optional<Problem> readGlobals(std::vector<SheetEntry>& sheets);
     std::optional<Problem> startDecryption(const std::vector<std::uint8_t>& filePass);
     SheetKind loadWorksheet(const SheetEntry& entry, Worksheet& sheet, std::vector<Image>& images);
+    SheetKind loadBiff5Worksheet(const std::string& place, biff::RecordReader& reader,
+                                 Worksheet& sheet, std::vector<Image>& images);
     void addPictures(const std::string& place, const officeart::Drawing& drawing,
                      const std::vector<biff::ObjInfo>& objects, Worksheet& sheet,
                      std::vector<Image>& images);
@@ -69,6 +71,8 @@ private:
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
     std::size_t m_pictureCount = 0;
+    bool m_biff5 = false;
+    std::uint16_t m_codePage = 0;
 };
 
 }  // namespace workbook
