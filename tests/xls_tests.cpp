@@ -69,6 +69,18 @@ std::string problemsOf(const workbook::Workbook& book) {
     return text;
 }
 
+// A workbook stream written record by record, for layouts the builder does not make.
+struct RecordWriter {
+    Bytes s;
+    std::size_t record(std::uint16_t type, const Bytes& data) {
+        s.resize(s.size() + 4);
+        put16(s, s.size() - 4, type);
+        put16(s, s.size() - 2, std::uint16_t(data.size()));
+        s.insert(s.end(), data.begin(), data.end());
+        return s.size() - data.size();
+    }
+};
+
 std::string describeOpen(const Bytes& bytes) {
     auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(bytes));
     return opened ? "opened" : opened.problem().describe();
@@ -490,13 +502,9 @@ TEST(XlsPictures, OlderBiff5WorkbookGivesItsBitmapPictures) {
     for (int i = 0; i < 16; ++i) {
         bitmap.push_back(std::uint8_t(i * 9));
     }
-    Bytes s;
-    auto record = [&s](std::uint16_t type, const Bytes& data) {
-        s.resize(s.size() + 4);
-        put16(s, s.size() - 4, type);
-        put16(s, s.size() - 2, std::uint16_t(data.size()));
-        s.insert(s.end(), data.begin(), data.end());
-    };
+    RecordWriter w;
+    Bytes& s = w.s;
+    auto record = [&w](std::uint16_t type, const Bytes& data) { w.record(type, data); };
     auto bof = [](std::uint16_t kind) { return Bytes{0, 5, std::uint8_t(kind), 0, 0, 0, 0, 0}; };
     auto obj = [](std::uint16_t type, std::uint16_t column, std::uint16_t row) {
         Bytes b(34, 0);
@@ -550,4 +558,31 @@ TEST(XlsPictures, OlderBiff5WorkbookGivesItsBitmapPictures) {
     Bytes bmp = workbook::bmpFileFromDib(bitmap.data(), bitmap.size());
     EXPECT_EQ(bmp.size(), bitmap.size() + 14);
     EXPECT_EQ(bmp[10], 14 + 12);
+}
+
+TEST(XlsDamage, SheetEntriesPointingIntoOneSubstreamCannotMultiplyTheWork) {
+    // 3000 sheet entries, all at one worksheet of 1000 records: walking each would read three
+    // million records. The walks stop at a bound; every worksheet is still listed.
+    RecordWriter w;
+    w.record(0x0809, {0, 6, 5, 0});
+    std::vector<std::size_t> entries;
+    for (int i = 0; i < 3000; ++i) {
+        entries.push_back(w.record(0x0085, {0, 0, 0, 0, 0, 0, 1, 0, 'S'}));
+    }
+    w.record(0x000A, {});
+    std::uint32_t sheet = std::uint32_t(w.s.size());
+    w.record(0x0809, {0, 6, 0x10, 0});
+    for (int i = 0; i < 1000; ++i) {
+        w.record(0x0200, {});
+    }
+    w.record(0x000A, {});
+    for (std::size_t at : entries) {
+        put32(w.s, at, sheet);
+    }
+    auto book = openOk(CfbBuilder().stream("Workbook", w.s).bytes());
+    ASSERT_TRUE(book);
+    EXPECT_EQ(book->worksheets().size(), 3000u);
+    ASSERT_EQ(book->problems().size(), 1u);
+    EXPECT_NE(book->problems()[0].describe().find("the sheets' records overlap"),
+              std::string::npos);
 }

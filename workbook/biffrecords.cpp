@@ -30,8 +30,12 @@ bool isNeverEncrypted(std::uint16_t type) {
 
 bool RecordReader::next(Record& record) {
     std::uint8_t header[4];
-    if (m_cutShort || m_offset + 4 > m_stream.size() || !m_stream.read(m_offset, header, 4)) {
+    if (m_cutShort || exhausted() || m_offset + 4 > m_stream.size() ||
+        !m_stream.read(m_offset, header, 4)) {
         return false;
+    }
+    if (m_budget != nullptr) {
+        --*m_budget;
     }
     record.type = le16(header);
     record.size = le16(header + 2);

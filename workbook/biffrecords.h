@@ -60,6 +60,9 @@ public:
     // The record's data, decrypted where that applies. False when it cannot be read.
     bool data(const Record& record, std::vector<std::uint8_t>& out);
     void setDecryptor(Decryptor* decryptor) { m_decryptor = decryptor; }
+    // Records left to walk, shared by the readers of one stream; none left ends the walk.
+    void setBudget(std::uint64_t* remaining) { m_budget = remaining; }
+    bool exhausted() const { return m_budget != nullptr && *m_budget == 0; }
     std::optional<Record> cutShort() const { return m_cutShort; }
     std::uint64_t offset() const { return m_offset; }
 
@@ -68,6 +71,7 @@ private:
     std::uint64_t m_offset;
     Decryptor* m_decryptor;
     std::uint64_t m_count = 0;
+    std::uint64_t* m_budget = nullptr;
     std::optional<Record> m_cutShort;
 };
 

@@ -48,10 +48,12 @@ constexpr std::uint32_t kMaxCompoundDirectoryEntries = 1u << 16;
 // through its records' headers only, so the bound is on its records, not its bytes.
 constexpr std::size_t kMaxDrawingGroupRecords = 1'000'000;
 // One worksheet's drawing is held whole while its shapes are read.
-constexpr std::uint64_t kMaxSheetDrawingBytes = 256ull << 20;
+constexpr std::uint64_t kMaxSheetDrawingBytes = 64ull << 20;
 // Records of one worksheet's drawing, shapes directly on it, and its Obj/TxO records.
-constexpr std::size_t kMaxDrawingRecords = 4'000'000;
-constexpr std::size_t kMaxShapesPerSheet = 250'000;
+constexpr std::size_t kMaxDrawingRecords = 1'000'000;
+constexpr std::size_t kMaxShapesPerSheet = 100'000;
+// Records all worksheet walks may read beyond one pass over the workbook stream.
+constexpr std::uint64_t kSheetRecordSlack = 1'000'000;
 // Nesting of OfficeArt containers; real drawings stay below ten.
 constexpr int kMaxOfficeArtDepth = 32;
 // Entries of the blip store, and one blip's stored bytes.

@@ -184,6 +184,10 @@ std::optional<Problem> XlsWorkbook::load() {
     }
     m_sniffed.resize(m_blips.entries.size());
 
+    bool budgetReported = false;
+    // Worksheets normally walk disjoint parts of the stream; sheet entries that point into one
+    // another's records must not make the walks add up to far more than the stream holds.
+    m_recordBudget = m_stream->size() / 4 + kSheetRecordSlack;
     for (const SheetEntry& entry : sheets) {
         if (entry.kind != 0) {
             continue;  // chart and macro sheets, modules
@@ -195,7 +199,18 @@ std::optional<Problem> XlsWorkbook::load() {
         Worksheet sheet;
         sheet.name = entry.name;
         std::vector<Image> images;
-        if (loadWorksheet(entry, sheet, images) == SheetKind::NotAWorksheet) {
+        if (m_recordBudget == 0) {
+            // Its records cannot be walked any more: listed, without pictures, and said once.
+            if (!budgetReported) {
+                m_problems.push_back(tooLarge(streamPlace(),
+                                              "the sheets' records overlap; the "
+                                              "pictures of worksheet '" +
+                                                  entry.name +
+                                                  "' and those after it are "
+                                                  "left out"));
+                budgetReported = true;
+            }
+        } else if (loadWorksheet(entry, sheet, images) == SheetKind::NotAWorksheet) {
             continue;
         }
         m_pictureCount += sheet.pictures.size();
@@ -295,6 +310,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
                                                   std::vector<Image>& images) {
     const std::string place = "worksheet '" + entry.name + "'";
     RecordReader reader(*m_stream, entry.offset, m_decryptor.get());
+    reader.setBudget(&m_recordBudget);
     Record r;
     std::vector<std::uint8_t> data;
     if (!reader.next(r) || r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {

@@ -71,6 +71,7 @@ private:
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
     std::size_t m_pictureCount = 0;
+    std::uint64_t m_recordBudget = 0;
     bool m_biff5 = false;
     std::uint16_t m_codePage = 0;
 };
