@@ -55,6 +55,7 @@ bool RecordReader::data(const Record& record, std::vector<std::uint8_t>& out) {
         return true;
     }
     if (!m_stream.read(record.dataOffset, out.data(), out.size())) {
+        out.clear();
         return false;
     }
     if (m_decryptor != nullptr && !isNeverEncrypted(record.type)) {

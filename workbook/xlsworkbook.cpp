@@ -199,19 +199,16 @@ std::optional<Problem> XlsWorkbook::load() {
         Worksheet sheet;
         sheet.name = entry.name;
         std::vector<Image> images;
-        if (m_recordBudget == 0) {
-            // Its records cannot be walked any more: listed, without pictures, and said once.
-            if (!budgetReported) {
-                m_problems.push_back(tooLarge(streamPlace(),
-                                              "the sheets' records overlap; the "
-                                              "pictures of worksheet '" +
-                                                  entry.name +
-                                                  "' and those after it are "
-                                                  "left out"));
-                budgetReported = true;
-            }
-        } else if (loadWorksheet(entry, sheet, images) == SheetKind::NotAWorksheet) {
+        if (m_recordBudget > 0 && loadWorksheet(entry, sheet, images) == SheetKind::NotAWorksheet) {
             continue;
+        }
+        if (m_recordBudget == 0 && !budgetReported) {
+            // The walks ran out here: this worksheet and those after it keep what was read.
+            m_problems.push_back(tooLarge(streamPlace(),
+                                          "the sheets' records overlap; pictures "
+                                          "of worksheet '" +
+                                              entry.name + "' and those after it are left out"));
+            budgetReported = true;
         }
         m_pictureCount += sheet.pictures.size();
         if (m_pictureCount > kMaxPictures) {
@@ -377,9 +374,10 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
                     if (!reader.data(r, data)) {
                         break;
                     }
-                    if (textChars > 0 && !data.empty()) {
+                    if (textChars > 0) {
                         // Each text CONTINUE starts with a flag: bit 0 set for 2-byte characters.
-                        std::uint64_t chars = (data.size() - 1) / ((data[0] & 1) ? 2 : 1);
+                        std::uint64_t chars =
+                            data.empty() ? 0 : (data.size() - 1) / ((data[0] & 1) ? 2 : 1);
                         textChars -= std::min(textChars, std::max<std::uint64_t>(chars, 1));
                     } else {
                         textRuns -= std::min<std::uint64_t>(textRuns, data.size());
@@ -578,7 +576,7 @@ void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing
         if (shape.anchored) {
             info.cell = cellName(shape.column, shape.row);
         }
-        std::string label = "picture '" + shape.name + "'";
+        std::string label = shape.name.empty() ? "a picture" : "picture '" + shape.name + "'";
         if (shape.pib == 0) {
             info.linked = true;
             info.link = shape.linkName;
