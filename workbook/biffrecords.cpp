@@ -78,6 +78,9 @@ bool PieceSource::read(std::uint64_t offset, void* out, std::size_t n) {
     if (offset > m_size || n > m_size - offset) {
         return false;
     }
+    if (n == 0) {
+        return true;
+    }
     auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
                                [](std::uint64_t at, const Piece& p) { return at < p.start; });
     auto* to = static_cast<std::uint8_t*>(out);

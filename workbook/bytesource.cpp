@@ -11,7 +11,9 @@ bool MemorySource::read(std::uint64_t offset, void* out, std::size_t n) {
     if (offset > m_bytes->size() || n > m_bytes->size() - offset) {
         return false;
     }
-    std::memcpy(out, m_bytes->data() + offset, n);
+    if (n > 0) {
+        std::memcpy(out, m_bytes->data() + offset, n);
+    }
     return true;
 }
 
