@@ -11,7 +11,7 @@
 
 namespace bench {
 
-GeneratedSet convertToXls(const GeneratedSet& xlsx, const std::string& folder) {
+GeneratedSet convertToXls(const GeneratedSet& xlsx, const std::string& folder, int copies) {
     GeneratedSet out;
     for (std::size_t w = 0; w < xlsx.paths.size(); ++w) {
         auto opened = workbook::openWorkbook(xlsx.paths[w]);
@@ -27,17 +27,20 @@ GeneratedSet convertToXls(const GeneratedSet& xlsx, const std::string& folder) {
                 std::vector<std::uint8_t> bytes = book.readPictureBytes(s, p).value();
                 bool png = book.worksheets()[s].pictures[p].format == workbook::ImageFormat::Png;
                 out.largest = std::max(out.largest, bytes.size());
-                out.totalBytes += bytes.size();
-                ++out.pictures;
+                out.totalBytes += bytes.size() * std::size_t(copies);
+                out.pictures += std::size_t(copies);
                 builder.blip(png ? builder.kPng : builder.kJpeg, std::move(bytes));
                 builder.picture(++pib, 1, int(p) * 20);
             }
         }
-        std::string path = folder + "/set" + std::to_string(w + 1) + ".xls";
         std::vector<std::uint8_t> file = builder.xls();
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-        out.paths.push_back(path);
+        for (int c = 0; c < copies; ++c) {
+            std::string path =
+                folder + "/set" + std::to_string(w + 1) + "-" + std::to_string(c + 1) + ".xls";
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+            out.paths.push_back(path);
+        }
     }
     return out;
 }

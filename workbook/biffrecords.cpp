@@ -28,10 +28,34 @@ bool isNeverEncrypted(std::uint16_t type) {
     }
 }
 
+bool RecordReader::fetch(std::uint64_t at, std::uint8_t* out, std::size_t n, bool ahead) {
+    if (at >= m_windowAt && at - m_windowAt + n <= m_window.size()) {
+        std::copy_n(m_window.begin() + long(at - m_windowAt), n, out);
+        return true;
+    }
+    if (!ahead) {
+        return m_stream.read(at, out, n);
+    }
+    // Small records come many to a read; the window is refilled from here on.
+    std::size_t fill = std::size_t(std::min<std::uint64_t>(kWindowBytes, m_stream.size() - at));
+    m_window.resize(std::max(fill, n));
+    if (!m_stream.read(at, m_window.data(), m_window.size())) {
+        m_window.clear();
+        return false;
+    }
+    m_windowAt = at;
+    std::copy_n(m_window.begin(), n, out);
+    return true;
+}
+
 bool RecordReader::next(Record& record) {
     std::uint8_t header[4];
-    if (m_cutShort || exhausted() || m_offset + 4 > m_stream.size() ||
-        !m_stream.read(m_offset, header, 4)) {
+    if (m_cutShort || exhausted() || m_offset + 4 > m_stream.size()) {
+        return false;
+    }
+    // After a long record (drawing group data, mostly skipped) the next header is read on its
+    // own rather than with a window of data that may never be wanted.
+    if (!fetch(m_offset, header, 4, m_lastSize < kWindowBytes / 8)) {
         return false;
     }
     if (m_budget != nullptr) {
@@ -46,6 +70,7 @@ bool RecordReader::next(Record& record) {
         return false;
     }
     m_offset = record.dataOffset + record.size;
+    m_lastSize = record.size;
     return true;
 }
 
@@ -54,7 +79,7 @@ bool RecordReader::data(const Record& record, std::vector<std::uint8_t>& out) {
     if (record.size == 0) {
         return true;
     }
-    if (!m_stream.read(record.dataOffset, out.data(), out.size())) {
+    if (!fetch(record.dataOffset, out.data(), out.size(), false)) {
         out.clear();
         return false;
     }
@@ -83,20 +108,49 @@ bool PieceSource::read(std::uint64_t offset, void* out, std::size_t n) {
     }
     auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
                                [](std::uint64_t at, const Piece& p) { return at < p.start; });
+    // Pieces a record header apart are read in one go, the headers skipped.
+    constexpr std::uint64_t kMostSkipped = 4096;
     auto* to = static_cast<std::uint8_t*>(out);
-    for (--it; n > 0; ++it) {
-        std::uint64_t within = offset - it->start;
-        std::size_t take = std::size_t(std::min<std::uint64_t>(it->size - within, n));
+    std::vector<ByteRun> runs;
+    std::uint64_t runsAt = 0, runsEnd = 0;
+    auto flush = [&] {
+        bool ok = runs.empty() || m_stream.readRuns(runsAt, runs.data(), runs.size());
+        runs.clear();
+        return ok;
+    };
+    const auto first = --it;
+    for (std::uint64_t at0 = offset, left = n; left > 0; ++it) {
+        std::uint64_t within = at0 - it->start;
+        std::size_t take = std::size_t(std::min<std::uint64_t>(it->size - within, left));
         std::uint64_t at = it->streamOffset + within;
-        if (!m_stream.read(at, to, take)) {
+        if (!runs.empty() && (at < runsEnd || at - runsEnd > kMostSkipped) && !flush()) {
             return false;
         }
-        if (m_decryptor != nullptr) {
-            m_decryptor->decrypt(at, to, take);
+        if (runs.empty()) {
+            runsAt = at;
+        } else if (at > runsEnd) {
+            runs.push_back({nullptr, std::size_t(at - runsEnd)});
         }
+        runs.push_back({to, take});
+        runsEnd = at + take;
         to += take;
-        offset += take;
-        n -= take;
+        at0 += take;
+        left -= take;
+    }
+    if (!flush()) {
+        return false;
+    }
+    if (m_decryptor != nullptr) {
+        // Each piece is decrypted by where it lies in the stream.
+        to = static_cast<std::uint8_t*>(out);
+        for (it = first; n > 0; ++it) {
+            std::uint64_t within = offset - it->start;
+            std::size_t take = std::size_t(std::min<std::uint64_t>(it->size - within, n));
+            m_decryptor->decrypt(it->streamOffset + within, to, take);
+            to += take;
+            offset += take;
+            n -= take;
+        }
     }
     return true;
 }

@@ -67,9 +67,17 @@ public:
     std::uint64_t offset() const { return m_offset; }
 
 private:
+    static constexpr std::size_t kWindowBytes = 16 << 10;
+    // n bytes at at: from the window of bytes read ahead, or from the stream, refilling the
+    // window first when ahead is set.
+    bool fetch(std::uint64_t at, std::uint8_t* out, std::size_t n, bool ahead);
+
     ByteSource& m_stream;
     std::uint64_t m_offset;
     Decryptor* m_decryptor;
+    std::vector<std::uint8_t> m_window;
+    std::uint64_t m_windowAt = 0;
+    std::uint64_t m_lastSize = 0;
     std::uint64_t m_count = 0;
     std::uint64_t* m_budget = nullptr;
     std::optional<Record> m_cutShort;

@@ -105,6 +105,51 @@ public:
         return true;
     }
 
+    // The runs go to the file in stretches of sectors that follow each other there.
+    bool readRuns(std::uint64_t offset, const ByteRun* runs, std::size_t count) override {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            total += runs[i].size;
+        }
+        if (offset > m_size || total > m_size - offset) {
+            return false;
+        }
+        std::vector<ByteRun> batch;
+        std::uint64_t batchAt = 0, batchEnd = 0;
+        auto flush = [&] {
+            bool ok = batch.empty() || m_file.readRuns(batchAt, batch.data(), batch.size());
+            batch.clear();
+            return ok;
+        };
+        for (std::size_t i = 0; i < count; ++i) {
+            for (std::size_t done = 0; done < runs[i].size;) {
+                std::size_t index = std::size_t(offset / m_sectorBytes);
+                std::uint64_t within = offset % m_sectorBytes;
+                std::uint64_t extent = m_sectorBytes - within;
+                std::size_t last = index;
+                while (extent < runs[i].size - done && last + 1 < m_sectors.size() &&
+                       m_sectors[last + 1] == m_sectors[last] + 1) {
+                    ++last;
+                    extent += m_sectorBytes;
+                }
+                std::size_t take =
+                    std::size_t(std::min<std::uint64_t>(extent, runs[i].size - done));
+                std::uint64_t at = (std::uint64_t(m_sectors[index]) + 1) * m_sectorBytes + within;
+                if (!batch.empty() && at != batchEnd && !flush()) {
+                    return false;
+                }
+                if (batch.empty()) {
+                    batchAt = at;
+                }
+                batch.push_back({runs[i].to != nullptr ? runs[i].to + done : nullptr, take});
+                batchEnd = at + take;
+                offset += take;
+                done += take;
+            }
+        }
+        return flush();
+    }
+
 private:
     ByteSource& m_file;
     std::uint32_t m_sectorBytes;
@@ -195,20 +240,30 @@ std::optional<Problem> CompoundFile::readFat(const std::uint8_t* header) {
         difat = le32(sector.data() + 4 * (perSector - 1));
     }
 
+    // Table sectors usually follow each other in the file: runs of them are read in one go.
     m_fat.reserve(fatSectors.size() * perSector);
-    for (std::uint32_t s : fatSectors) {
-        if (s >= count) {
-            return damaged(kPlace, "an allocation sector lies outside the file");
+    std::vector<std::uint8_t> run;
+    for (std::size_t i = 0; i < fatSectors.size();) {
+        std::size_t n = 1;
+        while (i + n < fatSectors.size() && n < 256 && fatSectors[i + n] == fatSectors[i] + n) {
+            ++n;
         }
-        std::uint64_t at = (std::uint64_t(s) + 1) * m_sectorBytes;
-        std::fill(sector.begin(), sector.end(), 0xFF);
-        std::size_t n = std::size_t(std::min<std::uint64_t>(m_sectorBytes, m_source->size() - at));
-        if (!m_source->read(at, sector.data(), n)) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (fatSectors[i + k] >= count) {
+                return damaged(kPlace, "an allocation sector lies outside the file");
+            }
+        }
+        std::uint64_t at = (std::uint64_t(fatSectors[i]) + 1) * m_sectorBytes;
+        // The last sector of the file may be cut short; what is missing reads as free.
+        run.assign(n * m_sectorBytes, 0xFF);
+        std::size_t bytes = std::size_t(std::min<std::uint64_t>(run.size(), m_source->size() - at));
+        if (!m_source->read(at, run.data(), bytes)) {
             return damaged(kPlace, "unexpected end of data");
         }
-        for (std::uint32_t i = 0; i < perSector; ++i) {
-            m_fat.push_back(le32(sector.data() + 4 * i));
+        for (std::size_t k = 0; k < run.size(); k += 4) {
+            m_fat.push_back(le32(run.data() + k));
         }
+        i += n;
     }
     return std::nullopt;
 }
