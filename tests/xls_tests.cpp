@@ -146,6 +146,31 @@ TEST(XlsPictures, WorksheetsAndTopLevelPicturesHoweverTheRecordsAreCut) {
     }
 }
 
+TEST(XlsPictures, LargeBlipStoreInFullOrUnevenContinuesGivesTheSameBytes) {
+    // Blips spanning many records: read from the layout writers use (full CONTINUEs, three
+    // headers checked) or record by record when the records are uneven or run on.
+    Bytes big1(30000), big2(45000);
+    for (std::size_t i = 0; i < big2.size(); ++i) {
+        big2[i] = std::uint8_t(i * 13 + i / 509);
+        if (i < big1.size()) {
+            big1[i] = std::uint8_t(i * 7 + i / 251);
+        }
+    }
+    for (auto cut : {std::pair<std::size_t, std::size_t>{8224, 8224}, {8000, 8224}, {8224, 3000}}) {
+        SCOPED_TRACE(std::to_string(cut.second) + " then " + std::to_string(cut.first));
+        BiffBuilder b;
+        b.blip(BiffBuilder::kJpeg, big1).blip(BiffBuilder::kDib, big2);
+        b.worksheet("S").picture(2).picture(1);
+        b.drawingGroupRecords(cut.first, false, cut.second);
+        Bytes stream = b.stream();
+        auto book = openOk(CfbBuilder().stream("Workbook", stream).bytes());
+        ASSERT_TRUE(book);
+        EXPECT_EQ(problemsOf(*book), "");
+        EXPECT_EQ(book->readPictureBytes(0, 0).value(), big2);
+        EXPECT_EQ(book->readPictureBytes(0, 1).value(), big1);
+    }
+}
+
 TEST(XlsPictures, LinkedAndMissingBlipsAreCountedWithoutBytes) {
     BiffBuilder b;
     b.blip(BiffBuilder::kPng, kPng).emptyBlipSlot();

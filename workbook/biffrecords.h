@@ -60,6 +60,11 @@ public:
     // The record's data, decrypted where that applies. False when it cannot be read.
     bool data(const Record& record, std::vector<std::uint8_t>& out);
     void setDecryptor(Decryptor* decryptor) { m_decryptor = decryptor; }
+    // Carries on from a record header further on, records between taken as read.
+    void skipTo(std::uint64_t offset) {
+        m_offset = offset;
+        m_lastSize = 0;
+    }
     // Records left to walk, shared by the readers of one stream; none left ends the walk.
     void setBudget(std::uint64_t* remaining) { m_budget = remaining; }
     bool exhausted() const { return m_budget != nullptr && *m_budget == 0; }

@@ -252,6 +252,13 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
                                                    std::to_string(kMaxDrawingGroupRecords) +
                                                    " drawing group records");
             }
+            if (m_group->pieceCount() == 0) {
+                if (auto after = groupRunAsWritten(r)) {
+                    reader.skipTo(*after);
+                    inGroup = false;
+                    continue;
+                }
+            }
             m_group->append(r.dataOffset, r.size);
         } else if (r.type == biff::kFilePass) {
             if (!reader.data(r, data)) {
@@ -291,6 +298,53 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
         m_problems.push_back(recordCutShort(streamPlace(), *cut));
     }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> XlsWorkbook::groupRunAsWritten(const biff::Record& first) {
+    // Writers cut the drawing group into full CONTINUEs of kMaxRecordData bytes after the
+    // first record; its container's length says how many there are. Three headers confirm
+    // that layout (the first CONTINUE, the last, and the record after the run), and records
+    // of at most that size cannot sum up to it any other way; the thousands of headers in
+    // between then need not be read one by one. Any other layout is walked record by record.
+    constexpr std::uint64_t kFull = 8224;
+    std::uint8_t h[8];
+    if (first.size < 8 || !m_stream->read(first.dataOffset, h, 8)) {
+        return std::nullopt;
+    }
+    if (m_decryptor) {
+        m_decryptor->decrypt(first.dataOffset, h, 8);
+    }
+    std::uint64_t total = std::uint64_t(biff::le32(h + 4)) + 8;
+    if (biff::le16(h + 2) != 0xF000 || first.size != kFull || total <= first.size) {
+        return std::nullopt;
+    }
+    std::uint64_t rest = total - first.size;
+    std::uint64_t count = (rest + kFull - 1) / kFull;
+    std::uint64_t lastSize = rest - (count - 1) * kFull;
+    std::uint64_t start = first.dataOffset + first.size;
+    std::uint64_t last = start + (count - 1) * (kFull + 4);
+    std::uint64_t end = last + 4 + lastSize;
+    if (end > m_stream->size() || count > kMaxDrawingGroupRecords) {
+        return std::nullopt;
+    }
+    auto header = [&](std::uint64_t at, std::uint64_t size) {
+        std::uint8_t r[4];
+        if (!m_stream->read(at, r, 4)) {
+            return false;
+        }
+        std::uint16_t type = biff::le16(r);
+        return (type == biff::kContinue || type == biff::kMsoDrawingGroup) &&
+               (size == 0 || biff::le16(r + 2) == size);
+    };
+    if (!header(start, count == 1 ? lastSize : kFull) || !header(last, lastSize) ||
+        (end + 4 <= m_stream->size() && header(end, 0))) {
+        return std::nullopt;
+    }
+    m_group->append(first.dataOffset, first.size);
+    for (std::uint64_t k = 0; k < count; ++k) {
+        m_group->append(start + k * (kFull + 4) + 4, k + 1 < count ? kFull : lastSize);
+    }
+    return end;
 }
 
 std::optional<Problem> XlsWorkbook::startDecryption(const std::vector<std::uint8_t>& filePass) {

@@ -49,6 +49,7 @@ private:
         : m_file(std::move(file)), m_compound(std::move(compound)) {}
     std::optional<Problem> load();
     std::optional<Problem> readGlobals(std::vector<SheetEntry>& sheets);
+    std::optional<std::uint64_t> groupRunAsWritten(const biff::Record& first);
     std::optional<Problem> startDecryption(const std::vector<std::uint8_t>& filePass);
     SheetKind loadWorksheet(const SheetEntry& entry, Worksheet& sheet, std::vector<Image>& images);
     SheetKind loadBiff5Worksheet(const std::string& place, biff::RecordReader& reader,

@@ -246,9 +246,10 @@ BiffBuilder& BiffBuilder::drawingInContinues() {
     return *this;
 }
 
-BiffBuilder& BiffBuilder::drawingGroupRecords(std::size_t n, bool repeatType) {
+BiffBuilder& BiffBuilder::drawingGroupRecords(std::size_t n, bool repeatType, std::size_t first) {
     m_groupRecordBytes = n;
     m_repeatGroupType = repeatType;
+    m_firstGroupRecordBytes = first != 0 ? first : n;
     return *this;
 }
 
@@ -314,8 +315,8 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
         group.add(store.container(0xF001, std::uint16_t(m_blips.size())));
         group.add(officeArt(3, 0, 0xF00B, {}));
         Bytes data = group.container(0xF000).bytes;
-        for (std::size_t at = 0; at < data.size(); at += m_groupRecordBytes) {
-            std::size_t n = std::min(m_groupRecordBytes, data.size() - at);
+        for (std::size_t at = 0, n = 0; at < data.size(); at += n) {
+            n = std::min(at == 0 ? m_firstGroupRecordBytes : m_groupRecordBytes, data.size() - at);
             write(at == 0 || m_repeatGroupType ? 0x00EB : 0x003C,
                   Bytes(data.begin() + long(at), data.begin() + long(at + n)));
         }

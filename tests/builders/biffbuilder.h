@@ -35,9 +35,9 @@ public:
 
     // The drawing's pieces after the first go in CONTINUE records, not MsoDrawing.
     BiffBuilder& drawingInContinues();
-    // The drawing group is cut into records of at most n bytes: CONTINUEs, or repeated
-    // MsoDrawingGroup records.
-    BiffBuilder& drawingGroupRecords(std::size_t n, bool repeatType = false);
+    // The drawing group is cut into records of at most n bytes (the first of first bytes):
+    // CONTINUEs, or repeated MsoDrawingGroup records.
+    BiffBuilder& drawingGroupRecords(std::size_t n, bool repeatType = false, std::size_t first = 0);
     // A record placed right after the globals' BOF (a FILEPASS, say).
     BiffBuilder& globalsRecord(std::uint16_t type, std::vector<std::uint8_t> data);
 
@@ -69,6 +69,7 @@ private:
     std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>> m_globals;
     bool m_continues = false;
     std::size_t m_groupRecordBytes = 8224;
+    std::size_t m_firstGroupRecordBytes = 8224;
     bool m_repeatGroupType = false;
 };
 
