@@ -1,20 +1,17 @@
 #include "app/addfolder.h"
 
 #include <QCoreApplication>
-#include <optional>
-#include <set>
+#include <QFile>
+#include <string>
 #include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/directorylisting.h"
-#include "platform/fileattributes.h"
+#include "platform/folderwalk.h"
 #include "platform/runtimeerror.h"
 
 namespace app {
 namespace {
-
-using platform::DirectoryEntry;
-using platform::FileIdentity;
 
 void yieldToEvents() {
     QCoreApplication::processEvents();
@@ -23,12 +20,6 @@ void yieldToEvents() {
 bool isEnding(const bool* ending) {
     return ending != nullptr && *ending;
 }
-
-// A folder of the walk and the start folder it was found below.
-struct WalkItem {
-    QString path;  // ends in "/"
-    std::size_t start;
-};
 
 }  // namespace
 
@@ -55,73 +46,38 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 }
 
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
-    // Each start folder keeps its own record of the folders walked below it: a link back up
-    // the tree would otherwise make the walk endless, while a start folder listed twice is
-    // still walked twice, as the caller asked.
-    std::vector<std::set<FileIdentity>> walked(static_cast<std::size_t>(folders.size()));
-    std::vector<WalkItem> level;
-    for (qsizetype i = 0; i < folders.size(); ++i) {
-        const auto start = static_cast<std::size_t>(i);
-        if (std::optional<platform::FileStatus> status = platform::fileStatus(folders[i])) {
-            walked[start].insert(status->identity);
-        }
-        level.push_back({folders[i], start});
+    std::vector<std::string> starts;
+    for (const QString& folder : std::as_const(folders)) {
+        starts.push_back(QFile::encodeName(folder).toStdString());
     }
-
-    QStringList found;
-    while (!level.empty()) {
-        std::vector<WalkItem> nextLevel;
-        for (const WalkItem& parent : level) {
-            // The listing is read to its end before the next one starts.
-            const std::vector<DirectoryEntry> entries = platform::readDirectory(parent.path);
-            yieldToEvents();
-            for (const DirectoryEntry& entry : entries) {
-                yieldToEvents();
-                if (isEnding(ending)) {
-                    return;
-                }
-                // Hidden folders are neither added nor searched; "?" stands for a name the
-                // listing could not spell, so no path built from it would lead anywhere.
-                if (entry.name.startsWith(QChar('.')) || entry.name.contains(QChar('?')) ||
-                    entry.kind != DirectoryEntry::Kind::Folder) {
-                    continue;
-                }
-                const QString path = parent.path + entry.name;
-                std::optional<platform::FileStatus> status = platform::fileStatus(path);
-                if (!status || (status->attributes & platform::FILE_ATTRIBUTE_DIRECTORY) == 0) {
-                    continue;
-                }
-                if (!walked[parent.start].insert(status->identity).second) {
-                    continue;
-                }
-                nextLevel.push_back({path + QChar('/'), parent.start});
-                found << nextLevel.back().path;
-            }
-        }
-        if (!recurse) {
-            break;
-        }
-        level = std::move(nextLevel);
+    // "?" stands for a name the listing could not spell, so no path built from it would lead
+    // anywhere; every other name decodes back to the same bytes.
+    const auto unspellable = [](std::string_view name) {
+        return platform::entryNameFromBytes(std::string(name).c_str()).contains(QChar('?'));
+    };
+    const auto turn = [ending] {
+        yieldToEvents();
+        return isEnding(ending);
+    };
+    std::vector<std::string> found;
+    if (!platform::walkSubfolders(starts, recurse, found, unspellable, turn)) {
+        return;
     }
-
-    for (const QString& folder : found) {
+    for (const std::string& folder : found) {
         yieldToEvents();
         if (isEnding(ending)) {
             return;
         }
-        folders << folder;
+        folders << QFile::decodeName(QByteArray::fromStdString(folder));
     }
 }
 
 FileNameArray ListFiles(const QString& folder, const QString& pattern) {
-    const QString withSeparator = folder.endsWith(QChar('/')) ? folder : folder + QChar('/');
     QStringList names;
     names.reserve(100);
-    for (const DirectoryEntry& entry : platform::readDirectory(withSeparator)) {
-        if (entry.kind == DirectoryEntry::Kind::File &&
-            platform::matchesPattern(entry.name, pattern)) {
-            names << entry.name;
-        }
+    for (const std::string& name :
+         platform::matchingFiles(QFile::encodeName(folder).toStdString(), pattern)) {
+        names << platform::entryNameFromBytes(name.c_str());
     }
     return FileNameArray(std::move(names));
 }

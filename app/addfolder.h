@@ -42,9 +42,9 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 // entry, and with recurse every deeper level too, level by level: first-level subfolders
 // grouped by parent in the parents' order, then the second level, and so on. Hidden folders
 // are neither added nor searched; names holding "?" are skipped. The message loop gets a turn
-// at each step. A folder reached again below the same start folder (a link back up the tree)
-// is not walked again, so the walk always ends. When *ending turns true the walk stops at its
-// next turn.
+// at each step. A link back up the tree (to the folder it is in or one above) is not followed,
+// so the walk always ends; a folder reached by two roads (a link to a sibling) is walked on
+// both. When *ending turns true the walk stops at its next turn.
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending = nullptr);
 
 // The names of the files in the folder that match the wildcard pattern, in directory order;

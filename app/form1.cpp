@@ -15,6 +15,7 @@
 #include "platform/mainmodule.h"
 #include "platform/services.h"
 #include "platform/twips.h"
+#include "platform/windowframe.h"
 #include "results/form2.h"
 
 namespace app {
@@ -33,6 +34,7 @@ void Form1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     // Client area 8040 x 4080 twips, no resize handling.
     setFixedSize(twipsToPixels(8040), twipsToPixels(4080));
+    setWindowFlags(platform::kFixedWindowFlags);
     setMouseTracking(true);
 
     QFont formFont(QStringLiteral("Arial"));
@@ -135,8 +137,8 @@ QStringList Form1::listRows() const {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    const bool overList = watched == ListView1 || watched == ListView1->viewport() ||
-                          watched == ListView1->header();
+    const bool overList =
+        watched == ListView1 || watched == ListView1->viewport() || watched == ListView1->header();
     switch (event->type()) {
         case QEvent::MouseMove:
             if (qobject_cast<QPushButton*>(watched) != nullptr) {

@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/fileattributes.h"
+#include "platform/folderwalk.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
 #include "platform/shell.h"
@@ -19,9 +20,6 @@ namespace {
 
 constexpr int kOpenFlags = 2621953;  // read-only box, multiple selection, explorer, long names
 constexpr int kDeleteKey = 46;
-// Exactly hidden + archive: the walks leave such files out; any other mix passes.
-constexpr int kSkippedAttributes =
-    platform::FILE_ATTRIBUTE_HIDDEN | platform::FILE_ATTRIBUTE_ARCHIVE;
 
 const QString kFolderPrompt = QStringLiteral("Please select folder:");
 
@@ -127,7 +125,8 @@ void Form1::addWalkedFile(platform::ErrorTrap& trap, int line, const QString& fo
     }
     const QString path = JoinAndRepair(folder, name);
     // When the attributes cannot be read the report is shown and the file is still added.
-    if (trap.test(line + 1, [&] { return platform::GetAttr(path) != kSkippedAttributes; })) {
+    if (trap.test(line + 1,
+                  [&] { return platform::GetAttr(path) != platform::kScanSkippedAttributes; })) {
         trap.run(line + 2, [&] { addListRow(path); });
     }
 }

@@ -14,6 +14,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillfen"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillfen.png")));
+    // Desktops match the running windows to the installed desktop entry by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUILLFEN_APP_ID));
 
     platform::QtDialogs dialogs;
     platform::SettingsStore settings;

@@ -1,19 +1,16 @@
 #include "batch/batchlist.h"
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <ostream>
 
+#include "batch/pathtext.h"
 #include "workbook/sha256.h"
 #include "workbook/workbook.h"
 
 namespace batch {
 namespace {
-
-constexpr char kUsage[] =
-    "usage: quillfen-batch --list [--json] FILE...\n"
-    "Lists the worksheets of each workbook and the pictures of each worksheet.\n"
-    "Exit status: 0 all read, 1 a workbook or picture could not be read, 2 bad usage.\n";
 
 struct PictureRow {
     int number = 0;
@@ -68,38 +65,6 @@ WorkbookRows readWorkbook(const std::string& path) {
         rows.sheets.push_back(std::move(sheet));
     }
     return rows;
-}
-
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (std::uint8_t(c) < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", unsigned(std::uint8_t(c)));
-                    out += buffer;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
 }
 
 std::string jsonNumberOrNull(std::uint64_t value, bool known) {
@@ -171,32 +136,8 @@ void writeText(const std::vector<WorkbookRows>& all, std::ostream& out) {
 
 }  // namespace
 
-int runBatch(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-    bool list = false;
-    bool json = false;
-    bool optionsDone = false;
-    std::vector<std::string> files;
-    for (const std::string& a : arguments) {
-        if (!optionsDone && a == "--") {
-            optionsDone = true;
-        } else if (!optionsDone && a == "--list") {
-            list = true;
-        } else if (!optionsDone && a == "--json") {
-            json = true;
-        } else if (!optionsDone && (a == "--help" || a == "-h")) {
-            out << kUsage;
-            return kExitOk;
-        } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-            err << "quillfen-batch: unknown option " << a << "\n" << kUsage;
-            return kExitUsage;
-        } else {
-            files.push_back(a);
-        }
-    }
-    if (!list || files.empty()) {
-        err << kUsage;
-        return kExitUsage;
-    }
+int runList(const std::vector<std::string>& files, bool json, std::ostream& out,
+            std::ostream& err) {
     std::vector<WorkbookRows> all;
     int status = kExitOk;
     for (const std::string& file : files) {

@@ -4,15 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "batch/runbatch.h"
+
 namespace batch {
 
-// Exit codes of quillfen-batch.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // a workbook did not open or a picture could not be read
-constexpr int kExitUsage = 2;
-
-// quillfen-batch with its arguments (without the program name): lists every workbook's
-// worksheets and pictures on out, as text or JSON; problems and usage go to err.
-int runBatch(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// quillfen-batch --list: every workbook's worksheets and pictures on out, as text or JSON;
+// problems go to err. Returns the exit status.
+int runList(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace batch

@@ -26,9 +26,11 @@ void put32(std::uint8_t* at, std::uint32_t value) {
     }
 }
 
-std::array<std::uint8_t, kFileHeaderBytes + kInfoHeaderBytes> bmpHeaders(
-    const PixelBuffer& pixels) {
-    std::array<std::uint8_t, kFileHeaderBytes + kInfoHeaderBytes> h{};
+}  // namespace
+
+std::array<std::uint8_t, kBmpHeaderBytes> bmpFileHeaders(const PixelBuffer& pixels) {
+    static_assert(kFileHeaderBytes + kInfoHeaderBytes == kBmpHeaderBytes);
+    std::array<std::uint8_t, kBmpHeaderBytes> h{};
     const auto pixelOffset = std::uint32_t(h.size());
     // Fits: the pixel limit keeps the whole file far below 4 GB.
     const auto fileSize = std::uint32_t(pixelOffset + pixels.byteCount());
@@ -49,12 +51,10 @@ std::array<std::uint8_t, kFileHeaderBytes + kInfoHeaderBytes> bmpHeaders(
     return h;
 }
 
-}  // namespace
-
 void writeBmpFile(const platform::Picture& picture, const QString& path) {
     static_assert(kMaxOutputPixels * 4 < std::int64_t(UINT32_MAX));
     PixelBuffer pixels = decodeOntoWhite(picture, ChannelOrder::Bgr);
-    auto headers = bmpHeaders(pixels);
+    auto headers = bmpFileHeaders(pixels);
     QString reason = writeWholeFile(
         path, {QByteArrayView(reinterpret_cast<const char*>(headers.data()), headers.size()),
                QByteArrayView(reinterpret_cast<const char*>(pixels.data()),

@@ -1,11 +1,10 @@
 #include "encode/gdiplus.h"
 
-#include <turbojpeg.h>
-
 #include <QString>
 #include <cstring>
 #include <string_view>
 
+#include "encode/jpegencoder.h"
 #include "encode/outputpixels.h"
 #include "encode/wholefile.h"
 
@@ -95,13 +94,6 @@ GpStatus readQuality(const EncoderParameters* parameters, std::uint32_t* quality
     return GpStatus::Ok;
 }
 
-struct TjDeleter {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-struct TjBufferDeleter {
-    void operator()(unsigned char* buffer) const { tjFree(buffer); }
-};
-
 }  // namespace
 
 GpStatus TurboJpegGdiplus::GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,
@@ -154,25 +146,14 @@ GpStatus TurboJpegGdiplus::GdipSaveImageToFile(GpImage* image, const WCHAR* file
         return status;
     }
 
-    const PixelBuffer& pixels = bitmap->pixels();
-    std::unique_ptr<void, TjDeleter> compressor(tjInitCompress());
-    if (!compressor) {
-        return GpStatus::OutOfMemory;
-    }
-    unsigned char* jpeg = nullptr;
-    unsigned long jpegSize = 0;
-    // The pixel buffer is a bottom-up bitmap, which the encoder reads in place.
-    int format = pixels.order() == ChannelOrder::Bgr ? TJPF_BGR : TJPF_RGB;
-    int failed = tjCompress2(compressor.get(), pixels.data(), pixels.width(), int(pixels.stride()),
-                             pixels.height(), format, &jpeg, &jpegSize, TJSAMP_420, int(quality),
-                             TJFLAG_BOTTOMUP);
-    std::unique_ptr<unsigned char, TjBufferDeleter> owned(jpeg);
-    if (failed) {
+    std::optional<JpegBytes> jpeg = encodeJpeg(bitmap->pixels(), int(quality));
+    if (!jpeg) {
         return GpStatus::GenericError;
     }
     QString path = QString::fromUtf16(filename);
     QString reason = writeWholeFile(
-        path, {QByteArrayView(reinterpret_cast<const char*>(jpeg), qsizetype(jpegSize))});
+        path,
+        {QByteArrayView(reinterpret_cast<const char*>(jpeg->data()), qsizetype(jpeg->size()))});
     return reason.isEmpty() ? GpStatus::Ok : GpStatus::Win32Error;
 }
 

@@ -3,9 +3,7 @@
 #include <png.h>
 #include <turbojpeg.h>
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -14,15 +12,13 @@
 #include <string>
 
 #include "platform/runtimeerror.h"
+#include "render/renderer.h"
 
 namespace encode {
 
 namespace {
 
 constexpr int kErrOutOfMemory = 7;
-// Qt refuses to allocate images above its own limit (256 MB by default); 100 megapixels read
-// as 16-bit channels need 800 MB before they are converted.
-constexpr int kQtAllocationLimitMb = 800;
 
 QString formatLabel(const platform::Picture& picture) {
     return QString::fromLatin1(workbook::formatName(picture.format()).data());
@@ -211,34 +207,21 @@ std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOr
     return std::nullopt;
 }
 
-PixelBuffer decodeWithQt(const platform::Picture& picture, ChannelOrder order,
-                         const QString& fastPathReason) {
-    if (QImageReader::allocationLimit() != 0 &&
-        QImageReader::allocationLimit() < kQtAllocationLimitMb) {
-        QImageReader::setAllocationLimit(kQtAllocationLimitMb);
-    }
-    QByteArray bytes = picture.bytes();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    QSize size = reader.size();
-    if (size.isValid()) {
-        checkPixelCount(size.width(), size.height());
-    }
-    QImage image = reader.read();
-    if (image.isNull()) {
-        QString reason = fastPathReason;
-        if (reason.isEmpty()) {
-            reason = reader.error() == QImageReader::UnsupportedFormatError
-                         ? QStringLiteral("the format is not supported")
-                         : reader.errorString();
+// Everything but the fast path goes through the renderer, as the preview does, so what the
+// user sees is what is saved.
+PixelBuffer renderOntoWhite(const platform::Picture& picture, ChannelOrder order,
+                            const QString& fastPathReason) {
+    render::Rendered rendered = render::renderPicture(picture);
+    if (!rendered.ok()) {
+        if (!fastPathReason.isEmpty()) {
+            throwUndecodable(picture, fastPathReason);
         }
-        throwUndecodable(picture, reason);
+        throw platform::RuntimeError(rendered.errorNumber, rendered.error);
     }
+    QImage image = std::move(rendered.image);
     checkPixelCount(image.width(), image.height());
     // Both formats keep straight alpha; in memory they lie as B, G, R, A and R, G, B, A.
-    image = image.convertToFormat(order == ChannelOrder::Bgr ? QImage::Format_ARGB32
-                                                             : QImage::Format_RGBA8888);
+    image.convertTo(order == ChannelOrder::Bgr ? QImage::Format_ARGB32 : QImage::Format_RGBA8888);
     PixelBuffer out(image.width(), image.height(), order);
     for (int y = 0; y < image.height(); ++y) {
         compositeOntoWhite(image.constScanLine(y), out.row(y), image.width());
@@ -316,9 +299,9 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     if (pixels) {
         return std::move(*pixels);
     }
-    // What the fast path could not read (a CMYK JPEG, a PNG libpng rejects) still gets Qt's
-    // chance; the fast path's reason is the one the user reads when both fail.
-    return decodeWithQt(picture, order, reason);
+    // What the fast path could not read (a CMYK JPEG, a PNG libpng rejects) still gets the
+    // renderer's chance; the fast path's reason is the one the user reads when both fail.
+    return renderOntoWhite(picture, order, reason);
 }
 
 }  // namespace encode

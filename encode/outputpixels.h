@@ -10,7 +10,7 @@ namespace encode {
 
 // Largest picture the output save decodes; anything bigger is refused with a clear error
 // rather than exhausting memory (100 megapixels take 300 MB as 24-bit pixels).
-constexpr std::int64_t kMaxOutputPixels = 100'000'000;
+constexpr std::int64_t kMaxOutputPixels = platform::Picture::kMaxDecodedPixels;
 
 // Byte order of a pixel's three channels. BMP files want blue first; the JPEG encoder takes
 // either, and libpng is measurably faster when it need not swap.
@@ -47,8 +47,9 @@ private:
 };
 
 // Decodes the picture at its own size, transparent areas composited onto white. JPEG and PNG
-// are read with libjpeg-turbo and libpng directly (the fast path of every save); other formats
-// through Qt. Throws platform::RuntimeError with a description the user can act on.
+// are read with libjpeg-turbo and libpng directly (the fast path of every save); every other
+// format, and what the fast path cannot read, goes through the renderer the preview uses.
+// Throws platform::RuntimeError with a description the user can act on.
 PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order);
 
 // Composites one row of four-channel pixels (three colours in any order, then straight alpha)

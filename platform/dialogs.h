@@ -33,19 +33,23 @@ public:
     virtual ~Dialogs() = default;
 
     // Returns vbOK, vbYes or vbNo. style: vbOKOnly or vbYesNo, plus vbExclamation for the icon.
-    virtual int msgBox(QWidget* owner, const QString& prompt, int style,
-                       const QString& title) = 0;
+    virtual int msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) = 0;
     // The answer, or "" when the user cancels.
     virtual QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                              const QString& defaultAnswer) = 0;
     // The file-open component's text: one file gives its full path; several give the folder,
     // NUL, name, NUL, name...; cancel gives "".
     virtual QString showOpen(QWidget* owner, const FileOpenRequest& request) = 0;
-    // The chosen folder without a trailing separator (the root keeps its "/"), or "".
-    virtual QString browseForFolder(QWidget* owner, const QString& prompt) = 0;
+    // The chosen folder without a trailing separator (the root keeps its "/"), or "". The
+    // browse opens at startFolder when one is given.
+    virtual QString browseForFolder(QWidget* owner, const QString& prompt,
+                                    const QString& startFolder) = 0;
 
     int msgBox(QWidget* owner, const QString& prompt, int style = vbOKOnly) {
         return msgBox(owner, prompt, style, kAppTitle);
+    }
+    QString browseForFolder(QWidget* owner, const QString& prompt) {
+        return browseForFolder(owner, prompt, QString());
     }
 };
 

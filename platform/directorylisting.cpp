@@ -62,12 +62,12 @@ QString entryNameFromBytes(const char* bytes) {
     return name;
 }
 
-std::vector<DirectoryEntry> readDirectory(const QString& folder) {
-    std::vector<DirectoryEntry> entries;
-    if (folder.isEmpty()) {
+std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder) {
+    std::vector<RawDirectoryEntry> entries;
+    if (folder.empty()) {
         return entries;
     }
-    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir) {
         return entries;
     }
@@ -77,7 +77,15 @@ std::vector<DirectoryEntry> readDirectory(const QString& folder) {
             (raw[0] == '.' && raw[1] == '.' && raw[2] == '\0')) {
             continue;
         }
-        entries.push_back({entryNameFromBytes(raw), kindOf(dir.get(), entry)});
+        entries.push_back({raw, kindOf(dir.get(), entry)});
+    }
+    return entries;
+}
+
+std::vector<DirectoryEntry> readDirectory(const QString& folder) {
+    std::vector<DirectoryEntry> entries;
+    for (RawDirectoryEntry& entry : readDirectoryBytes(QFile::encodeName(folder).toStdString())) {
+        entries.push_back({entryNameFromBytes(entry.name.c_str()), entry.kind});
     }
     return entries;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -13,10 +14,19 @@ struct DirectoryEntry {
     Kind kind = Kind::Other;
 };
 
+// One entry of a folder listing with its name in the file system's own bytes, which also
+// reach a file whose name is not valid UTF-8.
+struct RawDirectoryEntry {
+    std::string name;
+    DirectoryEntry::Kind kind = DirectoryEntry::Kind::Other;
+};
+
 // Every entry of the folder except "." and "..", in the order the file system lists them (no
 // sorting). The listing is read to its end and closed before this returns. A folder that does
 // not exist or cannot be read lists nothing.
 std::vector<DirectoryEntry> readDirectory(const QString& folder);
+// The same listing of a folder named by its raw path bytes.
+std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder);
 
 // A file name as the listing hands it on: UTF-8, with every byte that is not part of a valid
 // UTF-8 sequence replaced by "?".

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
+#include <string_view>
 #include <vector>
 
 #include "platform/runtimeerror.h"
@@ -41,22 +42,24 @@ bool writableByUser(const struct stat& st) {
     return (st.st_mode & S_IWOTH) != 0;
 }
 
-QString lastName(const QString& path) {
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(QChar('/'))) {
-        trimmed.chop(1);
+// The last name of the path (trailing "/" ignored) begins with ".".
+bool hiddenName(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
     }
-    return trimmed.mid(trimmed.lastIndexOf(QChar('/')) + 1);
+    const std::size_t slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    return name.starts_with('.') && name != "." && name != "..";
 }
 
 }  // namespace
 
-std::optional<FileStatus> fileStatus(const QString& path) {
-    if (path.isEmpty()) {
+std::optional<FileStatus> fileStatus(const std::string& nativePath) {
+    if (nativePath.empty()) {
         return std::nullopt;
     }
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+    if (::stat(nativePath.c_str(), &st) != 0) {
         return std::nullopt;
     }
     FileStatus status;
@@ -65,9 +68,7 @@ std::optional<FileStatus> fileStatus(const QString& path) {
     if (!writableByUser(st)) {
         status.attributes |= FILE_ATTRIBUTE_READONLY;
     }
-    const QString name = lastName(path);
-    if (name.startsWith(QChar('.')) && name != QStringLiteral(".") &&
-        name != QStringLiteral("..")) {
+    if (hiddenName(nativePath)) {
         status.attributes |= FILE_ATTRIBUTE_HIDDEN;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -76,6 +77,10 @@ std::optional<FileStatus> fileStatus(const QString& path) {
         status.attributes |= FILE_ATTRIBUTE_ARCHIVE;
     }
     return status;
+}
+
+std::optional<FileStatus> fileStatus(const QString& path) {
+    return fileStatus(QFile::encodeName(path).toStdString());
 }
 
 int GetFileAttributes(const QString& path) {

@@ -4,6 +4,7 @@
 #include <compare>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -33,6 +34,8 @@ struct FileStatus {
 // Hidden: the last name begins with ".". System: never. Directory: a folder. Archive: every
 // regular file.
 std::optional<FileStatus> fileStatus(const QString& path);
+// The same for a path given in its raw bytes.
+std::optional<FileStatus> fileStatus(const std::string& nativePath);
 
 // The attributes as above, or INVALID_FILE_ATTRIBUTES when the path cannot be read.
 int GetFileAttributes(const QString& path);

@@ -1,5 +1,6 @@
 #include "platform/mainmodule.h"
 
+#include <sys/stat.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,10 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <cmath>
-#include <sys/stat.h>
 
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
+#include "platform/windowframe.h"
 
 namespace platform {
 
@@ -57,10 +58,15 @@ void CenterForm(QWidget& form) {
     if (screen == nullptr) {
         return;
     }
-    QRect frame = form.frameGeometry();
-    QPointF origin = centeredOrigin(screen->geometry().size(), frame.size());
-    QPoint topLeft = screen->geometry().topLeft();
-    form.move(topLeft.x() + int(std::floor(origin.x())), topLeft.y() + int(std::floor(origin.y())));
+    // The outer window is centred: the frame the window manager gives (or will give) is known
+    // before the window shows, so it appears in place without a jump.
+    const QMargins frame = windowFrameMargins(form);
+    const QPointF origin = centeredOrigin(screen->geometry().size(), form.size().grownBy(frame));
+    const QPoint outerTopLeft = screen->geometry().topLeft() +
+                                QPoint(int(std::floor(origin.x())), int(std::floor(origin.y())));
+    // Placed by its client area, which means the same to the window manager whether the window
+    // is made yet or not.
+    form.setGeometry(QRect(outerTopLeft + QPoint(frame.left(), frame.top()), form.size()));
 }
 
 bool PathExists(const QString& path) {

@@ -24,6 +24,7 @@ QString DesktopFolderPath(const std::function<QString(int)>& specialFolderPath =
 
 // Left := (screen width - window width) / 2, then Top likewise; not rounded, not clamped.
 QPointF centeredOrigin(const QSizeF& screen, const QSizeF& window);
+// Centres the window's outer size, its frame included, on the primary screen.
 void CenterForm(QWidget& form);
 
 // True exactly when the path's time stamp can be read (files and folders alike).

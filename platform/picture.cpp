@@ -1,8 +1,6 @@
 #include "platform/picture.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
 
 #include "platform/runtimeerror.h"
 
@@ -26,8 +24,9 @@ void Picture::save(const QString& fileName) const {
     }
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        throw RuntimeError(err::kPathNotFound,
-                           QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
+        throw RuntimeError(
+            err::kPathNotFound,
+            QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
     }
     if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
         QString reason = file.errorString();
@@ -41,7 +40,8 @@ void Picture::save(const QString& fileName) const {
 Picture Picture::load(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw RuntimeError(err::kFileNotFound, QStringLiteral("File not found: '%1'").arg(fileName));
+        throw RuntimeError(err::kFileNotFound,
+                           QStringLiteral("File not found: '%1'").arg(fileName));
     }
     // Whatever the save step wrote comes back, in a format the preview knows or not: a picture
     // that cannot be shown is still the workbook's picture, and its row keeps it.
@@ -50,50 +50,6 @@ Picture Picture::load(const QString& fileName) {
         throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
     }
     return p;
-}
-
-namespace {
-
-// Qt refuses images above 256 MiB by default; a 100-megapixel photo at four bytes a pixel needs
-// about 382 MiB, so the limit is raised to just that (in whole MiB, rounded up).
-constexpr int kAllocationLimitMiB = int((Picture::kMaxDecodedPixels * 4 + (1 << 20) - 1) >> 20);
-
-// The limit is global to Qt: raise it where it is lower, never lower what another reader set.
-void raiseAllocationLimit() {
-    const int limit = QImageReader::allocationLimit();
-    if (limit != 0 && limit < kAllocationLimitMiB) {
-        QImageReader::setAllocationLimit(kAllocationLimitMiB);
-    }
-}
-
-bool tooManyPixels(const QSize& size) {
-    return size.isValid() && qint64(size.width()) * size.height() > Picture::kMaxDecodedPixels;
-}
-
-}  // namespace
-
-QImage Picture::decode() const {
-    if (isNull() || m_format == workbook::ImageFormat::Emf ||
-        m_format == workbook::ImageFormat::Wmf) {
-        return {};
-    }
-    // Refuse what the header already shows to be too large before any pixel is allocated.
-    if (tooManyPixels(m_size)) {
-        return {};
-    }
-    raiseAllocationLimit();
-    QBuffer buffer;
-    buffer.setData(m_bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    if (tooManyPixels(reader.size())) {
-        return {};
-    }
-    QImage image;
-    if (!reader.read(&image)) {
-        return {};
-    }
-    return image;
 }
 
 }  // namespace platform

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QSize>
 #include <QString>
 
 #include "workbook/imageformat.h"
+#include "workbook/limits.h"
 
 namespace platform {
 
@@ -19,7 +19,8 @@ public:
     bool isNull() const { return m_bytes.isEmpty(); }
     const QByteArray& bytes() const { return m_bytes; }
     workbook::ImageFormat format() const { return m_format; }
-    // Size from the header; empty when the header does not give it cheaply.
+    // Size from the header, for a metafile the size it is drawn at; empty when the header does
+    // not give it cheaply.
     QSize size() const { return m_size; }
 
     // Writes the picture to a file in its own form, replacing an existing file. Throws
@@ -29,13 +30,10 @@ public:
     // RuntimeError when it cannot be read or is empty.
     static Picture load(const QString& fileName);
 
-    // Decodes the bytes to pixels; a null image when they do not decode, when the picture has
-    // more than kMaxDecodedPixels, or when it is a metafile (no renderer for those yet).
-    // Nothing is cached: whoever shows the picture keeps the pixels, and only while it shows it.
-    QImage decode() const;
-
-    // A 100-megapixel photo is the largest picture we turn into pixels.
-    static constexpr qint64 kMaxDecodedPixels = 100'000'000;
+    // Pixels are made by the renderer (render/renderer.h), never kept here: whoever shows the
+    // picture keeps them, and only while it shows it. No picture is made larger than this:
+    // a 100-megapixel photo is the largest one turned into pixels.
+    static constexpr qint64 kMaxDecodedPixels = workbook::kMaxPicturePixels;
 
     friend bool operator==(const Picture& a, const Picture& b) { return a.m_bytes == b.m_bytes; }
 

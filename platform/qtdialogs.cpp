@@ -1,13 +1,19 @@
 #include "platform/qtdialogs.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLayout>
 #include <QMessageBox>
 
 namespace platform {
 namespace {
+
+// What a title bar takes besides the title: the window icon, three buttons and the gaps, at
+// the sizes common window managers draw them.
+constexpr int kTitleBarRoom = 160;
 
 // The boxes' texts use CR and CR LF as line breaks; Qt breaks lines on LF only.
 QString displayText(QString text) {
@@ -39,8 +45,8 @@ public:
 
 }  // namespace
 
-int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
-    QMessageBox box(owner);
+void prepareMessageBox(QMessageBox& box, const QString& prompt, int style, const QString& title) {
+    box.setWindowFlags(kDialogWindowFlags);
     box.setWindowTitle(title);
     box.setText(displayText(prompt));
     box.setIcon((style & vbExclamation) ? QMessageBox::Warning : QMessageBox::NoIcon);
@@ -50,6 +56,21 @@ int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QS
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    // The box sizes itself to its text alone, so "Done." left no room for the title. Title
+    // bars mostly use a bold face; the button row carries the width, as the box re-makes its
+    // layout and keeps its widgets.
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int width = QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarRoom;
+    const QMargins margins = box.layout()->contentsMargins();
+    if (auto* buttons = box.findChild<QDialogButtonBox*>()) {
+        buttons->setMinimumWidth(width - margins.left() - margins.right());
+    }
+}
+
+int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
+    QMessageBox box(owner);
+    prepareMessageBox(box, prompt, style, title);
     int answer = box.exec();
     if ((style & 7) == vbYesNo) {
         return answer == QMessageBox::Yes ? vbYes : vbNo;
@@ -61,7 +82,7 @@ QString QtDialogs::inputBox(QWidget* owner, const QString& prompt, const QString
                             const QString& defaultAnswer) {
     bool ok = false;
     QString answer = QInputDialog::getText(owner, title, displayText(prompt), QLineEdit::Normal,
-                                           defaultAnswer, &ok);
+                                           defaultAnswer, &ok, kDialogWindowFlags);
     return ok ? answer : QString();
 }
 
@@ -74,7 +95,9 @@ QString qtFileFilter(const QString& componentFilter) {
         }
         QString patterns = parts[i + 1];
         patterns.replace(QChar(';'), QChar(' '));
-        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
+        const QString named = QStringLiteral("(%1)").arg(patterns);
+        filters << (parts[i].endsWith(named) ? parts[i]
+                                             : QStringLiteral("%1 %2").arg(parts[i], named));
     }
     return filters.join(QStringLiteral(";;"));
 }
@@ -108,8 +131,9 @@ QString QtDialogs::showOpen(QWidget* owner, const FileOpenRequest& request) {
     return text.left(request.maxFileSize);
 }
 
-QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt) {
-    QString folder = QFileDialog::getExistingDirectory(owner, prompt);
+QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt,
+                                   const QString& startFolder) {
+    QString folder = QFileDialog::getExistingDirectory(owner, prompt, startFolder);
     if (folder.isEmpty()) {
         return {};
     }

@@ -22,7 +22,7 @@ QStringList ScriptedDialogs::messages() const {
 }
 
 int ScriptedDialogs::msgBox(QWidget*, const QString& prompt, int style, const QString& title) {
-    m_shown.push_back({Kind::MsgBox, prompt, style, title, {}, {}});
+    m_shown.push_back({Kind::MsgBox, prompt, style, title, {}, {}, {}});
     QVariant a = next();
     if (a.isValid()) {
         return a.toInt();
@@ -32,17 +32,18 @@ int ScriptedDialogs::msgBox(QWidget*, const QString& prompt, int style, const QS
 
 QString ScriptedDialogs::inputBox(QWidget*, const QString& prompt, const QString& title,
                                   const QString& defaultAnswer) {
-    m_shown.push_back({Kind::InputBox, prompt, 0, title, defaultAnswer, {}});
+    m_shown.push_back({Kind::InputBox, prompt, 0, title, defaultAnswer, {}, {}});
     return next().toString();
 }
 
 QString ScriptedDialogs::showOpen(QWidget*, const FileOpenRequest& request) {
-    m_shown.push_back({Kind::ShowOpen, request.title, 0, {}, {}, request});
+    m_shown.push_back({Kind::ShowOpen, request.title, 0, {}, {}, request, {}});
     return next().toString();
 }
 
-QString ScriptedDialogs::browseForFolder(QWidget*, const QString& prompt) {
-    m_shown.push_back({Kind::BrowseForFolder, prompt, 0, {}, {}, {}});
+QString ScriptedDialogs::browseForFolder(QWidget*, const QString& prompt,
+                                         const QString& startFolder) {
+    m_shown.push_back({Kind::BrowseForFolder, prompt, 0, {}, {}, {}, startFolder});
     return next().toString();
 }
 

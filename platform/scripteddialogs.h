@@ -22,6 +22,7 @@ public:
         QString title;
         QString defaultAnswer;
         FileOpenRequest request;
+        QString startFolder;
     };
 
     // Queue the next answer: an int for a message box, a text for the others.
@@ -31,12 +32,14 @@ public:
     QStringList messages() const;  // the texts of the message boxes, in order
     void clear() { m_shown.clear(); }
 
+    using Dialogs::browseForFolder;
     using Dialogs::msgBox;
     int msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) override;
     QString inputBox(QWidget* owner, const QString& prompt, const QString& title,
                      const QString& defaultAnswer) override;
     QString showOpen(QWidget* owner, const FileOpenRequest& request) override;
-    QString browseForFolder(QWidget* owner, const QString& prompt) override;
+    QString browseForFolder(QWidget* owner, const QString& prompt,
+                            const QString& startFolder) override;
 
 private:
     QVariant next();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QScrollBar>
 #include <QShowEvent>
 #include <QSlider>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include "encode/saveasjpg.h"
@@ -21,7 +23,9 @@
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "platform/twips.h"
+#include "platform/windowframe.h"
 #include "results/picturebox.h"
+#include "results/scrollbar.h"
 
 namespace results {
 
@@ -35,6 +39,10 @@ constexpr int kCannotUnloadDesignTimeElement = 362;
 // A bound on how far past the last holder a new one may be made, so a wild index cannot make
 // the array grow without limit.
 constexpr int kMaxImageHolders = 1'000'000;
+
+QString qualityText(int value) {
+    return QStringLiteral("Quality: %1").arg(value);
+}
 
 platform::RuntimeError missingElement(int index) {
     return platform::RuntimeError(
@@ -67,6 +75,7 @@ void Form2::buildControls() {
     setObjectName(QStringLiteral("Form2"));
     // Client area 8040 x 9435 twips, no resize handling.
     setFixedSize(twipsToPixels(8040), twipsToPixels(9435));
+    setWindowFlags(platform::kFixedWindowFlags);
     setMouseTracking(true);
     const QFont formFont = arialBold(9);
     setFont(formFont);
@@ -97,10 +106,10 @@ void Form2::buildControls() {
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(0, 0, 0, 0);
 
-    VScroll1 = new QScrollBar(Qt::Vertical, this);
+    VScroll1 = new ScrollBar(Qt::Vertical, this);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
     VScroll1->setGeometry(twipsRect(7665, 2400, 255, 4470));
-    HScroll1 = new QScrollBar(Qt::Horizontal, this);
+    HScroll1 = new ScrollBar(Qt::Horizontal, this);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
     HScroll1->setGeometry(twipsRect(120, 6870, 7560, 255));
     for (QScrollBar* bar : {VScroll1, HScroll1}) {
@@ -135,6 +144,7 @@ void Form2::buildControls() {
     Slider1->setTickInterval(10);
     // BMP is chosen at first, and the quality only matters for JPG.
     Slider1->setEnabled(false);
+    Slider1->setToolTip(qualityText(Slider1->value()));
 
     Frame1 = new QGroupBox(QStringLiteral("Save Image(s) To This Folder"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -187,9 +197,35 @@ void Form2::buildControls() {
     connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     connect(Option1, &QRadioButton::clicked, this, [this] { Option1_Click(); });
     connect(Option2, &QRadioButton::clicked, this, [this] { Option2_Click(); });
+    for (QRadioButton* option : {Option1, Option2}) {
+        connect(option, &QRadioButton::toggled, this, [this] { keepTabStopOnChosenOption(); });
+    }
+    keepTabStopOnChosenOption();
+    // The quality as a number: in the slider's tooltip, and beside the pointer while the handle
+    // is dragged. Nothing else on the window changes with it.
+    connect(Slider1, &QSlider::valueChanged, this,
+            [this](int value) { Slider1->setToolTip(qualityText(value)); });
+    connect(Slider1, &QSlider::sliderPressed, this, [this] { showQualityWhileDragged(); });
+    connect(Slider1, &QSlider::sliderMoved, this, [this] { showQualityWhileDragged(); });
     connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
     connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
     connect(PushButton8, &QPushButton::clicked, this, [this] { PushButton8_Click(); });
+}
+
+void Form2::keepTabStopOnChosenOption() {
+    // Tab enters "Save Output Files As" at the chosen option, so Space there cannot switch
+    // the format by surprise; the arrows still move between the options and a click still
+    // focuses the one clicked. With neither chosen, the first one is the stop.
+    QRadioButton* stop = Option2->isChecked() ? Option2 : Option1;
+    for (QRadioButton* option : {Option1, Option2}) {
+        option->setFocusPolicy(option == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
+}
+
+void Form2::showQualityWhileDragged() {
+    if (Slider1->isSliderDown()) {
+        QToolTip::showText(QCursor::pos(), qualityText(Slider1->sliderPosition()), Slider1);
+    }
 }
 
 void Form2::creationSequence() {

@@ -129,6 +129,8 @@ private:
     void restoreOutputFolder();
     void restoreOutputFormat();
     void previewSelectedRow();
+    void keepTabStopOnChosenOption();
+    void showQualityWhileDragged();
     std::optional<platform::Picture>* holderSlot(int index);
 
     platform::Services& m_services;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/renderer.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
 #include "results/rounding.h"
@@ -55,7 +56,8 @@ QSize Form2::viewInnerSize() const {
 }
 
 void Form2::setPreviewPicture(const platform::Picture& picture) {
-    Picture1->setImage(picture.decode());
+    // The same pixels the save writes; a picture that cannot be made into pixels shows nothing.
+    Picture1->setImage(render::renderPicture(picture).image);
 }
 
 void Form2::ListView1_Click() {

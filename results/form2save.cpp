@@ -86,7 +86,10 @@ void Form2::PushButton7_Click() {
                              QStringLiteral("PushButton7_Click"));
     QString folder;
     trap.run(1, [&] {
-        folder = m_services.dialogs->browseForFolder(this, QStringLiteral("Please select folder:"));
+        // The browse opens at the output folder when it exists.
+        const QString current = QFileInfo(Text1->text()).isDir() ? Text1->text() : QString();
+        folder = m_services.dialogs->browseForFolder(this, QStringLiteral("Please select folder:"),
+                                                     current);
     });
     if (folder.isEmpty()) {
         return;

@@ -8,13 +8,16 @@ preset="${1:-default}"
 
 packages=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-image-formats-plugins
+  qt6-base-dev qt6-image-formats-plugins libqt6svg6 libxcb1-dev
   libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev
   fonts-liberation2
   xdg-utils
 )
+# Tools a caller needs besides the build's (scripts/package.sh: the packaging checks).
+# shellcheck disable=SC2206 # a space-separated list of package names
+packages+=(${QUILLFEN_EXTRA_PACKAGES:-})
 
 missing=()
 for p in "${packages[@]}"; do

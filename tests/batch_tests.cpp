@@ -6,7 +6,7 @@
 #include <QJsonObject>
 #include <sstream>
 
-#include "batch/batchlist.h"
+#include "batch/runbatch.h"
 #include "workbook/sha256.h"
 
 namespace {
@@ -32,7 +32,7 @@ TEST(BatchList, BadUsageExitsWithTwo) {
              {}, {"--list"}, {kCorpus + "xlsx/xw_image01.xlsx"}, {"--list", "--frobnicate", "x"}}) {
         BatchRun r = run(arguments);
         EXPECT_EQ(r.status, batch::kExitUsage);
-        EXPECT_NE(r.err.find("usage: quillfen-batch --list [--json] FILE..."), std::string::npos);
+        EXPECT_NE(r.err.find("usage: quillfen-batch"), std::string::npos);
         EXPECT_TRUE(r.out.empty());
     }
 }

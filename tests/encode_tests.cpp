@@ -20,6 +20,7 @@
 #include "encode/outputnames.h"
 #include "encode/saveasjpg.h"
 #include "platform/runtimeerror.h"
+#include "render/renderer.h"
 
 using encode::GpStatus;
 using platform::Picture;
@@ -331,13 +332,15 @@ TEST(SaveJPG, RealLayerReportsWhatGoesWrong) {
 TEST(SaveJPG, PictureThatDoesNotDecodeShutsDownAndSaysWhy) {
     QTemporaryDir dir;
     ScriptedGdiplus gdi;
-    // A metafile header: a format the output cannot draw.
+    // A metafile header that states no size of its own records.
     QByteArray header(88, '\0');
     header[0] = 1;
     header.replace(40, 4, " EMF");
     Picture emf = Picture::fromBytes(header);
     std::string error = errorOf([&] { encode::SaveJPG(emf, dir.filePath("a.jpg"), 85, gdi); });
-    EXPECT_EQ(error, "481 Cannot decode the picture (emf): the format is not supported");
+    EXPECT_EQ(
+        error,
+        "481 Cannot save the image: the picture cannot be drawn (emf): its header is damaged");
     EXPECT_EQ(gdi.calls, (std::vector<std::string>{"GdiplusStartup", "GdiplusShutdown"}));
     EXPECT_FALSE(QFile::exists(dir.filePath("a.jpg")));
 }
@@ -387,7 +390,7 @@ TEST(OutputPixels, BmpIsAGenuine24BitBitmapEqualToTheSource) {
         EXPECT_EQ(bmp.left(2), "BM");
         EXPECT_EQ(uchar(bmp[28]), 24);  // bits per pixel
         // What Qt makes of the same bytes is the reference: the output adds nothing of its own.
-        QImage expected = ontoWhite(picture.decode());
+        QImage expected = ontoWhite(render::renderPicture(picture).image);
         EXPECT_EQ(compare(expected, path).max, 0);
     }
 }
@@ -481,7 +484,8 @@ TEST(OutputPixels, CmykJpegIsLeftToQtAndStillSaves) {
 
     QTemporaryDir dir;
     encode::writeBmpFile(picture, dir.filePath("a.bmp"));
-    EXPECT_EQ(compare(ontoWhite(picture.decode()), dir.filePath("a.bmp")).max, 0);
+    EXPECT_EQ(compare(ontoWhite(render::renderPicture(picture).image), dir.filePath("a.bmp")).max,
+              0);
 }
 
 // Damaged pictures, cut short or with a byte changed anywhere: each either saves or raises the

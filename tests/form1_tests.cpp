@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 #include "app/form1.h"
 #include "platform/services.h"
@@ -28,6 +28,10 @@ TEST(Form1Layout, ControlsSitAtTheirTwipPositions) {
     FakeServices f;
     app::Form1 form(f.services);
     EXPECT_EQ(form.size(), QSize(536, 272));
+    // A fixed layout: minimise and close, no maximise.
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(form.ListView1->geometry(), QRect(8, 8, 520, 153));
     EXPECT_EQ(form.PushButton1->geometry(), QRect(8, 168, 256, 27));
     EXPECT_EQ(form.PushButton4->geometry(), QRect(272, 168, 256, 27));
@@ -93,8 +97,9 @@ TEST(Form1Load, BadCursorFileIsReportedAtItsLineAndTheSequenceGoesOn) {
 
 TEST(Form1Hover, ButtonsShowTheHandListAndWindowTheArrowNeverOverWait) {
     FakeServices f;
-    QFile::copy(platform::besideProgram(platform::applicationFolder(), QStringLiteral("HAND-M.CUR")),
-                f.programFolder + QStringLiteral("/HAND-M.CUR"));
+    QFile::copy(
+        platform::besideProgram(platform::applicationFolder(), QStringLiteral("HAND-M.CUR")),
+        f.programFolder + QStringLiteral("/HAND-M.CUR"));
     installFakeExcel(f.registry);
     app::Form1 form(f.services);
     form.Form_Load();

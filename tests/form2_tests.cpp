@@ -13,11 +13,13 @@
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <memory>
 
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
+#include "render/renderer.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
 #include "support/appfixture.h"
@@ -113,6 +115,8 @@ TEST(Form2Layout, ControlsSitAtTheirTwipPositions) {
     Form2 form(f.services, &main);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.size(), QSize(536, 629));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     EXPECT_EQ(form.ListView1->geometry(), QRect(8, 8, 520, 121));
     EXPECT_EQ(form.Label3->geometry(), QRect(8, 138, 153, 17));
     EXPECT_EQ(form.Picture2->geometry(), QRect(8, 160, 504, 298));
@@ -480,7 +484,7 @@ TEST(Form2Selection, RowWithoutAHolderLeavesThePreviewAsItWas) {
 }
 
 TEST(Form2Preview, PicturesThatDoNotDecodeShowAnEmptyPreview) {
-    // An enhanced metafile header: no renderer for it yet.
+    // An enhanced metafile header with no records to draw.
     QByteArray emf(88, '\0');
     emf[0] = 1;
     emf[8] = 0;
@@ -575,7 +579,7 @@ TEST(Form2Close, ClosingEndsTheProgramWithoutAQuestionWhileTheMainWindowIsHidden
     EXPECT_TRUE(f.dialogs.shown().isEmpty());
 }
 
-TEST(PictureDecode, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
+TEST(RenderPicture, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
     auto jpeg = [](int width, int height) {
         QImage photo(width, height, QImage::Format_RGB888);
         photo.fill(QColor(40, 90, 160));
@@ -586,10 +590,10 @@ TEST(PictureDecode, AHundredMegapixelPhotoDecodesAndALargerOneDoesNot) {
         return Picture::fromBytes(bytes);
     };
     // Four bytes a pixel: beyond the 256 MiB Qt allows unless told otherwise.
-    const QImage decoded = jpeg(10000, 10000).decode();
+    const QImage decoded = render::renderPicture(jpeg(10000, 10000)).image;
     EXPECT_EQ(decoded.size(), QSize(10000, 10000));
     EXPECT_NEAR(decoded.pixelColor(5000, 5000).blue(), 160, 12);
-    EXPECT_TRUE(jpeg(10000, 10001).decode().isNull());
+    EXPECT_TRUE(render::renderPicture(jpeg(10000, 10001)).image.isNull());
 }
 
 TEST(Form2Selection, FirstRowIsSelectedAndAClickBelowTheRowsPreviewsItAgain) {
@@ -602,4 +606,63 @@ TEST(Form2Selection, FirstRowIsSelectedAndAClickBelowTheRowsPreviewsItAgain) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, 80));
     EXPECT_EQ(r.at(), QPoint(0, 0));
     EXPECT_EQ(r.form->HScroll1->maximum(), 20);
+}
+
+TEST(Form2Scrollbars, ADisabledBarDrawsNoThumb) {
+    ShownResults r;
+    r.load({r.exceeding(300, 0)});
+    QScrollBar* bar = r.form->HScroll1;
+    // The grab at either end of the range: the thumb shows where it sits while the bar is on,
+    // and nowhere once it is off, as after a run without pictures.
+    auto grabsAtBothEnds = [bar] {
+        bar->setValue(bar->minimum());
+        const QImage low = bar->grab().toImage();
+        bar->setValue(bar->maximum());
+        return std::make_pair(low, bar->grab().toImage());
+    };
+    ASSERT_TRUE(bar->isEnabled());
+    const auto enabled = grabsAtBothEnds();
+    EXPECT_NE(enabled.first, enabled.second);
+    r.form->hide();
+    r.load({r.exceeding(-10, -10)});
+    ASSERT_FALSE(bar->isEnabled());
+    const auto disabled = grabsAtBothEnds();
+    EXPECT_EQ(disabled.first, disabled.second);
+}
+
+TEST(Form2Focus, TabEntersTheFormatGroupAtTheChosenOptionAndLeavesIt) {
+    ShownResults r;
+    r.load({r.exceeding(-10, -10)});
+    QApplication::setActiveWindow(r.form.get());
+    // With JPG chosen the slider is on and follows the group; with BMP it is off.
+    for (QRadioButton* chosen : {r.form->Option2, r.form->Option1}) {
+        QTest::mouseClick(chosen, Qt::LeftButton);
+        QWidget* after =
+            chosen == r.form->Option2 ? static_cast<QWidget*>(r.form->Slider1) : r.form->Text1;
+        r.form->ListView1->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(r.form->ListView1, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), chosen) << chosen->text().toStdString();
+        QTest::keyClick(chosen, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), after) << chosen->text().toStdString();
+        QTest::keyClick(after, Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget(), chosen) << chosen->text().toStdString();
+    }
+}
+
+TEST(Form2Quality, TheSliderShowsItsValueInItsTipAndWhileDragged) {
+    ShownResults r;
+    EXPECT_EQ(r.form->Slider1->toolTip(), QStringLiteral("Quality: 85"));
+    QTest::mouseClick(r.form->Option2, Qt::LeftButton);
+    r.form->Slider1->setValue(40);
+    EXPECT_EQ(r.form->Slider1->toolTip(), QStringLiteral("Quality: 40"));
+
+    r.form->Slider1->setSliderDown(true);
+    r.form->Slider1->setSliderPosition(62);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("Quality: 62"));
+    r.form->Slider1->setSliderDown(false);
+    QToolTip::hideText();
+    // The quality is shown nowhere else.
+    EXPECT_EQ(r.form->Label5->text(), QStringLiteral("JPG Image Quality"));
+    EXPECT_EQ(r.form->Slider1->value(), 62);
 }

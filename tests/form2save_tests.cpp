@@ -200,9 +200,13 @@ TEST(Form2ChooseFolder, AddsTheSeparatorAndCancelChangesNothing) {
     ASSERT_EQ(r.f.dialogs.shown().size(), 1);
     EXPECT_EQ(r.f.dialogs.shown()[0].kind, platform::ScriptedDialogs::Kind::BrowseForFolder);
     EXPECT_EQ(r.f.dialogs.shown()[0].prompt, QStringLiteral("Please select folder:"));
+    // A folder that is not there gives the browse no start.
+    EXPECT_EQ(r.f.dialogs.shown()[0].startFolder, QString());
 
     r.f.dialogs.answer(QStringLiteral("/"));
+    r.form->Text1->setText(r.out.path() + QChar('/'));
     r.form->PushButton7_Click();
+    EXPECT_EQ(r.f.dialogs.shown()[1].startFolder, r.out.path() + QChar('/'));
     EXPECT_EQ(r.form->Text1->text(), QStringLiteral("/"));
 
     r.f.dialogs.answer(QString());

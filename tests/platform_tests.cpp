@@ -1,16 +1,19 @@
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
+#include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
@@ -31,11 +34,12 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 TEST(ErrorReport, TextMatchesToTheCharacter) {
-    EXPECT_EQ(errorReportText(QStringLiteral("Subscript out of range"),
-                              QStringLiteral("Form1.PushButton2_Click"), 7),
-              QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
-                             " at line 7\r\rPlease email screenshot of this message to ") +
-                  supportEmail());
+    EXPECT_EQ(
+        errorReportText(QStringLiteral("Subscript out of range"),
+                        QStringLiteral("Form1.PushButton2_Click"), 7),
+        QStringLiteral("Subscript out of range\r\nin Tarnwick2/19/2015.Form1.PushButton2_Click"
+                       " at line 7\r\rPlease email screenshot of this message to ") +
+            supportEmail());
     EXPECT_FALSE(supportEmail().isEmpty());
     EXPECT_TRUE(supportEmail().contains(QChar('@')));
 }
@@ -249,4 +253,41 @@ TEST(ScriptedDialogs, RecordsEveryBoxAndAnswersFromTheQueue) {
     ASSERT_EQ(dialogs.shown().size(), 4);
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Quillfen"));
     EXPECT_EQ(dialogs.shown()[1].defaultAnswer, QStringLiteral("xl*"));
+}
+
+TEST(QtDialogs, FilterNamesEachPatternOnce) {
+    const struct {
+        const char* component;
+        const char* shown;
+    } cases[] = {
+        {"Excel Files (*.xl*)|*.xl*|", "Excel Files (*.xl*)"},
+        {"Pictures|*.png;*.jpg|", "Pictures (*.png *.jpg)"},
+        {"Old (*.xls)|*.xl*|All|*.*|", "Old (*.xls) (*.xl*);;All (*.*)"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(qtFileFilter(QString::fromLatin1(c.component)), QString::fromLatin1(c.shown))
+            << c.component;
+    }
+    // The dialog reads the patterns back from what it is given.
+    QFileDialog dialog;
+    dialog.setNameFilter(qtFileFilter(QStringLiteral("Excel Files (*.xl*)|*.xl*|")));
+    EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Excel Files (*.xl*)")});
+}
+
+TEST(QtDialogs, MessageBoxLeavesRoomForItsTitleAndOffersOnlyClose) {
+    for (const QString& title : {kAppTitle, QStringLiteral("Application Error")}) {
+        QMessageBox box;
+        prepareMessageBox(box, QStringLiteral("Done."), vbOKOnly, title);
+        box.show();
+        QFont bold = box.font();
+        bold.setBold(true);
+        // The title, a window icon and three title-bar buttons of 24 pixels or more.
+        EXPECT_GE(box.width(), QFontMetrics(bold).horizontalAdvance(title) + 4 * 24)
+            << title.toStdString();
+        EXPECT_EQ(box.windowTitle(), title);
+        const Qt::WindowFlags flags = box.windowFlags();
+        EXPECT_TRUE(flags.testFlag(Qt::WindowCloseButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint));
+        EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
+    }
 }

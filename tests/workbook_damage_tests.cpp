@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "builders/biffbuilder.h"
+#include "builders/xlsbbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "workbook/sheetscanner.h"
@@ -25,6 +26,18 @@ ZipBuilder healthyPackage() {
                     {{"rId1", "../media/image1.png"}},
                     {}};
     return packageWith({sheet}).addBytes("xl/media/image1.png", pngImage(6, 4));
+}
+
+// The same package with a binary workbook and worksheet.
+ZipBuilder xlsbHealthyPackage(ZipBuilder::Method method = ZipBuilder::Method::Deflate) {
+    SheetSpec sheet{"Sheet1",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1") + pictureAnchor(2, 2, "rId1")),
+                    {{"rId1", "../media/image1.png"}},
+                    {}};
+    return xlsbPackageWith(
+               {sheet, {"Chart", "chartsheet", "", {}, {}}, {"B", "worksheet", "", {}, {}}}, method)
+        .addBytes("xl/media/image1.png", pngImage(6, 4), method);
 }
 
 std::string cut(const std::string& s, std::size_t keep) {
@@ -151,19 +164,56 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
          [] { return ZipBuilder().add("word/document.xml", "<w:document/>").bytes(); },
          ProblemKind::NotAWorkbook,
          "the file is not a workbook (it is a word-processing document)"},
-        {"binary workbook in a package",
+        {"binary workbook part cut inside a record header",
          [] {
-             return healthyPackage()
-                 .replace("_rels/.rels",
-                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                          "relationships\"><Relationship Id=\"rId1\" Type=\"http://schemas."
-                          "openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
-                          "Target=\"xl/workbook.bin\"/></Relationships>")
-                 .add("xl/workbook.bin", "\x83\x01")
+             return xlsbPackageWith({})
+                 .replace("xl/workbook.bin", std::string("\x83\x01\x00\x8F", 4))
                  .bytes();
          },
-         ProblemKind::Unsupported,
-         "this workbook format is not supported yet (a binary .xlsb workbook)"},
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/workbook.bin, record 2: the record header is cut short)"},
+        {"binary workbook record longer than the part",
+         [] {
+             return xlsbPackageWith({})
+                 .replace("xl/workbook.bin",
+                          xlsbRecord(0x83) + "\x9C\x01\x28" + std::string(3, '\0'))
+                 .bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/workbook.bin, record 2: the record runs past the end of "
+         "the part)"},
+        {"binary workbook listing too many sheets",
+         [] {
+             std::string entries;
+             for (int i = 0; i <= 100'000; ++i)
+                 entries += xlsbRecord(0x9C);
+             return xlsbPackageWith({})
+                 .replace("xl/workbook.bin", xlsbWorkbookPart(entries))
+                 .bytes();
+         },
+         ProblemKind::TooLarge,
+         "the workbook is too large to read (xl/workbook.bin, record 100004: more than 100000 "
+         "sheets)"},
+        {"binary worksheet cut before its drawing",
+         [] {
+             return xlsbHealthyPackage()
+                 .replace("xl/worksheets/sheet1.bin", xlsbRecord(0x81) + std::string("\x00\xFF", 2))
+                 .bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/worksheets/sheet1.bin, record 2: the record header is cut "
+         "short)"},
+        {"binary worksheet whose drawing id runs past its record",
+         [] {
+             return xlsbHealthyPackage()
+                 .replace(
+                     "xl/worksheets/sheet1.bin",
+                     xlsbRecord(0x81) + xlsbRecord(0x226, xlsbU32(40) + std::string("r\0I\0", 4)))
+                 .bytes();
+         },
+         ProblemKind::Damaged,
+         "the workbook is damaged (xl/worksheets/sheet1.bin, record 2: the drawing's relationship "
+         "id runs past the end of its record)"},
         {"central directory cut off",
          [] {
              Bytes b = healthyPackage().bytes();
@@ -245,10 +295,13 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
     xls.worksheet("A").picture(1).group({2, 3}).textBox("t").chart().picture(2);
     xls.worksheet("B", 1).picture(3);
     fixtures.push_back(xls.drawingInContinues().drawingGroupRecords(64).xls());
+    // Stored .xlsb entries put the flips into the binary records.
+    fixtures.push_back(xlsbHealthyPackage(ZipBuilder::Method::Store).bytes());
     for (const char* name :
          {"xlsx/xw_image05.xlsx", "xlsx/cx_ImageAnchors.xlsx", "xlsx/xw_chartsheet01.xlsx",
           "xlsx/poi_protect.xlsx", "xls/gen_dib_group_hidden.xls", "xls/password.xls",
-          "xlsb/pass_protected.xlsb"}) {
+          "xlsb/pass_protected.xlsb", "xlsb/picture.xlsb", "xlsb/Simple.xlsb",
+          "xlsb/any_sheets.xlsb"}) {
         fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
     }
     // Every binary workbook of the corpus.

@@ -3,21 +3,28 @@
 #include <algorithm>
 #include <cstring>
 
+#include "workbook/bitmapinfo.h"
+#include "workbook/metafile.h"
+
 namespace workbook {
 namespace {
 
 // Pixel sizes beyond this are treated as absent: a header claiming more is not a real image.
 constexpr std::uint32_t kMaxSniffedSide = 1u << 20;
 
-std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint16_t be16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | p[1]); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
+std::uint16_t be16(const std::uint8_t* p) {
+    return std::uint16_t((p[0] << 8) | p[1]);
+}
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
            (std::uint32_t(p[3]) << 24);
 }
 std::uint32_t be32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
-           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           std::uint32_t(p[3]);
 }
 
 ImageInfo sized(ImageFormat format, std::int64_t w, std::int64_t h) {
@@ -51,8 +58,8 @@ ImageInfo sniffJpeg(const std::uint8_t* d, std::size_t size) {
             continue;
         }
         std::size_t length = be16(d + pos + 2);
-        bool sof = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                   marker != 0xCC;
+        bool sof =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (sof && pos + 9 <= size) {
             return sized(ImageFormat::Jpeg, be16(d + pos + 7), be16(d + pos + 5));
         }
@@ -115,13 +122,45 @@ bool looksLikeSvg(const std::uint8_t* d, std::size_t size) {
         start = 3;
     }
     while (start < head.size() && (head[start] == ' ' || head[start] == '\t' ||
-                                    head[start] == '\r' || head[start] == '\n')) {
+                                   head[start] == '\r' || head[start] == '\n')) {
         ++start;
     }
     if (start >= head.size() || head[start] != '<') {
         return false;
     }
     return head.find("<svg", start) != std::string_view::npos;
+}
+
+// A Macintosh picture as workbooks keep it, without the 512-byte file header: its size, its
+// frame, then the version opcode (0x11 0x01, or 0x0011 0x02FF).
+bool looksLikePict(const std::uint8_t* d, std::size_t size) {
+    for (std::size_t start : {std::size_t(0), std::size_t(512)}) {
+        if (size < start + 14) {
+            return false;
+        }
+        const std::uint8_t* p = d + start;
+        if (std::memcmp(p + 10, "\x00\x11\x02\xFF", 4) == 0) {
+            return true;
+        }
+        auto top = std::int16_t(be16(p + 2)), left = std::int16_t(be16(p + 4));
+        auto bottom = std::int16_t(be16(p + 6)), right = std::int16_t(be16(p + 8));
+        if (p[10] == 0x11 && p[11] == 0x01 && bottom > top && right > left) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A bitmap without its file header, as binary workbooks keep them: a BITMAPINFO header with
+// one plane and a depth and compression that fit together.
+bool looksLikeDib(const std::uint8_t* d, std::size_t size) {
+    const std::uint32_t header = le32(d);
+    if (header != 12 && header != 40 && header != 52 && header != 56 && header != 108 &&
+        header != 124) {
+        return false;
+    }
+    const std::size_t planesAt = header == 12 ? 8 : 12;
+    return size >= planesAt + 2 && le16(d + planesAt) == 1 && readBitmapInfo(d, size);
 }
 
 }  // namespace
@@ -161,30 +200,25 @@ ImageInfo sniffImage(const std::uint8_t* d, std::size_t size) {
     if (size >= 16 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0) {
         return sniffWebP(d, size);
     }
+    // A metafile's size is the size it is drawn at: its layout decides both.
+    auto metafile = [&](ImageFormat format) {
+        MetafileLayout layout = metafileLayout(format, d, size);
+        return sized(format, layout.width, layout.height);
+    };
     if (size >= 44 && le32(d) == 1 && std::memcmp(d + 40, " EMF", 4) == 0) {
-        // rclBounds is inclusive, in device pixels.
-        auto left = std::int32_t(le32(d + 8)), top = std::int32_t(le32(d + 12));
-        auto right = std::int32_t(le32(d + 16)), bottom = std::int32_t(le32(d + 20));
-        return sized(ImageFormat::Emf, std::int64_t(right) - left + 1,
-                     std::int64_t(bottom) - top + 1);
+        return metafile(ImageFormat::Emf);
     }
-    if (le32(d) == 0x9AC6CDD7u) {
-        // Placeable metafile: bounding box in logical units, units per inch at offset 14.
-        if (size >= 22) {
-            auto left = std::int16_t(le16(d + 6)), top = std::int16_t(le16(d + 8));
-            auto right = std::int16_t(le16(d + 10)), bottom = std::int16_t(le16(d + 12));
-            std::uint16_t inch = le16(d + 14);
-            if (inch != 0) {
-                std::int64_t w = (std::int64_t(right) - left) * 96 / inch;
-                std::int64_t h = (std::int64_t(bottom) - top) * 96 / inch;
-                return sized(ImageFormat::Wmf, w < 0 ? -w : w, h < 0 ? -h : h);
-            }
-        }
-        return sized(ImageFormat::Wmf, 0, 0);
+    if (le32(d) == 0x9AC6CDD7u ||
+        (size >= 18 && (le16(d) == 1 || le16(d) == 2) && le16(d + 2) == 9 &&
+         (le16(d + 4) == 0x0100 || le16(d + 4) == 0x0300))) {
+        return metafile(ImageFormat::Wmf);
     }
-    if (size >= 18 && (le16(d) == 1 || le16(d) == 2) && le16(d + 2) == 9 &&
-        (le16(d + 4) == 0x0100 || le16(d + 4) == 0x0300)) {
-        return sized(ImageFormat::Wmf, 0, 0);
+    if (looksLikePict(d, size)) {
+        return metafile(ImageFormat::Pict);
+    }
+    if (looksLikeDib(d, size)) {
+        auto info = readBitmapInfo(d, size);
+        return sized(ImageFormat::Dib, info->width, info->height);
     }
     if (looksLikeSvg(d, size)) {
         return sized(ImageFormat::Svg, 0, 0);
@@ -194,28 +228,44 @@ ImageInfo sniffImage(const std::uint8_t* d, std::size_t size) {
 
 std::string_view formatName(ImageFormat format) {
     switch (format) {
-        case ImageFormat::Png: return "png";
-        case ImageFormat::Jpeg: return "jpeg";
-        case ImageFormat::Gif: return "gif";
-        case ImageFormat::Bmp: return "bmp";
-        case ImageFormat::Tiff: return "tiff";
-        case ImageFormat::WebP: return "webp";
-        case ImageFormat::Emf: return "emf";
-        case ImageFormat::Wmf: return "wmf";
-        case ImageFormat::Svg: return "svg";
-        case ImageFormat::Dib: return "dib";
-        case ImageFormat::Pict: return "pict";
-        case ImageFormat::Unknown: break;
+        case ImageFormat::Png:
+            return "png";
+        case ImageFormat::Jpeg:
+            return "jpeg";
+        case ImageFormat::Gif:
+            return "gif";
+        case ImageFormat::Bmp:
+            return "bmp";
+        case ImageFormat::Tiff:
+            return "tiff";
+        case ImageFormat::WebP:
+            return "webp";
+        case ImageFormat::Emf:
+            return "emf";
+        case ImageFormat::Wmf:
+            return "wmf";
+        case ImageFormat::Svg:
+            return "svg";
+        case ImageFormat::Dib:
+            return "dib";
+        case ImageFormat::Pict:
+            return "pict";
+        case ImageFormat::Unknown:
+            break;
     }
     return "unknown";
 }
 
 std::string_view formatExtension(ImageFormat format) {
     switch (format) {
-        case ImageFormat::Jpeg: return "jpg";
-        case ImageFormat::Tiff: return "tif";
-        case ImageFormat::Unknown: return "bin";
-        default: return formatName(format);
+        case ImageFormat::Jpeg:
+            return "jpg";
+        case ImageFormat::Tiff:
+            return "tif";
+        case ImageFormat::Unknown:
+            return "bin";
+        default:
+            return formatName(format);
     }
 }
 

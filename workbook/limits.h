@@ -30,6 +30,29 @@ constexpr std::uint64_t kMaxMarkupItemBytes = 4ull << 20;
 constexpr int kMaxXmlDepth = 256;
 // Attributes on one element; namespace lookups walk them, so they must stay few.
 constexpr std::size_t kMaxXmlAttributes = 1024;
+
+// Pictures drawn from records (metafiles and Macintosh pictures). A picture is drawn at most
+// this many pixels; a metafile stating a larger size is drawn smaller, its aspect kept. One side
+// stays within what the painter's fixed-point coordinates reach.
+constexpr std::int64_t kMaxPicturePixels = 100'000'000;
+constexpr int kMaxPictureSide = 32767;
+// A bitmap inside a metafile or a binary workbook; real ones stay far below.
+constexpr int kMaxBitmapSide = 1 << 16;
+// The size of a metafile is read from its first bytes only, as the engine sniffs them, so the
+// size a workbook lists is the size the picture is drawn at.
+constexpr std::size_t kMetafileSizeScanBytes = 4096;
+// Records played from one metafile, and the time the playing may take; real metafiles hold
+// tens of thousands of records and play in well under a second.
+constexpr std::size_t kMaxMetafileRecords = 2'000'000;
+constexpr int kMaxMetafilePlayMillis = 10'000;
+// Graphics objects a metafile may define, nesting of saved drawing states, clip steps kept per
+// state, and points of one path under construction.
+constexpr std::size_t kMaxMetafileObjects = 65'536;
+constexpr std::size_t kMaxMetafileSavedStates = 1024;
+constexpr std::size_t kMaxMetafileClipSteps = 256;
+constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
+// Characters of one text record that are drawn.
+constexpr std::size_t kMaxMetafileTextChars = 32'768;
 // Bytes read from the start of an image to tell its format and size.
 constexpr std::uint64_t kSniffBytes = 4096;
 // A JPEG keeps its size behind its metadata segments; read this far for it.
@@ -61,5 +84,13 @@ constexpr std::size_t kMaxBlipStoreEntries = 250'000;
 constexpr std::uint64_t kMaxBlipBytes = 512ull << 20;
 // A compressed metafile inflated for a copy.
 constexpr std::uint64_t kMaxMetafileBytes = 256ull << 20;
+
+// Binary workbooks (.xlsb): the data of one record the engine reads (a sheet entry, a drawing's
+// relationship id; real ones are under a kilobyte; other records are skipped unread), the
+// sheets one workbook part may list, and the workbook part, which streams past like a
+// worksheet part but is read only up to its sheet list.
+constexpr std::uint32_t kMaxXlsbRecordBytes = 64u << 10;
+constexpr std::size_t kMaxXlsbSheetEntries = 100'000;
+constexpr std::uint64_t kMaxXlsbWorkbookPartBytes = 256ull << 20;
 
 }  // namespace workbook

@@ -20,7 +20,6 @@ constexpr std::uint16_t kPictureObject = 0x08;
 constexpr std::uint16_t kPictureFrame = 75;
 constexpr std::uint8_t kDialogFlag = 0x10;  // WsBool.fDialog
 constexpr double kEmuPerPixel = 9525;       // at 96 dots per inch
-constexpr std::size_t kMetafileHeadBytes = 64;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 enum class Inflated { Whole, Damaged, TooLarge };
@@ -655,16 +654,19 @@ void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing
 }
 
 std::vector<std::uint8_t> XlsWorkbook::metafileHead(const officeart::Blip& blip) {
-    std::vector<std::uint8_t> stored(std::size_t(std::min<std::uint64_t>(blip.size, kSniffBytes)));
+    // The sniffer sizes a metafile from its first kMetafileSizeScanBytes, as it does for the
+    // whole bytes handed on, so it must see as many here; deflate adds a few bytes at most.
+    constexpr std::uint64_t kStoredHead = kMetafileSizeScanBytes + 64;
+    std::vector<std::uint8_t> stored(std::size_t(std::min<std::uint64_t>(blip.size, kStoredHead)));
     if (!m_group->read(blip.offset, stored.data(), stored.size())) {
         return {};
     }
     if (!blip.compressed) {
-        stored.resize(std::min(stored.size(), kMetafileHeadBytes));
+        stored.resize(std::min(stored.size(), kMetafileSizeScanBytes));
         return stored;
     }
     std::vector<std::uint8_t> head;
-    inflateInto(stored, kMetafileHeadBytes, head, kMetafileHeadBytes);
+    inflateInto(stored, kMetafileSizeScanBytes, head, kMetafileSizeScanBytes);
     return head;
 }
 
@@ -676,14 +678,12 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
     Sniffed s;
     s.format = formatOfBlip(blip.type);
     if (blip.metafile) {
-        if (blip.type != officeart::kBlipPict) {
-            std::vector<std::uint8_t> head = metafileHead(blip);
-            ImageInfo info = sniffImage(head.data(), head.size());
-            if (info.format != ImageFormat::Unknown) {
-                s.format = info.format;
-                s.width = info.width;
-                s.height = info.height;
-            }
+        std::vector<std::uint8_t> head = metafileHead(blip);
+        ImageInfo info = sniffImage(head.data(), head.size());
+        if (info.format != ImageFormat::Unknown) {
+            s.format = info.format;
+            s.width = info.width;
+            s.height = info.height;
         }
         if (s.width == 0 || s.height == 0) {
             s.width = pixelsOfEmu(blip.emuWidth);

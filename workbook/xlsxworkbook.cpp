@@ -5,6 +5,7 @@
 
 #include "workbook/limits.h"
 #include "workbook/sheetscanner.h"
+#include "workbook/xlsbparts.h"
 
 namespace workbook {
 namespace {
@@ -181,6 +182,27 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// The sheet list of an XML workbook part, in workbook order.
+Result<std::vector<SheetEntry>> xmlSheetList(Package& package, const std::string& mainPart) {
+    auto part = package.readXml(mainPart);
+    if (!part) {
+        return part.problem();
+    }
+    pugi::xml_node root = part.value()->root();
+    if (localName(root.name()) != "workbook") {
+        return damaged(mainPart, "the root element is not a workbook");
+    }
+    std::vector<SheetEntry> entries;
+    pugi::xml_node sheets = childNamed(root, "sheets");
+    for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
+        if (sheet.type() == pugi::node_element && localName(sheet.name()) == "sheet") {
+            entries.push_back(
+                {sheet.attribute("name").value(), std::string(relationshipAttribute(sheet, "id"))});
+        }
+    }
+    return entries;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> XlsxWorkbook::open(std::unique_ptr<ZipReader> zip) {
@@ -234,31 +256,25 @@ std::optional<Problem> XlsxWorkbook::load() {
     if (contains(type, "presentationml")) {
         return Problem{ProblemKind::NotAWorkbook, "", "it is a presentation"};
     }
-    if (contains(type, "sheet.binary") || endsWith(asciiLower(main.value()), ".bin")) {
-        return Problem{ProblemKind::Unsupported, "", "a binary .xlsb workbook"};
-    }
+    // A binary workbook (.xlsb) keeps its sheet list and worksheets in binary records; its
+    // relationships and drawings are those of any other package.
+    m_binary = contains(type, "sheet.binary") || endsWith(asciiLower(main.value()), ".bin");
 
     auto relationships = m_package.relationships(main.value());
     if (!relationships) {
         return relationships.problem();
     }
-    auto part = m_package.readXml(main.value());
-    if (!part) {
-        return part.problem();
-    }
-    pugi::xml_node root = part.value()->root();
-    if (localName(root.name()) != "workbook") {
-        return damaged(main.value(), "the root element is not a workbook");
+    auto sheets = m_binary
+                      ? readXlsbSheetList(*m_zip, *m_package.findPart(main.value()), m_problems)
+                      : xmlSheetList(m_package, main.value());
+    if (!sheets) {
+        return sheets.problem();
     }
     RelationshipIndex byId(relationships.value());
-    pugi::xml_node sheets = childNamed(root, "sheets");
-    for (pugi::xml_node sheet = sheets.first_child(); sheet; sheet = sheet.next_sibling()) {
-        if (sheet.type() != pugi::node_element || localName(sheet.name()) != "sheet") {
-            continue;
-        }
+    for (const SheetEntry& sheet : sheets.value()) {
         // Chart, dialog and macro sheets sit between worksheets; entries whose relationship
         // is empty, dangling or names no part are not worksheets either.
-        std::string_view id = relationshipAttribute(sheet, "id");
+        std::string_view id = sheet.relationshipId;
         const Relationship* r = id.empty() ? nullptr : byId.find(id);
         if (r == nullptr || r->external || r->kind() != "worksheet" ||
             !m_package.findPart(r->target)) {
@@ -269,7 +285,7 @@ std::optional<Problem> XlsxWorkbook::load() {
                             "more than " + std::to_string(kMaxWorksheets) + " worksheets");
         }
         Worksheet worksheet;
-        worksheet.name = sheet.attribute("name").value();
+        worksheet.name = sheet.name;
         std::vector<Image> images;
         if (auto problem = loadWorksheet(r->target, worksheet, images)) {
             return problem;
@@ -289,6 +305,9 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
     auto entry = m_package.findPart(sheetPart);
     if (!entry) {
         return std::string();
+    }
+    if (m_binary) {
+        return readXlsbDrawingId(*m_zip, *entry);
     }
     SheetScanner scanner(m_zip->name(*entry));
     bool stopped = false;

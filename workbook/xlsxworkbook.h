@@ -9,7 +9,8 @@
 namespace workbook {
 
 // A workbook in an Office Open XML package (.xlsx, .xlsm, .xltx, .xltm; transitional or
-// strict). The structure is read when it opens; images are read when asked for.
+// strict; and .xlsb, whose workbook and worksheet parts are binary records). The structure is
+// read when it opens; images are read when asked for.
 class XlsxWorkbook : public Workbook {
 public:
     static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ZipReader> zip);
@@ -49,6 +50,7 @@ private:
     std::vector<std::vector<Image>> m_images;
     std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
     std::size_t m_pictureCount = 0;
+    bool m_binary = false;  // an .xlsb: binary workbook and worksheet parts
     // Worksheet part's entry -> its drawing part ("" for none).
     std::unordered_map<std::uint64_t, std::string> m_sheetDrawings;
     // Drawing part's entry -> its pictures, for worksheets that share one.

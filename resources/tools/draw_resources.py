@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the hand cursor (HAND-M.CUR) and the application icon (quillfen.png) of Quillfen.
+"""Draws the hand cursor (HAND-M.CUR) and the application icon (quillfen.png, quillfen.svg).
 
 Plain Python, no imaging library: shapes are rasterised with 4x4 supersampling and written as a
-32-bit .cur (BMP inside an icon directory of type 2) and as a PNG.
+32-bit .cur (BMP inside an icon directory of type 2) and as a PNG; the icon's shapes are also
+written as SVG, on the same 64-unit grid, for the scalable icon of the desktop theme.
 Run: python3 resources/tools/draw_resources.py resources/
 """
 import math
@@ -152,6 +153,33 @@ def draw_icon(size=64):
     return c
 
 
+def write_icon_svg(path):
+    """The shapes of draw_icon on its 64-unit grid."""
+    def hex_color(rgb):
+        return '#%02x%02x%02x' % rgb
+    grid = hex_color((180, 220, 195))
+    lines = ''.join(
+        '<rect x="8" y="%g" width="34" height="1.2" fill="%s"/>' % (round(6 + k * 10.4 - 0.6, 2), grid)
+        for k in range(1, 5))
+    lines += ''.join('<rect x="%g" y="10" width="1.2" height="44" fill="%s"/>' % (4 + k * 14 - 0.6, grid)
+                     for k in range(1, 3))
+    svg = (
+        '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">\n'
+        '<title>Quillfen</title>\n'
+        '<rect x="4" y="6" width="42" height="52" rx="4" fill="%s"/>\n'
+        '%s\n'
+        '<rect x="20.5" y="16.5" width="41" height="35" rx="4.5" fill="%s"/>\n'
+        '<rect x="22" y="18" width="38" height="32" rx="3" fill="%s"/>\n'
+        '<rect x="25" y="21" width="32" height="26" rx="1.5" fill="%s"/>\n'
+        '<circle cx="49" cy="28" r="4" fill="%s"/>\n'
+        '<polygon points="25,47 36,31 45,43 49,38 57,47" fill="%s"/>\n'
+        '</svg>\n') % (hex_color((33, 115, 70)), lines, hex_color((20, 60, 40)),
+                        hex_color((250, 250, 245)), hex_color((120, 185, 235)),
+                        hex_color((255, 205, 60)), hex_color((40, 130, 60)))
+    with open(path, 'w') as f:
+        f.write(svg)
+
+
 def write_png(canvas, path):
     raw = bytearray()
     for y in range(canvas.h):
@@ -172,3 +200,4 @@ if __name__ == '__main__':
     out = sys.argv[1] if len(sys.argv) > 1 else '.'
     write_cur(draw_cursor(), 12, 2, out + '/HAND-M.CUR')
     write_png(draw_icon(256), out + '/quillfen.png')
+    write_icon_svg(out + '/quillfen.svg')

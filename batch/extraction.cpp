@@ -1,0 +1,520 @@
+#include "batch/extraction.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "batch/manifest.h"
+#include "batch/pathtext.h"
+#include "batch/picturefile.h"
+#include "encode/outputnames.h"
+#include "platform/directorylisting.h"
+#include "render/renderer.h"
+#include "workbook/bytesink.h"
+#include "workbook/sha256.h"
+#include "workbook/workbook.h"
+
+namespace batch {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Workbooks open or waiting for their turn at once, per job: enough that a job finds work while
+// an earlier workbook is still busy, few enough that memory stays flat.
+constexpr std::size_t kWorkbooksAheadPerJob = 2;
+constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+const char* const kSkipLabels[kSkipKinds] = {"only linked", "cannot be read", "cannot be decoded",
+                                             "cannot be written", "interrupted"};
+
+class QByteArraySink : public workbook::ByteSink {
+public:
+    std::uint8_t* allocate(std::size_t size) override {
+        bytes = QByteArray(qsizetype(size), Qt::Uninitialized);
+        return reinterpret_cast<std::uint8_t*>(bytes.data());
+    }
+    QByteArray bytes;
+};
+
+struct PictureSlot {
+    std::size_t sheet = 0;
+    std::size_t index = 0;
+    int number = 0;  // within its workbook, across worksheets
+    workbook::PictureInfo info;
+
+    enum class Read { Pending, Ok, Failed } read = Read::Pending;
+    bool claimed = false;
+    QString outputPath;
+    bool done = false;
+    std::optional<SkipKind> skip;
+    std::string reason;
+    std::optional<std::uint64_t> bytes;
+    std::string sha256;
+    int width = 0;
+    int height = 0;
+};
+
+struct WorkbookSlot {
+    std::string path;
+    QString listedPath;  // as the window's list spells it: the output names come from it
+    bool listed = false;
+    std::string error;  // the workbook did not open
+    std::vector<std::string> problems;
+    std::unique_ptr<workbook::Workbook> book;
+    std::mutex readMutex;  // the engine reads one picture of a workbook at a time
+    std::vector<std::string> sheetNames;
+    std::vector<PictureSlot> pictures;
+    std::size_t unfinished = 0;
+};
+
+struct Task {
+    std::size_t workbook;
+    std::size_t picture;
+};
+
+std::string durationText(double seconds) {
+    char buffer[32];
+    const long s = long(seconds + 0.5);
+    if (s >= 3600) {
+        std::snprintf(buffer, sizeof buffer, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%ld:%02ld", s / 60, s % 60);
+    }
+    return buffer;
+}
+
+class Extraction {
+public:
+    Extraction(const std::vector<std::string>& workbooks, const ExtractionSettings& settings,
+               std::ostream& err, const std::atomic<int>* interruptSignal)
+        : m_workbooks(workbooks),
+          m_settings(settings),
+          m_err(err),
+          m_interruptSignal(interruptSignal),
+          m_slots(workbooks.size()),
+          m_window(std::size_t(settings.jobs) * kWorkbooksAheadPerJob + 1) {
+        m_tally.workbooks = workbooks.size();
+    }
+
+    Tally run() {
+        m_start = Clock::now();
+        std::vector<std::thread> jobs;
+        for (int j = 0; j < m_settings.jobs; ++j) {
+            jobs.emplace_back([this] { work(); });
+        }
+        {
+            std::unique_lock lock(m_mutex);
+            // A signal handler cannot wake anyone, so the signal is looked for at each tick.
+            while (m_nextCommit < m_slots.size()) {
+                if (m_interruptSignal && m_interruptSignal->load() != 0) {
+                    m_stopping = true;
+                    m_changed.notify_all();
+                    break;
+                }
+                // Every finished picture wakes this loop; the line is redrawn a few times a
+                // second at most.
+                if (m_settings.progress && Clock::now() - m_lastDraw >= kProgressInterval) {
+                    m_lastDraw = Clock::now();
+                    drawProgress();
+                }
+                m_changed.wait_for(lock, kProgressInterval);
+            }
+        }
+        for (std::thread& job : jobs) {
+            job.join();
+        }
+        std::unique_lock lock(m_mutex);
+        // Whatever was begun is reported; a picture the interruption caught counts as such.
+        m_tally.interrupted = m_stopping;
+        commitFinished(true);
+        clearProgress();
+        return m_tally;
+    }
+
+private:
+    void work() {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopping) {
+            if (!m_tasks.empty()) {
+                Task task = m_tasks.front();
+                m_tasks.pop_front();
+                lock.unlock();
+                runPicture(task);
+                lock.lock();
+            } else if (m_nextOpen < m_slots.size() && m_nextOpen - m_nextCommit < m_window) {
+                const std::size_t i = m_nextOpen++;
+                m_slots[i] = std::make_unique<WorkbookSlot>();
+                WorkbookSlot& slot = *m_slots[i];
+                lock.unlock();
+                // Readers report bad input as problems; what is left (no memory) is this
+                // workbook's failure, and the run goes on.
+                try {
+                    listWorkbook(i, slot);
+                } catch (const std::exception& e) {
+                    slot.book.reset();
+                    slot.pictures.clear();
+                    slot.unfinished = 0;
+                    slot.error = std::string("the workbook cannot be read: ") + e.what();
+                }
+                lock.lock();
+                slot.listed = true;
+                queueListed();
+                advanceClaims();
+                commitFinished(false);
+                m_changed.notify_all();
+            } else if (m_nextCommit == m_slots.size()) {
+                break;
+            } else {
+                m_changed.wait(lock);
+            }
+        }
+    }
+
+    // Opens the workbook and notes its worksheets and pictures; nothing is read yet.
+    void listWorkbook(std::size_t i, WorkbookSlot& slot) {
+        slot.path = m_workbooks[i];
+        slot.listedPath = platform::entryNameFromBytes(slot.path.c_str());
+        auto opened = workbook::openWorkbook(slot.path);
+        if (!opened) {
+            slot.error = opened.problem().describe();
+            return;
+        }
+        slot.book = std::move(opened.value());
+        for (const workbook::Problem& problem : slot.book->problems()) {
+            slot.problems.push_back(problem.describe());
+        }
+        int number = 0;
+        const auto& sheets = slot.book->worksheets();
+        for (std::size_t s = 0; s < sheets.size(); ++s) {
+            slot.sheetNames.push_back(sheets[s].name);
+            for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+                PictureSlot picture;
+                picture.sheet = s;
+                picture.index = p;
+                picture.number = ++number;
+                picture.info = sheets[s].pictures[p];
+                slot.pictures.push_back(std::move(picture));
+            }
+        }
+        slot.unfinished = slot.pictures.size();
+        if (slot.unfinished == 0) {
+            slot.book.reset();
+        }
+    }
+
+    // Pictures become tasks in input order, each workbook's once all before it are listed.
+    void queueListed() {
+        while (m_nextQueue < m_nextOpen && m_slots[m_nextQueue]->listed) {
+            WorkbookSlot& slot = *m_slots[m_nextQueue];
+            for (std::size_t p = 0; p < slot.pictures.size(); ++p) {
+                m_tasks.push_back({m_nextQueue, p});
+            }
+            ++m_nextQueue;
+        }
+    }
+
+    // Output names are claimed in input order, and only by pictures whose bytes were read: a
+    // picture the window's run could not copy has no row there and claims no name.
+    void advanceClaims() {
+        bool claimed = false;
+        while (m_claimWorkbook < m_nextQueue) {
+            WorkbookSlot& slot = *m_slots[m_claimWorkbook];
+            for (; m_claimPicture < slot.pictures.size(); ++m_claimPicture) {
+                PictureSlot& picture = slot.pictures[m_claimPicture];
+                if (picture.read == PictureSlot::Read::Pending) {
+                    if (claimed) {
+                        m_changed.notify_all();
+                    }
+                    return;
+                }
+                if (picture.read == PictureSlot::Read::Ok) {
+                    const QString base =
+                        encode::outputBaseName(slot.listedPath, QString::number(picture.number));
+                    picture.outputPath =
+                        m_paths.claim(m_settings.outFolder, base,
+                                      outputExtension(m_settings.format, picture.info.format));
+                    picture.claimed = true;
+                    claimed = true;
+                }
+            }
+            ++m_claimWorkbook;
+            m_claimPicture = 0;
+        }
+        if (claimed) {
+            m_changed.notify_all();
+        }
+    }
+
+    void runPicture(const Task& task) {
+        WorkbookSlot& slot = *m_slots[task.workbook];
+        PictureSlot& picture = slot.pictures[task.picture];
+        QByteArraySink sink;
+        std::optional<workbook::Problem> problem;
+        try {
+            std::lock_guard read(slot.readMutex);
+            problem = slot.book->readPictureBytes(picture.sheet, picture.index, sink);
+        } catch (const std::exception&) {
+            problem = workbook::tooLarge(picture.info.name, "not enough memory for the image");
+        }
+        if (!problem && sink.bytes.isEmpty()) {
+            problem = workbook::damaged(picture.info.name, "the image is empty");
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            picture.read = problem ? PictureSlot::Read::Failed : PictureSlot::Read::Ok;
+            advanceClaims();
+        }
+        if (problem) {
+            finishPicture(task,
+                          problem->kind == workbook::ProblemKind::LinkedImage
+                              ? SkipKind::Linked
+                              : SkipKind::Unreadable,
+                          problem->describe());
+            return;
+        }
+        picture.bytes = std::uint64_t(sink.bytes.size());
+        if (m_settings.manifest) {
+            picture.sha256 =
+                workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(sink.bytes.constData()),
+                                      std::size_t(sink.bytes.size()));
+        }
+        std::string reason;
+        // PictureFile::make turns every failure into a reason.
+        std::optional<PictureFile> file = PictureFile::make(
+            sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason);
+        sink.bytes = QByteArray();
+        if (file) {
+            picture.width = file->width();
+            picture.height = file->height();
+        }
+        // The name is claimed once every earlier picture's bytes are read, which is by now
+        // almost always the case.
+        QString path;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return picture.claimed || m_stopping; });
+            path = picture.outputPath;
+            // Once interrupted, no new file is begun.
+            if (m_stopping && file) {
+                path.clear();
+            }
+        }
+        if (!file && !path.isEmpty()) {
+            finishPicture(task, SkipKind::Undecodable, reason);
+            return;
+        }
+        if (path.isEmpty()) {
+            finishPicture(task, SkipKind::Interrupted, "");
+            return;
+        }
+        if (std::string failed = file->write(path); !failed.empty()) {
+            finishPicture(task, SkipKind::NotWritten,
+                          "cannot write '" + path.toStdString() + "': " + failed);
+            return;
+        }
+        finishPicture(task, std::nullopt, "");
+    }
+
+    void finishPicture(const Task& task, std::optional<SkipKind> skip, std::string reason) {
+        std::lock_guard lock(m_mutex);
+        WorkbookSlot& slot = *m_slots[task.workbook];
+        PictureSlot& picture = slot.pictures[task.picture];
+        picture.done = true;
+        picture.skip = skip;
+        picture.reason = std::move(reason);
+        m_tally.bytesRead += picture.bytes.value_or(0);
+        if (!skip) {
+            ++m_tally.picturesWritten;
+        }
+        if (--slot.unfinished == 0) {
+            slot.book.reset();
+            commitFinished(false);
+        }
+        m_changed.notify_all();
+    }
+
+    // Reports the workbooks that are complete, in input order, and lets them go. At the end of
+    // an interrupted run every workbook begun is reported, its unfinished pictures as such.
+    void commitFinished(bool final) {
+        while (m_nextCommit < m_nextOpen) {
+            WorkbookSlot& slot = *m_slots[m_nextCommit];
+            // A workbook the names have not passed yet may still be being listed.
+            if (!final && (m_claimWorkbook <= m_nextCommit || slot.unfinished > 0)) {
+                return;
+            }
+            commit(slot);
+            m_slots[m_nextCommit].reset();
+            ++m_nextCommit;
+            ++m_tally.workbooksDone;
+        }
+    }
+
+    void commit(const WorkbookSlot& slot) {
+        const std::string shown = displayText(slot.path);
+        if (!slot.error.empty()) {
+            ++m_tally.workbooksFailed;
+            line(shown + ": " + slot.error);
+            addWorkbookRow(slot.path, slot.error);
+            return;
+        }
+        if (!slot.problems.empty()) {
+            ++m_tally.workbooksDamaged;
+        }
+        for (const std::string& problem : slot.problems) {
+            line(shown + ": " + problem);
+            addWorkbookRow(slot.path, problem);
+        }
+        for (const PictureSlot& picture : slot.pictures) {
+            ++m_tally.picturesFound;
+            SkipKind skip =
+                picture.done ? picture.skip.value_or(SkipKind::Interrupted) : SkipKind::Interrupted;
+            const bool written = picture.done && !picture.skip;
+            if (!written) {
+                ++m_tally.skipped[std::size_t(skip)];
+                if (skip != SkipKind::Interrupted) {
+                    line(shown + ": picture " + std::to_string(picture.number) + ": " +
+                         picture.reason);
+                }
+            }
+            const workbook::PictureInfo& info = picture.info;
+            addRow({.workbook = slot.path,
+                    .worksheet = slot.sheetNames[picture.sheet],
+                    .number = picture.number,
+                    .cell = info.cell,
+                    .format = info.linked ? "" : std::string(workbook::formatName(info.format)),
+                    .width = info.width > 0 ? info.width : picture.width,
+                    .height = info.height > 0 ? info.height : picture.height,
+                    .bytes = picture.bytes,
+                    .sha256 = picture.sha256,
+                    .output = written ? picture.outputPath.toStdString() : "",
+                    .skipped = written                         ? ""
+                               : skip == SkipKind::Interrupted ? "interrupted"
+                                                               : picture.reason});
+        }
+    }
+
+    void addWorkbookRow(const std::string& path, const std::string& reason) {
+        ManifestRow row;
+        row.workbook = path;
+        row.skipped = reason;
+        addRow(row);
+    }
+
+    void addRow(const ManifestRow& row) {
+        if (m_settings.manifest) {
+            m_settings.manifest->add(row);
+        }
+    }
+
+    void line(const std::string& text) {
+        clearProgress();
+        m_err << text << "\n" << std::flush;
+    }
+
+    void drawProgress() {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
+        const std::size_t done = m_tally.workbooksDone;
+        char text[160];
+        std::snprintf(text, sizeof text, "\r%zu/%zu workbooks, %zu pictures written, %.1f MB/s",
+                      done, m_tally.workbooks, m_tally.picturesWritten,
+                      elapsed > 0 ? double(m_tally.bytesRead) / 1e6 / elapsed : 0.0);
+        std::string progress = text;
+        if (done > 0) {
+            progress += ", " +
+                        durationText(elapsed * double(m_tally.workbooks - done) / double(done)) +
+                        " left";
+        }
+        m_err << progress << "\033[K" << std::flush;
+        m_progressShown = true;
+    }
+
+    void clearProgress() {
+        if (m_progressShown) {
+            m_err << "\r\033[K" << std::flush;
+            m_progressShown = false;
+        }
+    }
+
+    const std::vector<std::string>& m_workbooks;
+    const ExtractionSettings& m_settings;
+    std::ostream& m_err;
+    const std::atomic<int>* m_interruptSignal;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::unique_ptr<WorkbookSlot>> m_slots;
+    const std::size_t m_window;
+    std::deque<Task> m_tasks;
+    std::size_t m_nextOpen = 0;
+    std::size_t m_nextQueue = 0;
+    std::size_t m_claimWorkbook = 0;
+    std::size_t m_claimPicture = 0;
+    std::size_t m_nextCommit = 0;
+    encode::OutputPaths m_paths;
+    bool m_stopping = false;
+    bool m_progressShown = false;
+    Tally m_tally;
+    Clock::time_point m_start;
+    Clock::time_point m_lastDraw;
+};
+
+}  // namespace
+
+std::size_t Tally::picturesSkipped() const {
+    std::size_t sum = 0;
+    for (std::size_t n : skipped) {
+        sum += n;
+    }
+    return sum;
+}
+
+Tally extractPictures(const std::vector<std::string>& workbooks, const ExtractionSettings& settings,
+                      std::ostream& err, const std::atomic<int>* interruptSignal) {
+    // Raised once here, before the jobs start, rather than by each job on its first picture.
+    render::raiseAllocationLimit();
+    return Extraction(workbooks, settings, err, interruptSignal).run();
+}
+
+std::string summaryText(const Tally& t, const QString& outFolder,
+                        std::chrono::duration<double> elapsed) {
+    auto plural = [](std::size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string text = "quillfen-batch: " + plural(t.workbooksDone, "workbook", "workbooks");
+    if (t.workbooksDone < t.workbooks) {
+        text += " of " + std::to_string(t.workbooks);
+    }
+    text += ": " + std::to_string(t.workbooksDone - t.workbooksFailed) + " read, " +
+            std::to_string(t.workbooksFailed) + " failed";
+    if (t.workbooksDamaged > 0) {
+        text += ", " + std::to_string(t.workbooksDamaged) + " damaged";
+    }
+    text += "\nquillfen-batch: " + plural(t.picturesFound, "picture", "pictures") + " found, " +
+            std::to_string(t.picturesWritten) + " written to " +
+            displayText(outFolder.toStdString()) + ", " + std::to_string(t.picturesSkipped()) +
+            " skipped";
+    std::string kinds;
+    for (std::size_t k = 0; k < kSkipKinds; ++k) {
+        if (t.skipped[k] > 0) {
+            kinds +=
+                (kinds.empty() ? "" : ", ") + std::to_string(t.skipped[k]) + " " + kSkipLabels[k];
+        }
+    }
+    if (!kinds.empty()) {
+        text += " (" + kinds + ")";
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, " in %.1f s", elapsed.count());
+    text += seconds;
+    if (t.interrupted) {
+        text += "\nquillfen-batch: interrupted";
+    }
+    return text + "\n";
+}
+
+}  // namespace batch

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "batch/options.h"
+
+namespace batch {
+
+class ManifestWriter;
+
+// Why a picture found in a workbook was not written.
+enum class SkipKind { Linked, Unreadable, Undecodable, NotWritten, Interrupted };
+constexpr std::size_t kSkipKinds = 5;
+
+// The counts of a run, for the progress line and the summary.
+struct Tally {
+    std::size_t workbooks = 0;  // to do
+    std::size_t workbooksDone = 0;
+    std::size_t workbooksFailed = 0;   // did not open
+    std::size_t workbooksDamaged = 0;  // opened, but lost pictures to damage
+    std::size_t picturesFound = 0;
+    std::size_t picturesWritten = 0;
+    std::uint64_t bytesRead = 0;  // stored picture bytes
+    std::array<std::size_t, kSkipKinds> skipped{};
+    bool interrupted = false;
+
+    std::size_t picturesSkipped() const;
+};
+
+struct ExtractionSettings {
+    QString outFolder;
+    OutputFormat format = OutputFormat::Jpg;
+    int quality = 85;
+    int jobs = 1;
+    ManifestWriter* manifest = nullptr;
+    bool progress = false;  // draw the progress line on err
+};
+
+// Takes every picture out of the workbooks, in input order as far as anyone can see: the output
+// names are claimed, the problem lines written and the manifest rows added in the order of the
+// workbooks and their pictures, however the jobs interleave. At most a few workbooks per job are
+// open at once and each job holds one picture, so memory does not grow with the run.
+// Problem lines ("path: reason") go to err as each workbook completes.
+Tally extractPictures(const std::vector<std::string>& workbooks, const ExtractionSettings& settings,
+                      std::ostream& err, const std::atomic<int>* interruptSignal);
+
+// The summary lines of a run.
+std::string summaryText(const Tally& tally, const QString& outFolder,
+                        std::chrono::duration<double> elapsed);
+
+}  // namespace batch

@@ -1,0 +1,91 @@
+#include "batch/picturefile.h"
+
+#include <new>
+
+#include "batch/dibfile.h"
+#include "encode/wholefile.h"
+#include "platform/picture.h"
+#include "platform/runtimeerror.h"
+
+namespace batch {
+
+QString outputExtension(OutputFormat format, workbook::ImageFormat stored) {
+    switch (format) {
+        case OutputFormat::Bmp:
+            return QStringLiteral(".bmp");
+        case OutputFormat::Jpg:
+            return QStringLiteral(".jpg");
+        case OutputFormat::Original:
+            break;
+    }
+    if (stored == workbook::ImageFormat::Dib) {
+        return QStringLiteral(".bmp");
+    }
+    return QLatin1Char('.') + QLatin1String(workbook::formatExtension(stored));
+}
+
+std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
+                                             workbook::ImageFormat storedFormat,
+                                             OutputFormat format, int quality,
+                                             std::string* reason) {
+    PictureFile file;
+    try {
+        // A bitmap without its file header becomes a .bmp file first, as the window's run puts
+        // it on the clipboard: the original file and the decoded pixels both come from that.
+        // One whose header is unusable goes on as it is, as there.
+        std::optional<QByteArray> bmp;
+        if (storedFormat == workbook::ImageFormat::Dib) {
+            bmp = bmpFileFromDib(stored);
+        }
+        const platform::Picture picture = platform::Picture::fromBytes(bmp ? *bmp : stored);
+        switch (format) {
+            case OutputFormat::Original:
+                file.m_bytes = picture.bytes();
+                break;
+            case OutputFormat::Bmp:
+                file.m_pixels.emplace(encode::decodeOntoWhite(picture, encode::ChannelOrder::Bgr));
+                file.m_bmpHeaders = encode::bmpFileHeaders(*file.m_pixels);
+                break;
+            case OutputFormat::Jpg: {
+                encode::PixelBuffer pixels =
+                    encode::decodeOntoWhite(picture, encode::ChannelOrder::Rgb);
+                file.m_jpeg = encode::encodeJpeg(pixels, quality);
+                if (!file.m_jpeg) {
+                    *reason = "the JPEG encoder failed";
+                    return std::nullopt;
+                }
+                break;
+            }
+        }
+    } catch (const platform::RuntimeError& e) {
+        *reason = e.description().toStdString();
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        *reason = "not enough memory for the picture";
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        *reason = e.what();
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::string PictureFile::write(const QString& path) const {
+    QString reason;
+    if (m_pixels) {
+        reason = encode::writeWholeFile(
+            path, {QByteArrayView(reinterpret_cast<const char*>(m_bmpHeaders.data()),
+                                  qsizetype(m_bmpHeaders.size())),
+                   QByteArrayView(reinterpret_cast<const char*>(m_pixels->data()),
+                                  qsizetype(m_pixels->byteCount()))});
+    } else if (m_jpeg) {
+        reason = encode::writeWholeFile(
+            path, {QByteArrayView(reinterpret_cast<const char*>(m_jpeg->data()),
+                                  qsizetype(m_jpeg->size()))});
+    } else {
+        reason = encode::writeWholeFile(path, {QByteArrayView(m_bytes)});
+    }
+    return reason.toStdString();
+}
+
+}  // namespace batch

@@ -1,0 +1,544 @@
+#include "render/qtcanvas.h"
+
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QImageReader>
+#include <QStringDecoder>
+#include <QTransform>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "workbook/bitmapinfo.h"
+#include "workbook/limits.h"
+
+namespace render {
+
+namespace {
+
+using workbook::Mix;
+
+QColor colourOf(workbook::Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
+
+QPainterPath toPath(const workbook::PathData& data) {
+    QPainterPath path;
+    std::size_t at = 0;
+    for (workbook::PathData::Op op : data.ops) {
+        switch (op) {
+            case workbook::PathData::Op::Move:
+                path.moveTo(data.points[at].x, data.points[at].y);
+                ++at;
+                break;
+            case workbook::PathData::Op::Line:
+                path.lineTo(data.points[at].x, data.points[at].y);
+                ++at;
+                break;
+            case workbook::PathData::Op::Cubic:
+                path.cubicTo(data.points[at].x, data.points[at].y, data.points[at + 1].x,
+                             data.points[at + 1].y, data.points[at + 2].x, data.points[at + 2].y);
+                at += 3;
+                break;
+            case workbook::PathData::Op::Close:
+                path.closeSubpath();
+                break;
+        }
+    }
+    return path;
+}
+
+QPainter::CompositionMode modeOf(Mix mix) {
+    switch (mix) {
+        case Mix::And:
+            return QPainter::RasterOp_SourceAndDestination;
+        case Mix::Or:
+            return QPainter::RasterOp_SourceOrDestination;
+        case Mix::Xor:
+            return QPainter::RasterOp_SourceXorDestination;
+        case Mix::NotDestination:
+            return QPainter::RasterOp_NotDestination;
+        case Mix::NotSource:
+            return QPainter::RasterOp_NotSource;
+        case Mix::SourceAndNotDestination:
+            return QPainter::RasterOp_SourceAndNotDestination;
+        case Mix::NotSourceAndNotDestination:
+            return QPainter::RasterOp_NotSourceAndNotDestination;
+        case Mix::NotSourceOrDestination:
+            return QPainter::RasterOp_NotSourceOrDestination;
+        case Mix::Copy:
+            break;
+    }
+    return QPainter::CompositionMode_SourceOver;
+}
+
+// The code page of a font's character set, for text kept as bytes (LOGFONT's lfCharSet).
+const char* encodingOf(int charset) {
+    switch (charset) {
+        case 77:
+            return "macintosh";
+        case 128:
+            return "Shift_JIS";
+        case 129:
+            return "windows-949";
+        case 134:
+            return "GBK";
+        case 136:
+            return "Big5";
+        case 161:
+            return "windows-1253";
+        case 162:
+            return "windows-1254";
+        case 163:
+            return "windows-1258";
+        case 177:
+            return "windows-1255";
+        case 178:
+            return "windows-1256";
+        case 186:
+            return "windows-1257";
+        case 204:
+            return "windows-1251";
+        case 222:
+            return "windows-874";
+        case 238:
+            return "windows-1250";
+        case 255:
+            return "IBM437";
+        default:
+            return "windows-1252";
+    }
+}
+
+QString textOf(const workbook::TextRun& run) {
+    if (!run.wide.empty()) {
+        return QString::fromUtf16(run.wide.data(), qsizetype(run.wide.size()));
+    }
+    QStringDecoder decoder(encodingOf(run.charset));
+    if (!decoder.isValid()) {
+        return QString::fromLatin1(run.narrow.data(), qsizetype(run.narrow.size()));
+    }
+    return decoder(QByteArrayView(run.narrow.data(), qsizetype(run.narrow.size())));
+}
+
+// A GDI font request as a Qt font at the painter's resolution: Windows face names reach the
+// installed fonts through fontconfig's aliases (Liberation for Arial and Times New Roman).
+QFont fontOf(const workbook::TextRun& run, const QPaintDevice* device) {
+    QFont font(run.face.empty() ? QStringLiteral("Arial") : QString::fromStdString(run.face));
+    const double pointsPerPixel = 72.0 / device->logicalDpiY();
+    font.setPointSizeF(std::max(run.height, 0.5) * pointsPerPixel);
+    font.setWeight(QFont::Weight(std::clamp(run.weight == 0 ? 400 : run.weight, 1, 1000)));
+    font.setItalic(run.italic);
+    font.setUnderline(run.underline);
+    font.setStrikeOut(run.strikeOut);
+    if (!run.emHeight) {
+        // A positive height is the cell, ascent and descent together.
+        QFontMetricsF metrics(font, device);
+        const double cell = metrics.ascent() + metrics.descent();
+        if (cell > 0) {
+            font.setPointSizeF(std::max(run.height * run.height / cell, 0.5) * pointsPerPixel);
+        }
+    }
+    if (run.averageWidth > 0) {
+        QFontMetricsF metrics(font, device);
+        const double average = metrics.averageCharWidth();
+        if (average > 0) {
+            font.setStretch(
+                std::clamp(int(std::lround(100 * run.averageWidth / average)), 1, 4000));
+        }
+    }
+    return font;
+}
+
+bool whole(double v) {
+    return std::fabs(v - std::round(v)) < 1e-6;
+}
+
+// Clip operations other than intersection combine paths point by point; past this many points
+// they would take too long, and the step is left out.
+constexpr int kMaxCombinedClipPoints = 20'000;
+constexpr double kMaxDashes = 1'000'000;
+
+int elementCount(const QPainterPath& path) {
+    return path.elementCount();
+}
+
+// The part of a segment inside a rectangle (Liang-Barsky), or nothing.
+bool clipSegment(QPointF& a, QPointF& b, const QRectF& box) {
+    double t0 = 0, t1 = 1;
+    const double dx = b.x() - a.x(), dy = b.y() - a.y();
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - box.left(), box.right() - a.x(), a.y() - box.top(),
+                         box.bottom() - a.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) {
+                return false;
+            }
+        } else {
+            const double t = q[i] / p[i];
+            if (p[i] < 0) {
+                t0 = std::max(t0, t);
+            } else {
+                t1 = std::min(t1, t);
+            }
+        }
+    }
+    if (t0 > t1) {
+        return false;
+    }
+    const QPointF start = a;
+    a = start + QPointF(dx, dy) * t0;
+    b = start + QPointF(dx, dy) * t1;
+    return true;
+}
+
+}  // namespace
+
+QImage imageFromDib(const std::uint8_t* header, std::size_t headerSize, const std::uint8_t* bits,
+                    std::size_t bitsSize) {
+    auto info = workbook::readBitmapInfo(header, headerSize);
+    if (!info || bits == nullptr) {
+        return {};
+    }
+    QByteArray bytes;
+    if (info->compression == workbook::BitmapInfo::kJpeg ||
+        info->compression == workbook::BitmapInfo::kPng) {
+        bytes = QByteArray(reinterpret_cast<const char*>(bits), qsizetype(bitsSize));
+    } else {
+        std::vector<std::uint8_t> file = workbook::bitmapFile(header, headerSize, bits, bitsSize);
+        bytes = QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
+    }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QImage image;
+    reader.read(&image);
+    return image;
+}
+
+// The painter's rasteriser takes time in proportion to how far a path reaches, even outside the
+// picture; what lies well outside is cut away first. The margin keeps wide outlines whole.
+QRectF QtCanvas::reach(double margin) const {
+    const double side = std::max(m_image.width(), m_image.height()) + margin;
+    return QRectF(m_image.rect()).adjusted(-side, -side, side, side);
+}
+
+QPainterPath QtCanvas::fillable(QPainterPath path) const {
+    const QRectF box = reach(0);
+    if (box.contains(path.controlPointRect())) {
+        return path;
+    }
+    QPainterPath limit;
+    limit.addRect(box);
+    return path.intersected(limit);
+}
+
+QPainterPath QtCanvas::strokable(const QPainterPath& path, double width) const {
+    const QRectF box = reach(width);
+    if (box.contains(path.controlPointRect())) {
+        return path;
+    }
+    QPainterPath pieces;
+    for (const QPolygonF& polygon : path.toSubpathPolygons()) {
+        for (qsizetype i = 1; i < polygon.size(); ++i) {
+            QPointF a = polygon[i - 1], b = polygon[i];
+            if (!clipSegment(a, b, box)) {
+                continue;
+            }
+            if (pieces.elementCount() == 0 || pieces.currentPosition() != a) {
+                pieces.moveTo(a);
+            }
+            pieces.lineTo(b);
+        }
+    }
+    return pieces;
+}
+
+QtCanvas::QtCanvas(QImage& image) : m_image(image), m_painter(&image) {
+    m_painter.setRenderHint(QPainter::Antialiasing);
+    m_painter.setRenderHint(QPainter::TextAntialiasing);
+}
+
+QtCanvas::~QtCanvas() {
+    m_painter.end();
+}
+
+void QtCanvas::setMix(Mix mix) {
+    m_painter.setCompositionMode(modeOf(mix));
+    // Raster operations combine bits; blended edges would combine twice.
+    m_painter.setRenderHint(QPainter::Antialiasing, mix == Mix::Copy);
+}
+
+void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
+                        const workbook::BrushStyle& style) {
+    QPainterPath path = toPath(data);
+    path.setFillRule(rule == workbook::FillRule::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    path = fillable(std::move(path));
+    setMix(style.mix);
+    if (style.pattern) {
+        const auto& dib = *style.pattern;
+        auto info = workbook::readBitmapInfo(dib.data(), dib.size());
+        QImage tile =
+            info ? imageFromDib(dib.data(), info->headerBytes, dib.data() + info->headerBytes,
+                                dib.size() - info->headerBytes)
+                 : QImage();
+        if (!tile.isNull()) {
+            m_painter.fillPath(path, QBrush(tile));
+            return;
+        }
+    }
+    if (style.hatch != workbook::BrushStyle::Hatch::None) {
+        static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
+                                                  Qt::FDiagPattern, Qt::BDiagPattern,
+                                                  Qt::CrossPattern, Qt::DiagCrossPattern};
+        if (style.opaqueHatch) {
+            m_painter.fillPath(path, colourOf(style.background));
+        }
+        m_painter.fillPath(path, QBrush(colourOf(style.colour), kHatches[int(style.hatch)]));
+        return;
+    }
+    m_painter.fillPath(path, colourOf(style.colour));
+}
+
+void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenStyle& style) {
+    QPen pen(colourOf(style.colour));
+    // A pen twice as wide as the picture covers all of it wherever it passes close by; wider
+    // ones only make the outline's round joins vast and slow to fill.
+    pen.setWidthF(std::min(style.width, 2.0 * std::max(m_image.width(), m_image.height())));
+    switch (style.dash) {
+        case workbook::PenStyle::Dash::Dash:
+            pen.setStyle(Qt::DashLine);
+            break;
+        case workbook::PenStyle::Dash::Dot:
+            pen.setStyle(Qt::DotLine);
+            break;
+        case workbook::PenStyle::Dash::DashDot:
+            pen.setStyle(Qt::DashDotLine);
+            break;
+        case workbook::PenStyle::Dash::DashDotDot:
+            pen.setStyle(Qt::DashDotDotLine);
+            break;
+        case workbook::PenStyle::Dash::Solid:
+            break;
+    }
+    switch (style.cap) {
+        case workbook::PenStyle::Cap::Round:
+            pen.setCapStyle(Qt::RoundCap);
+            break;
+        case workbook::PenStyle::Cap::Square:
+            pen.setCapStyle(Qt::SquareCap);
+            break;
+        case workbook::PenStyle::Cap::Flat:
+            pen.setCapStyle(Qt::FlatCap);
+            break;
+    }
+    switch (style.join) {
+        case workbook::PenStyle::Join::Round:
+            pen.setJoinStyle(Qt::RoundJoin);
+            break;
+        case workbook::PenStyle::Join::Bevel:
+            pen.setJoinStyle(Qt::BevelJoin);
+            break;
+        case workbook::PenStyle::Join::Miter:
+            pen.setJoinStyle(Qt::MiterJoin);
+            break;
+    }
+    pen.setMiterLimit(style.miterLimit);
+    setMix(style.mix);
+    const QPainterPath path = strokable(toPath(data), pen.widthF() * style.miterLimit);
+    // Dashes are laid one by one along the whole outline; a dash pattern that would need
+    // millions of them is drawn solid.
+    if (pen.style() != Qt::SolidLine && path.length() / pen.widthF() > kMaxDashes) {
+        pen.setStyle(Qt::SolidLine);
+    }
+    m_painter.strokePath(path, pen);
+}
+
+void QtCanvas::drawText(const workbook::TextRun& run) {
+    const QString text = textOf(run);
+    if (text.isEmpty()) {
+        return;
+    }
+    m_painter.save();
+    setMix(Mix::Copy);
+    // A glyph taller than twice the picture covers it anyway, and far larger ones are slow.
+    workbook::TextRun sized = run;
+    sized.height = std::min(run.height, 2.0 * std::max(m_image.width(), m_image.height()));
+    const QFont font = fontOf(sized, &m_image);
+    m_painter.setFont(font);
+    const QFontMetricsF metrics(font, &m_image);
+    // Character origins: the metafile's own spacing where it gives one for every character.
+    std::vector<double> offsets;
+    double width = 0;
+    if (!run.advances.empty() && run.advances.size() == std::size_t(text.size())) {
+        for (double advance : run.advances) {
+            offsets.push_back(width);
+            width += advance;
+        }
+    } else {
+        width = metrics.horizontalAdvance(text);
+    }
+    // Text that cannot reach the picture is not laid out at all.
+    if (!reach(std::fabs(width) + 4 * sized.height).contains(QPointF(run.origin.x, run.origin.y))) {
+        m_painter.restore();
+        return;
+    }
+    double x = 0, y = 0;
+    switch (run.hAlign) {
+        case workbook::TextRun::HAlign::Center:
+            x = -width / 2;
+            break;
+        case workbook::TextRun::HAlign::Right:
+            x = -width;
+            break;
+        case workbook::TextRun::HAlign::Left:
+            break;
+    }
+    switch (run.vAlign) {
+        case workbook::TextRun::VAlign::Top:
+            y = metrics.ascent();
+            break;
+        case workbook::TextRun::VAlign::Bottom:
+            y = -metrics.descent();
+            break;
+        case workbook::TextRun::VAlign::Baseline:
+            break;
+    }
+    if (!run.clipTo.empty()) {
+        m_painter.setClipPath(fillable(toPath(run.clipTo)),
+                              m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+    }
+    m_painter.translate(run.origin.x, run.origin.y);
+    m_painter.rotate(-run.angle);
+    if (run.opaque) {
+        m_painter.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()),
+                           colourOf(run.background));
+    }
+    m_painter.setPen(colourOf(run.colour));
+    if (offsets.empty()) {
+        m_painter.drawText(QPointF(x, y), text);
+    } else {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            m_painter.drawText(QPointF(x + offsets[std::size_t(i)], y), QString(text[i]));
+        }
+    }
+    m_painter.restore();
+}
+
+void QtCanvas::drawBitmap(const workbook::BitmapDraw& draw) {
+    QImage image;
+    if (draw.pixels) {
+        if (draw.pixels->size() != std::size_t(draw.pixelsWidth) * std::size_t(draw.pixelsHeight)) {
+            return;
+        }
+        image = QImage(reinterpret_cast<const uchar*>(draw.pixels->data()), draw.pixelsWidth,
+                       draw.pixelsHeight, qsizetype(draw.pixelsWidth) * 4, QImage::Format_ARGB32);
+    } else if (draw.sourceAlpha) {
+        // AlphaBlend with the bitmap's own alpha: its 32-bit pixels are premultiplied, which
+        // a BMP reader would drop.
+        auto info = workbook::readBitmapInfo(draw.header, draw.headerSize);
+        if (!info || info->bitCount != 32 || info->compression != workbook::BitmapInfo::kRgb ||
+            draw.bitsSize < info->pixelBytes) {
+            image = imageFromDib(draw.header, draw.headerSize, draw.bits, draw.bitsSize);
+        } else {
+            image = QImage(info->width, info->height, QImage::Format_ARGB32_Premultiplied);
+            if (image.isNull()) {
+                return;
+            }
+            const std::size_t stride = std::size_t(info->width) * 4;
+            for (int y = 0; y < info->height; ++y) {
+                const int row = info->topDown ? y : info->height - 1 - y;
+                std::memcpy(image.scanLine(y), draw.bits + std::size_t(row) * stride, stride);
+            }
+        }
+    } else {
+        image = imageFromDib(draw.header, draw.headerSize, draw.bits, draw.bitsSize);
+    }
+    if (image.isNull()) {
+        return;
+    }
+    const QRect source = QRect(draw.srcX, draw.srcY, draw.srcWidth, draw.srcHeight) & image.rect();
+    if (source.isEmpty()) {
+        return;
+    }
+    if (draw.hasTransparentColour) {
+        image = image.convertToFormat(QImage::Format_ARGB32);
+        const QRgb key =
+            qRgb(draw.transparentColour.r, draw.transparentColour.g, draw.transparentColour.b);
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if ((line[x] & 0xFFFFFFu) == (key & 0xFFFFFFu)) {
+                    line[x] = 0;
+                }
+            }
+        }
+    }
+    m_painter.save();
+    setMix(draw.mix);
+    m_painter.setOpacity(std::clamp(draw.constantAlpha, 0, 255) / 255.0);
+    const workbook::PointF tl = draw.topLeft, tr = draw.topRight, bl = draw.bottomLeft;
+    const bool exact = tr.y == tl.y && bl.x == tl.x && whole(tl.x) && whole(tl.y) &&
+                       std::fabs(tr.x - tl.x - source.width()) < 1e-6 &&
+                       std::fabs(bl.y - tl.y - source.height()) < 1e-6;
+    if (exact) {
+        // Lands on whole pixels one to one: copied, not resampled.
+        m_painter.drawImage(QPoint(int(std::lround(tl.x)), int(std::lround(tl.y))), image, source);
+    } else {
+        const QTransform map((tr.x - tl.x) / source.width(), (tr.y - tl.y) / source.width(),
+                             (bl.x - tl.x) / source.height(), (bl.y - tl.y) / source.height(), tl.x,
+                             tl.y);
+        m_painter.setTransform(map, true);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform, draw.mix == Mix::Copy);
+        m_painter.drawImage(QPointF(0, 0), image, source);
+    }
+    m_painter.restore();
+}
+
+void QtCanvas::resetClip() {
+    m_hasClip = false;
+    m_painter.setClipping(false);
+}
+
+void QtCanvas::clip(const workbook::PathData& data, ClipOp op) {
+    QPainterPath path = toPath(data);
+    path.setFillRule(Qt::WindingFill);
+    path = fillable(std::move(path));
+    // Replacing and intersecting are the painter's own, and cheap; the other operations work
+    // on the clip as a path.
+    if (op == ClipOp::Replace || op == ClipOp::Intersect) {
+        m_painter.setClipPath(
+            path, op == ClipOp::Intersect && m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+        m_hasClip = true;
+        return;
+    }
+    if (op == ClipOp::Unite && !m_hasClip) {
+        return;  // the clip is already everything
+    }
+    QPainterPath current;
+    if (m_hasClip) {
+        current = m_painter.clipPath();
+    } else {
+        current.addRect(QRectF(m_image.rect()));
+    }
+    if (elementCount(current) + elementCount(path) > kMaxCombinedClipPoints) {
+        return;
+    }
+    QPainterPath combined;
+    switch (op) {
+        case ClipOp::Unite:
+            combined = current.united(path);
+            break;
+        case ClipOp::Exclude:
+            combined = current.subtracted(path);
+            break;
+        default:  // Xor
+            combined = current.united(path).subtracted(current.intersected(path));
+            break;
+    }
+    m_hasClip = true;
+    m_painter.setClipPath(combined, Qt::ReplaceClip);
+}
+
+}  // namespace render

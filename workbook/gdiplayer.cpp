@@ -1,0 +1,1229 @@
+#include "workbook/gdiplayer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "workbook/limits.h"
+
+namespace workbook {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Stock objects ([MS-EMF] 2.1.31), named by OR-ing the high bit into an index.
+constexpr std::uint32_t kStockObject = 0x80000000u;
+enum Stock : std::uint32_t {
+    kWhiteBrush = 0,
+    kLightGreyBrush = 1,
+    kGreyBrush = 2,
+    kDarkGreyBrush = 3,
+    kBlackBrush = 4,
+    kNullBrush = 5,
+    kWhitePen = 6,
+    kBlackPen = 7,
+    kNullPen = 8,
+    kOemFixedFont = 10,
+    kDefaultGuiFont = 17,
+    kDcBrush = 18,
+    kDcPen = 19,
+};
+
+constexpr int kPsNull = 5;
+constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2;
+constexpr int kOpaque = 2;
+constexpr int kWinding = 2;
+constexpr int kEtoOpaque = 0x2, kEtoClipped = 0x4, kEtoGlyphIndex = 0x10;
+constexpr int kTaUpdateCp = 0x1;
+
+MetafileCanvas::ClipOp clipOpOf(int mode) {
+    switch (mode) {
+        case 1:
+            return MetafileCanvas::ClipOp::Intersect;  // RGN_AND
+        case 2:
+            return MetafileCanvas::ClipOp::Unite;  // RGN_OR
+        case 3:
+            return MetafileCanvas::ClipOp::Xor;  // RGN_XOR
+        case 4:
+            return MetafileCanvas::ClipOp::Exclude;  // RGN_DIFF
+        default:
+            return MetafileCanvas::ClipOp::Replace;  // RGN_COPY
+    }
+}
+
+RectL normalised(RectL r) {
+    if (r.left > r.right) {
+        std::swap(r.left, r.right);
+    }
+    if (r.top > r.bottom) {
+        std::swap(r.top, r.bottom);
+    }
+    return r;
+}
+
+bool finite(PointF p) {
+    return std::isfinite(p.x) && std::isfinite(p.y);
+}
+
+}  // namespace
+
+void PathData::moveTo(PointF p) {
+    ops.push_back(Op::Move);
+    points.push_back(p);
+}
+
+void PathData::lineTo(PointF p) {
+    if (ops.empty()) {
+        moveTo(p);
+        return;
+    }
+    ops.push_back(Op::Line);
+    points.push_back(p);
+}
+
+void PathData::cubicTo(PointF c1, PointF c2, PointF p) {
+    if (ops.empty()) {
+        moveTo(c1);
+    }
+    ops.push_back(Op::Cubic);
+    points.push_back(c1);
+    points.push_back(c2);
+    points.push_back(p);
+}
+
+void PathData::close() {
+    if (!ops.empty() && ops.back() != Op::Close) {
+        ops.push_back(Op::Close);
+    }
+}
+
+void PathData::append(const PathData& other) {
+    ops.insert(ops.end(), other.ops.begin(), other.ops.end());
+    points.insert(points.end(), other.points.begin(), other.points.end());
+}
+
+Affine Affine::after(const Affine& o) const {
+    return {a * o.a + c * o.b, b * o.a + d * o.b,     a * o.c + c * o.d,
+            b * o.c + d * o.d, a * o.e + c * o.f + e, b * o.e + d * o.f + f};
+}
+
+void MetafileProbe::include(PointF p) {
+    if (!finite(p)) {
+        return;
+    }
+    if (!drew) {
+        bounds = {p.x, p.y, p.x, p.y};
+        drew = true;
+        return;
+    }
+    bounds.left = std::min(bounds.left, p.x);
+    bounds.top = std::min(bounds.top, p.y);
+    bounds.right = std::max(bounds.right, p.x);
+    bounds.bottom = std::max(bounds.bottom, p.y);
+}
+
+GdiPlayer::GdiPlayer(Flavour flavour, MetafileCanvas* canvas, const MetafileLayout& layout,
+                     MetafileProbe* probe)
+    : m_flavour(flavour),
+      m_canvas(probe != nullptr ? nullptr : canvas),
+      m_layout(layout),
+      m_probe(probe) {
+    if (m_flavour == Flavour::Wmf) {
+        // The picture's rectangle is the window until the metafile sets its own.
+        m_dc.windowOrg = {layout.refX, layout.refY};
+        m_dc.windowExt = {layout.refWidth != 0 ? layout.refWidth : 1,
+                          layout.refHeight != 0 ? layout.refHeight : 1};
+    }
+}
+
+void GdiPlayer::setDeviceResolution(double pxPerMmX, double pxPerMmY) {
+    if (std::isfinite(pxPerMmX) && std::isfinite(pxPerMmY) && pxPerMmX > 0 && pxPerMmY > 0) {
+        m_pxPerMmX = pxPerMmX;
+        m_pxPerMmY = pxPerMmY;
+    }
+}
+
+// --- objects ---------------------------------------------------------------------------------
+
+bool GdiPlayer::setObject(std::size_t index, gdi::Object object) {
+    if (index >= kMaxMetafileObjects) {
+        return false;
+    }
+    if (index >= m_objects.size()) {
+        m_objects.resize(index + 1);
+    }
+    m_objects[index] = std::move(object);
+    return true;
+}
+
+bool GdiPlayer::addObject(gdi::Object object) {
+    for (auto& slot : m_objects) {
+        if (slot.kind == gdi::Object::Kind::Empty) {
+            slot = std::move(object);
+            return true;
+        }
+    }
+    if (m_objects.size() >= kMaxMetafileObjects) {
+        return false;
+    }
+    m_objects.push_back(std::move(object));
+    return true;
+}
+
+void GdiPlayer::deleteObject(std::size_t index) {
+    if (index < m_objects.size()) {
+        m_objects[index] = gdi::Object{};
+    }
+}
+
+const gdi::Object* GdiPlayer::object(std::size_t index) const {
+    if (index >= m_objects.size() || m_objects[index].kind == gdi::Object::Kind::Empty) {
+        return nullptr;
+    }
+    return &m_objects[index];
+}
+
+void GdiPlayer::selectObject(std::uint32_t index) {
+    if ((index & kStockObject) != 0 && m_flavour == Flavour::Emf) {
+        auto grey = [](std::uint8_t v) { return Rgb{v, v, v}; };
+        switch (index & ~kStockObject) {
+            case kWhiteBrush:
+            case kDcBrush:
+                m_dc.brush = {kBsSolid, grey(255), 0, nullptr};
+                break;
+            case kLightGreyBrush:
+                m_dc.brush = {kBsSolid, grey(192), 0, nullptr};
+                break;
+            case kGreyBrush:
+                m_dc.brush = {kBsSolid, grey(128), 0, nullptr};
+                break;
+            case kDarkGreyBrush:
+                m_dc.brush = {kBsSolid, grey(64), 0, nullptr};
+                break;
+            case kBlackBrush:
+                m_dc.brush = {kBsSolid, grey(0), 0, nullptr};
+                break;
+            case kNullBrush:
+                m_dc.brush = {kBsNull, grey(0), 0, nullptr};
+                break;
+            case kWhitePen:
+                m_dc.pen = {0, 0, true, grey(255)};
+                break;
+            case kBlackPen:
+            case kDcPen:
+                m_dc.pen = {0, 0, true, grey(0)};
+                break;
+            case kNullPen:
+                m_dc.pen = {kPsNull, 0, true, grey(0)};
+                break;
+            default:
+                if ((index & ~kStockObject) >= kOemFixedFont &&
+                    (index & ~kStockObject) <= kDefaultGuiFont) {
+                    m_dc.font = gdi::Font{};
+                }
+                break;
+        }
+        return;
+    }
+    const gdi::Object* o = object(index);
+    if (o == nullptr) {
+        return;
+    }
+    switch (o->kind) {
+        case gdi::Object::Kind::Pen:
+            m_dc.pen = o->pen;
+            break;
+        case gdi::Object::Kind::Brush:
+            m_dc.brush = o->brush;
+            break;
+        case gdi::Object::Kind::Font:
+            m_dc.font = o->font;
+            break;
+        case gdi::Object::Kind::Region:
+            // Selecting a region into a WMF's context makes it the clip.
+            selectClipRegion(o->region.get(), 5, false);
+            break;
+        default:
+            break;
+    }
+}
+
+// --- state -----------------------------------------------------------------------------------
+
+void GdiPlayer::saveDc() {
+    if (m_saved.size() < kMaxMetafileSavedStates) {
+        m_saved.push_back(m_dc);
+    }
+}
+
+void GdiPlayer::restoreDc(int which) {
+    const auto depth = std::int64_t(m_saved.size());
+    // Negative counts back from the latest save; positive names a save from the first one.
+    const std::int64_t target = which < 0 ? depth + which : std::int64_t(which) - 1;
+    if (which == 0 || target < 0 || target >= depth) {
+        return;
+    }
+    const bool clipChanged = m_saved[std::size_t(target)].clip != m_dc.clip;
+    m_dc = m_saved[std::size_t(target)];
+    m_saved.resize(std::size_t(target));
+    if (clipChanged) {
+        replayClip();
+    }
+}
+
+void GdiPlayer::setMapMode(int mode) {
+    if (mode >= 1 && mode <= 8) {
+        m_dc.mapMode = mode;
+    }
+}
+
+void GdiPlayer::setWindowOrg(double x, double y) {
+    m_dc.windowOrg = {x, y};
+}
+
+void GdiPlayer::setWindowExt(double x, double y) {
+    // A zero extent would divide by zero; GDI refuses it too.
+    if (x != 0 && y != 0) {
+        m_dc.windowExt = {x, y};
+        m_windowSet = true;
+    }
+}
+
+void GdiPlayer::captureWindow(MetafileProbe& probe) const {
+    probe.window = {m_dc.windowOrg.x, m_dc.windowOrg.y, m_dc.windowOrg.x + m_dc.windowExt.x,
+                    m_dc.windowOrg.y + m_dc.windowExt.y};
+    probe.windowSet = m_windowSet;
+    probe.mapMode = m_dc.mapMode;
+}
+
+void GdiPlayer::setViewportOrg(double x, double y) {
+    m_dc.viewportOrg = {x, y};
+}
+
+void GdiPlayer::setViewportExt(double x, double y) {
+    if (x != 0 && y != 0) {
+        m_dc.viewportExt = {x, y};
+    }
+}
+
+void GdiPlayer::offsetWindowOrg(double dx, double dy) {
+    m_dc.windowOrg = {m_dc.windowOrg.x + dx, m_dc.windowOrg.y + dy};
+}
+
+void GdiPlayer::offsetViewportOrg(double dx, double dy) {
+    m_dc.viewportOrg = {m_dc.viewportOrg.x + dx, m_dc.viewportOrg.y + dy};
+}
+
+void GdiPlayer::scaleWindowExt(double xNum, double xDenom, double yNum, double yDenom) {
+    if (xDenom != 0 && yDenom != 0) {
+        setWindowExt(m_dc.windowExt.x * xNum / xDenom, m_dc.windowExt.y * yNum / yDenom);
+    }
+}
+
+void GdiPlayer::scaleViewportExt(double xNum, double xDenom, double yNum, double yDenom) {
+    if (xDenom != 0 && yDenom != 0) {
+        setViewportExt(m_dc.viewportExt.x * xNum / xDenom, m_dc.viewportExt.y * yNum / yDenom);
+    }
+}
+
+void GdiPlayer::setWorldTransform(const Affine& world) {
+    if (std::isfinite(world.a) && std::isfinite(world.b) && std::isfinite(world.c) &&
+        std::isfinite(world.d) && std::isfinite(world.e) && std::isfinite(world.f) &&
+        world.determinant() != 0) {
+        m_dc.world = world;
+    }
+}
+
+void GdiPlayer::modifyWorldTransform(const Affine& world, int mode) {
+    switch (mode) {
+        case 1:  // MWT_IDENTITY
+            m_dc.world = Affine{};
+            break;
+        case 2:  // MWT_LEFTMULTIPLY: the new transform acts first
+            setWorldTransform(m_dc.world.after(world));
+            break;
+        case 3:  // MWT_RIGHTMULTIPLY
+            setWorldTransform(world.after(m_dc.world));
+            break;
+        case 4:  // MWT_SET
+            setWorldTransform(world);
+            break;
+        default:
+            break;
+    }
+}
+
+Affine GdiPlayer::deviceToOutput() const {
+    if (probing() || m_layout.refWidth == 0 || m_layout.refHeight == 0) {
+        return Affine{};
+    }
+    const double sx = m_layout.outWidth / m_layout.refWidth;
+    const double sy = m_layout.outHeight / m_layout.refHeight;
+    return {sx, 0, 0, sy, m_layout.outX - m_layout.refX * sx, m_layout.outY - m_layout.refY * sy};
+}
+
+Affine GdiPlayer::logicalToOutput() const {
+    if (m_flavour == Flavour::Wmf) {
+        if (probing()) {
+            return Affine{};
+        }
+        // The window lands on the picture's output rectangle, whatever the mapping mode.
+        const double sx = m_layout.outWidth / m_dc.windowExt.x;
+        const double sy = m_layout.outHeight / m_dc.windowExt.y;
+        return {sx,
+                0,
+                0,
+                sy,
+                m_layout.outX - m_dc.windowOrg.x * sx,
+                m_layout.outY - m_dc.windowOrg.y * sy};
+    }
+    double sx = 1, sy = 1;
+    auto metric = [&](double mmPerUnit) {
+        sx = m_pxPerMmX * mmPerUnit;
+        sy = -m_pxPerMmY * mmPerUnit;
+    };
+    switch (m_dc.mapMode) {
+        case 2:
+            metric(0.1);
+            break;  // MM_LOMETRIC
+        case 3:
+            metric(0.01);
+            break;  // MM_HIMETRIC
+        case 4:
+            metric(0.254);
+            break;  // MM_LOENGLISH
+        case 5:
+            metric(0.0254);
+            break;  // MM_HIENGLISH
+        case 6:
+            metric(25.4 / 1440);
+            break;  // MM_TWIPS
+        case 7:     // MM_ISOTROPIC
+        case 8: {   // MM_ANISOTROPIC
+            sx = m_dc.viewportExt.x / m_dc.windowExt.x;
+            sy = m_dc.viewportExt.y / m_dc.windowExt.y;
+            if (m_dc.mapMode == 7) {
+                const double s = std::min(std::fabs(sx), std::fabs(sy));
+                sx = std::copysign(s, sx);
+                sy = std::copysign(s, sy);
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    const Affine page{sx,
+                      0,
+                      0,
+                      sy,
+                      m_dc.viewportOrg.x - m_dc.windowOrg.x * sx,
+                      m_dc.viewportOrg.y - m_dc.windowOrg.y * sy};
+    return deviceToOutput().after(page.after(m_dc.world));
+}
+
+double GdiPlayer::lineScale() const {
+    const double s = std::sqrt(std::fabs(logicalToOutput().determinant()));
+    return std::isfinite(s) ? s : 1;
+}
+
+// --- styles ----------------------------------------------------------------------------------
+
+Mix GdiPlayer::mix() const {
+    switch (m_dc.rop2) {
+        case 4:
+            return Mix::NotSource;  // R2_NOTCOPYPEN
+        case 6:
+            return Mix::NotDestination;  // R2_NOT
+        case 7:
+            return Mix::Xor;  // R2_XORPEN
+        case 9:
+            return Mix::And;  // R2_MASKPEN
+        case 15:
+            return Mix::Or;  // R2_MERGEPEN
+        default:
+            return Mix::Copy;
+    }
+}
+
+std::optional<PenStyle> GdiPlayer::penStyle() const {
+    const gdi::Pen& pen = m_dc.pen;
+    const int kind = pen.style & 0xF;
+    if (kind == kPsNull || nothingDrawnByRop()) {
+        return std::nullopt;
+    }
+    PenStyle style;
+    style.colour = m_dc.rop2 == 1    ? Rgb{0, 0, 0}
+                   : m_dc.rop2 == 16 ? Rgb{255, 255, 255}
+                                     : pen.colour;
+    style.mix = mix();
+    const double width = pen.cosmetic ? 1 : pen.width * lineScale();
+    style.width = std::isfinite(width) ? std::clamp(width, 1.0, 1e6) : 1.0;
+    switch (kind) {
+        case 1:
+            style.dash = PenStyle::Dash::Dash;
+            break;
+        case 2:
+        case 8:
+            style.dash = PenStyle::Dash::Dot;
+            break;
+        case 3:
+            style.dash = PenStyle::Dash::DashDot;
+            break;
+        case 4:
+            style.dash = PenStyle::Dash::DashDotDot;
+            break;
+        case 7:
+            style.dash = PenStyle::Dash::Dash;
+            break;
+        default:
+            break;
+    }
+    switch (pen.style & 0xF00) {
+        case 0x100:
+            style.cap = PenStyle::Cap::Square;
+            break;
+        case 0x200:
+            style.cap = PenStyle::Cap::Flat;
+            break;
+        default:
+            break;
+    }
+    switch (pen.style & 0xF000) {
+        case 0x1000:
+            style.join = PenStyle::Join::Bevel;
+            break;
+        case 0x2000:
+            style.join = PenStyle::Join::Miter;
+            break;
+        default:
+            break;
+    }
+    style.miterLimit = std::clamp(m_dc.miterLimit, 1.0, 100.0);
+    return style;
+}
+
+std::optional<BrushStyle> GdiPlayer::brushStyle(const gdi::Brush& brush) const {
+    if (brush.style == kBsNull || nothingDrawnByRop()) {
+        return std::nullopt;
+    }
+    BrushStyle style;
+    style.colour = brush.colour;
+    style.mix = mix();
+    if (brush.style == kBsHatched && brush.hatch >= 0 && brush.hatch <= 5) {
+        style.hatch = BrushStyle::Hatch(brush.hatch);
+        style.opaqueHatch = m_dc.bkMode == kOpaque;
+        style.background = m_dc.bkColour;
+    } else if (brush.pattern) {
+        style.pattern = brush.pattern;
+    }
+    if (m_dc.rop2 == 1 || m_dc.rop2 == 16) {
+        style = BrushStyle{};
+        style.colour = m_dc.rop2 == 1 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
+    }
+    return style;
+}
+
+// --- emitting --------------------------------------------------------------------------------
+
+void GdiPlayer::noteDrawn(const PathData& path) {
+    m_drew = true;
+    if (m_probe != nullptr && !m_probe->drew) {
+        captureWindow(*m_probe);
+    }
+    if (m_probe != nullptr) {
+        for (const PointF& p : path.points) {
+            m_probe->include(p);
+        }
+    }
+}
+
+void GdiPlayer::emitFill(const PathData& path, const gdi::Brush& brush) {
+    auto style = brushStyle(brush);
+    if (!style || path.empty()) {
+        return;
+    }
+    noteDrawn(path);
+    if (m_canvas != nullptr) {
+        m_canvas->fillPath(
+            path, m_dc.polyFillMode == kWinding ? FillRule::Winding : FillRule::EvenOdd, *style);
+    }
+}
+
+void GdiPlayer::emitStroke(const PathData& path) {
+    auto style = penStyle();
+    if (!style || path.empty()) {
+        return;
+    }
+    noteDrawn(path);
+    if (m_canvas != nullptr) {
+        m_canvas->strokePath(path, *style);
+    }
+}
+
+bool GdiPlayer::pathFull(std::size_t extra) const {
+    return m_path.points.size() + extra > kMaxMetafilePathPoints;
+}
+
+void GdiPlayer::shape(const PathData& path, bool fill, bool stroke) {
+    if (m_inPath) {
+        if (!pathFull(path.points.size())) {
+            m_path.append(path);
+        }
+        return;
+    }
+    if (fill) {
+        emitFill(path, m_dc.brush);
+    }
+    if (stroke) {
+        emitStroke(path);
+    }
+}
+
+void GdiPlayer::openShape(const PathData& path) {
+    shape(path, false, true);
+}
+
+PathData GdiPlayer::rectPath(const RectL& r) const {
+    PathData path;
+    path.moveTo(out({r.left, r.top}));
+    path.lineTo(out({r.right, r.top}));
+    path.lineTo(out({r.right, r.bottom}));
+    path.lineTo(out({r.left, r.bottom}));
+    path.close();
+    return path;
+}
+
+// --- lines and shapes ------------------------------------------------------------------------
+
+void GdiPlayer::moveTo(PointF p) {
+    m_dc.position = p;
+    if (m_inPath && !pathFull(1)) {
+        m_path.moveTo(out(p));
+    }
+}
+
+void GdiPlayer::lineTo(PointF p) {
+    PathData line;
+    line.moveTo(out(m_dc.position));
+    line.lineTo(out(p));
+    if (m_inPath) {
+        if (!pathFull(1)) {
+            if (m_path.empty() || m_path.ops.back() == PathData::Op::Close) {
+                m_path.moveTo(line.points[0]);
+            }
+            m_path.lineTo(line.points[1]);
+        }
+    } else {
+        emitStroke(line);
+    }
+    m_dc.position = p;
+}
+
+void GdiPlayer::polyline(const std::vector<PointF>& points) {
+    if (points.empty()) {
+        return;
+    }
+    PathData path;
+    for (const PointF& p : points) {
+        path.lineTo(out(p));
+    }
+    openShape(path);
+}
+
+void GdiPlayer::polylineTo(const std::vector<PointF>& points) {
+    if (points.empty()) {
+        return;
+    }
+    if (m_inPath) {
+        for (const PointF& p : points) {
+            lineTo(p);
+        }
+        return;
+    }
+    PathData path;
+    path.moveTo(out(m_dc.position));
+    for (const PointF& p : points) {
+        path.lineTo(out(p));
+    }
+    openShape(path);
+    m_dc.position = points.back();
+}
+
+void GdiPlayer::polygon(const std::vector<PointF>& points) {
+    polyPolygon({points});
+}
+
+void GdiPlayer::polyPolygon(const std::vector<std::vector<PointF>>& polygons) {
+    PathData path;
+    for (const auto& polygon : polygons) {
+        if (polygon.empty()) {
+            continue;
+        }
+        path.moveTo(out(polygon[0]));
+        for (std::size_t i = 1; i < polygon.size(); ++i) {
+            path.lineTo(out(polygon[i]));
+        }
+        path.close();
+    }
+    shape(path, true, true);
+}
+
+void GdiPlayer::polyPolyline(const std::vector<std::vector<PointF>>& lines) {
+    PathData path;
+    for (const auto& line : lines) {
+        if (line.empty()) {
+            continue;
+        }
+        path.moveTo(out(line[0]));
+        for (std::size_t i = 1; i < line.size(); ++i) {
+            path.lineTo(out(line[i]));
+        }
+    }
+    openShape(path);
+}
+
+void GdiPlayer::polyBezier(const std::vector<PointF>& points) {
+    if (points.empty()) {
+        return;
+    }
+    PathData path;
+    path.moveTo(out(points[0]));
+    for (std::size_t i = 1; i + 2 < points.size(); i += 3) {
+        path.cubicTo(out(points[i]), out(points[i + 1]), out(points[i + 2]));
+    }
+    openShape(path);
+}
+
+void GdiPlayer::polyBezierTo(const std::vector<PointF>& points) {
+    if (points.size() < 3) {
+        return;
+    }
+    PathData path;
+    path.moveTo(out(m_dc.position));
+    std::size_t i = 0;
+    for (; i + 2 < points.size(); i += 3) {
+        path.cubicTo(out(points[i]), out(points[i + 1]), out(points[i + 2]));
+    }
+    m_dc.position = points[i - 1];
+    if (m_inPath) {
+        if (!pathFull(path.points.size())) {
+            // Continues the figure under construction rather than starting one.
+            if (m_path.empty() || m_path.ops.back() == PathData::Op::Close) {
+                m_path.moveTo(path.points[0]);
+            }
+            m_path.ops.insert(m_path.ops.end(), path.ops.begin() + 1, path.ops.end());
+            m_path.points.insert(m_path.points.end(), path.points.begin() + 1, path.points.end());
+        }
+        return;
+    }
+    emitStroke(path);
+}
+
+void GdiPlayer::polyDraw(const std::vector<PointF>& points,
+                         const std::vector<std::uint8_t>& types) {
+    constexpr std::uint8_t kClose = 1, kLine = 2, kBezier = 4, kMove = 6;
+    PathData path;
+    path.moveTo(out(m_dc.position));
+    for (std::size_t i = 0; i < points.size() && i < types.size(); ++i) {
+        const std::uint8_t type = types[i] & ~kClose;
+        if (type == kMove) {
+            path.moveTo(out(points[i]));
+        } else if (type == kLine) {
+            path.lineTo(out(points[i]));
+        } else if (type == kBezier && i + 2 < points.size()) {
+            path.cubicTo(out(points[i]), out(points[i + 1]), out(points[i + 2]));
+            i += 2;
+        }
+        if ((types[std::min(i, types.size() - 1)] & kClose) != 0) {
+            path.close();
+        }
+        m_dc.position = points[std::min(i, points.size() - 1)];
+    }
+    openShape(path);
+}
+
+void GdiPlayer::rectangle(const RectL& r) {
+    shape(rectPath(normalised(r)), true, true);
+}
+
+void GdiPlayer::appendEllipseSegment(PathData& path, PointF c, double rx, double ry, double t0,
+                                     double sweep, bool moveFirst) const {
+    const int segments = std::clamp(int(std::ceil(std::fabs(sweep) / (kPi / 2) - 1e-9)), 1, 4);
+    const double step = sweep / segments;
+    const double k = 4.0 / 3.0 * std::tan(step / 4);
+    auto at = [&](double t) { return PointF{c.x + rx * std::cos(t), c.y + ry * std::sin(t)}; };
+    auto tangent = [&](double t) { return PointF{-rx * std::sin(t), ry * std::cos(t)}; };
+    if (moveFirst) {
+        path.moveTo(out(at(t0)));
+    } else {
+        path.lineTo(out(at(t0)));
+    }
+    double t = t0;
+    for (int i = 0; i < segments; ++i) {
+        const double t1 = t + step;
+        const PointF p0 = at(t), p1 = at(t1), d0 = tangent(t), d1 = tangent(t1);
+        path.cubicTo(out({p0.x + k * d0.x, p0.y + k * d0.y}),
+                     out({p1.x - k * d1.x, p1.y - k * d1.y}), out(p1));
+        t = t1;
+    }
+}
+
+void GdiPlayer::ellipse(const RectL& box) {
+    const RectL r = normalised(box);
+    const PointF c{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    PathData path;
+    appendEllipseSegment(path, c, (r.right - r.left) / 2, (r.bottom - r.top) / 2, 0, 2 * kPi, true);
+    path.close();
+    shape(path, true, true);
+}
+
+void GdiPlayer::roundRect(const RectL& box, double width, double height) {
+    const RectL r = normalised(box);
+    const double rx = std::min(std::fabs(width) / 2, (r.right - r.left) / 2);
+    const double ry = std::min(std::fabs(height) / 2, (r.bottom - r.top) / 2);
+    PathData path;
+    path.moveTo(out({r.left + rx, r.top}));
+    appendEllipseSegment(path, {r.right - rx, r.top + ry}, rx, ry, -kPi / 2, kPi / 2, false);
+    appendEllipseSegment(path, {r.right - rx, r.bottom - ry}, rx, ry, 0, kPi / 2, false);
+    appendEllipseSegment(path, {r.left + rx, r.bottom - ry}, rx, ry, kPi / 2, kPi / 2, false);
+    appendEllipseSegment(path, {r.left + rx, r.top + ry}, rx, ry, kPi, kPi / 2, false);
+    path.close();
+    shape(path, true, true);
+}
+
+void GdiPlayer::appendArc(PathData& path, const RectL& box, PointF start, PointF end,
+                          bool moveFirst, double* endX, double* endY) const {
+    const RectL r = normalised(box);
+    const PointF c{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    const double rx = (r.right - r.left) / 2, ry = (r.bottom - r.top) / 2;
+    if (rx <= 0 || ry <= 0) {
+        return;
+    }
+    const double t0 = std::atan2((start.y - c.y) / ry, (start.x - c.x) / rx);
+    const double t1 = std::atan2((end.y - c.y) / ry, (end.x - c.x) / rx);
+    // Arcs run counter-clockwise as the picture is seen unless the metafile says otherwise; a
+    // mapping that flips one axis turns the parameter's direction around.
+    double direction = logicalToOutput().determinant() < 0 ? 1 : -1;
+    if (m_dc.arcDirection == 2) {
+        direction = -direction;
+    }
+    double sweep = t1 - t0;
+    if (direction > 0) {
+        while (sweep <= 1e-12) {
+            sweep += 2 * kPi;
+        }
+    } else {
+        while (sweep >= -1e-12) {
+            sweep -= 2 * kPi;
+        }
+    }
+    appendEllipseSegment(path, c, rx, ry, t0, sweep, moveFirst);
+    if (endX != nullptr && endY != nullptr) {
+        *endX = c.x + rx * std::cos(t0 + sweep);
+        *endY = c.y + ry * std::sin(t0 + sweep);
+    }
+}
+
+void GdiPlayer::arc(const RectL& box, PointF start, PointF end, ArcKind kind) {
+    PathData path;
+    if (kind == ArcKind::ArcTo) {
+        path.moveTo(out(m_dc.position));
+    }
+    double endX = 0, endY = 0;
+    appendArc(path, box, start, end, kind != ArcKind::ArcTo, &endX, &endY);
+    if (path.empty()) {
+        return;
+    }
+    switch (kind) {
+        case ArcKind::Arc:
+            openShape(path);
+            break;
+        case ArcKind::ArcTo:
+            m_dc.position = {endX, endY};
+            openShape(path);
+            break;
+        case ArcKind::Chord:
+            path.close();
+            shape(path, true, true);
+            break;
+        case ArcKind::Pie: {
+            const RectL r = normalised(box);
+            path.lineTo(out({(r.left + r.right) / 2, (r.top + r.bottom) / 2}));
+            path.close();
+            shape(path, true, true);
+            break;
+        }
+    }
+}
+
+void GdiPlayer::angleArc(PointF centre, double radius, double startDegrees, double sweepDegrees) {
+    if (!(radius > 0) || !std::isfinite(startDegrees) || !std::isfinite(sweepDegrees)) {
+        return;
+    }
+    // Angles count counter-clockwise with y up, as the mathematics has it.
+    const double t0 = -startDegrees * kPi / 180,
+                 sweep = -std::fmod(sweepDegrees, 720.0) * kPi / 180;
+    PathData path;
+    path.moveTo(out(m_dc.position));
+    appendEllipseSegment(path, centre, radius, radius, t0, sweep, false);
+    m_dc.position = {centre.x + radius * std::cos(t0 + sweep),
+                     centre.y + radius * std::sin(t0 + sweep)};
+    openShape(path);
+}
+
+void GdiPlayer::setPixel(PointF p, Rgb colour) {
+    const PointF o = out(p);
+    PathData dot;
+    dot.moveTo(o);
+    dot.lineTo({o.x + 1, o.y});
+    dot.lineTo({o.x + 1, o.y + 1});
+    dot.lineTo({o.x, o.y + 1});
+    dot.close();
+    gdi::Brush brush{kBsSolid, colour, 0, nullptr};
+    emitFill(dot, brush);
+}
+
+void GdiPlayer::fillPolygon(const std::vector<PointF>& points, const gdi::Brush& brush) {
+    if (points.empty()) {
+        return;
+    }
+    PathData path;
+    for (const PointF& p : points) {
+        path.lineTo(out(p));
+    }
+    path.close();
+    emitFill(path, brush);
+}
+
+// --- paths -----------------------------------------------------------------------------------
+
+void GdiPlayer::beginPath() {
+    m_inPath = true;
+    m_path = PathData{};
+}
+
+void GdiPlayer::endPath() {
+    m_inPath = false;
+}
+
+void GdiPlayer::abortPath() {
+    m_inPath = false;
+    m_path = PathData{};
+}
+
+void GdiPlayer::closeFigure() {
+    if (m_inPath) {
+        m_path.close();
+    }
+}
+
+void GdiPlayer::fillPath() {
+    emitFill(m_path, m_dc.brush);
+    m_path = PathData{};
+}
+
+void GdiPlayer::strokePath() {
+    emitStroke(m_path);
+    m_path = PathData{};
+}
+
+void GdiPlayer::strokeAndFillPath() {
+    emitFill(m_path, m_dc.brush);
+    emitStroke(m_path);
+    m_path = PathData{};
+}
+
+void GdiPlayer::selectClipPath(int mode) {
+    if (!m_path.empty()) {
+        addClipStep(m_path, clipOpOf(mode));
+    }
+    m_path = PathData{};
+}
+
+// --- clip ------------------------------------------------------------------------------------
+
+void GdiPlayer::addClipStep(PathData path, MetafileCanvas::ClipOp op) {
+    auto steps = std::make_shared<Dc::ClipSteps>();
+    if (op != MetafileCanvas::ClipOp::Replace && m_dc.clip) {
+        if (m_dc.clip->size() >= kMaxMetafileClipSteps) {
+            return;
+        }
+        *steps = *m_dc.clip;
+    }
+    steps->emplace_back(std::move(path), op);
+    m_dc.clip = std::move(steps);
+    replayClip();
+}
+
+void GdiPlayer::replayClip() {
+    if (m_canvas == nullptr) {
+        return;
+    }
+    m_canvas->resetClip();
+    if (m_dc.clip) {
+        for (const auto& [path, op] : *m_dc.clip) {
+            m_canvas->clip(path, op);
+        }
+    }
+}
+
+void GdiPlayer::intersectClipRect(const RectL& r) {
+    addClipStep(rectPath(normalised(r)), MetafileCanvas::ClipOp::Intersect);
+}
+
+void GdiPlayer::excludeClipRect(const RectL& r) {
+    addClipStep(rectPath(normalised(r)), MetafileCanvas::ClipOp::Exclude);
+}
+
+void GdiPlayer::offsetClip(double dx, double dy) {
+    if (!m_dc.clip) {
+        return;
+    }
+    const Affine m = logicalToOutput();
+    const double ox = m.a * dx + m.c * dy, oy = m.b * dx + m.d * dy;
+    auto steps = std::make_shared<Dc::ClipSteps>(*m_dc.clip);
+    for (auto& step : *steps) {
+        for (PointF& p : step.first.points) {
+            p = {p.x + ox, p.y + oy};
+        }
+    }
+    m_dc.clip = std::move(steps);
+    replayClip();
+}
+
+PathData GdiPlayer::devicePathOf(const gdi::Region& region, bool deviceUnits) const {
+    const Affine m = deviceUnits ? deviceToOutput() : logicalToOutput();
+    PathData path;
+    for (const RectL& r : region.rects) {
+        path.moveTo(m.map({r.left, r.top}));
+        path.lineTo(m.map({r.right, r.top}));
+        path.lineTo(m.map({r.right, r.bottom}));
+        path.lineTo(m.map({r.left, r.bottom}));
+        path.close();
+    }
+    return path;
+}
+
+void GdiPlayer::selectClipRegion(const gdi::Region* region, int mode, bool deviceUnits) {
+    if (region == nullptr || region->rects.empty()) {
+        // No region with RGN_COPY lifts the clip.
+        if (mode == 5 && m_dc.clip) {
+            m_dc.clip.reset();
+            replayClip();
+        }
+        return;
+    }
+    addClipStep(devicePathOf(*region, deviceUnits), clipOpOf(mode));
+}
+
+void GdiPlayer::fillRegion(const gdi::Region& region, const gdi::Brush& brush, bool deviceUnits) {
+    const int fillMode = m_dc.polyFillMode;
+    m_dc.polyFillMode = kWinding;
+    emitFill(devicePathOf(region, deviceUnits), brush);
+    m_dc.polyFillMode = fillMode;
+}
+
+void GdiPlayer::frameRegion(const gdi::Region& region, const gdi::Brush& brush, double width,
+                            double height) {
+    const gdi::Pen pen = m_dc.pen;
+    m_dc.pen = {0, std::max(std::fabs(width), std::fabs(height)), false, brush.colour};
+    emitStroke(devicePathOf(region, false));
+    m_dc.pen = pen;
+}
+
+// --- text ------------------------------------------------------------------------------------
+
+void GdiPlayer::text(const Text& t) {
+    if ((t.options & kEtoOpaque) != 0 && t.rect) {
+        emitFill(rectPath(normalised(*t.rect)), gdi::Brush{kBsSolid, m_dc.bkColour, 0, nullptr});
+    }
+    // Glyph indices name shapes of one particular font, not characters; drawn in another font
+    // they would be nonsense, so such text is left out.
+    if ((t.isWide ? t.wide.empty() : t.narrow.empty()) || nothingDrawnByRop() ||
+        (t.options & kEtoGlyphIndex) != 0) {
+        return;
+    }
+    const bool updateCp = (m_dc.textAlign & kTaUpdateCp) != 0;
+    const PointF reference = updateCp ? m_dc.position : t.reference;
+    const Affine m = logicalToOutput();
+    const double xs = std::hypot(m.a, m.b), ys = std::hypot(m.c, m.d);
+    const gdi::Font& font = m_dc.font;
+    TextRun run;
+    run.wide = t.wide.substr(0, kMaxMetafileTextChars);
+    run.narrow = t.narrow.substr(0, kMaxMetafileTextChars);
+    run.charset = font.charset;
+    run.origin = m.map(reference);
+    // A font of height 0 is the default size, twelve points on a 96 dpi device.
+    run.height = font.height == 0 ? 16 * ys : std::fabs(double(font.height)) * ys;
+    run.emHeight = font.height <= 0;
+    run.averageWidth = std::fabs(double(font.width)) * xs;
+    run.weight = font.weight;
+    run.italic = font.italic;
+    run.underline = font.underline;
+    run.strikeOut = font.strikeOut;
+    run.face = font.face;
+    double angle = font.escapement / 10.0;
+    if (std::fabs(m.b) > 1e-9 * std::fabs(m.a)) {
+        angle += std::atan2(-m.b, m.a) * 180 / kPi;
+    }
+    run.angle = angle;
+    switch (m_dc.textAlign & 6) {
+        case 2:
+            run.hAlign = TextRun::HAlign::Right;
+            break;
+        case 6:
+            run.hAlign = TextRun::HAlign::Center;
+            break;
+        default:
+            break;
+    }
+    switch (m_dc.textAlign & 24) {
+        case 8:
+            run.vAlign = TextRun::VAlign::Bottom;
+            break;
+        case 24:
+            run.vAlign = TextRun::VAlign::Baseline;
+            break;
+        default:
+            break;
+    }
+    run.colour = m_dc.textColour;
+    run.opaque = m_dc.bkMode == kOpaque;
+    run.background = m_dc.bkColour;
+    double total = 0;
+    const std::size_t count = t.isWide ? run.wide.size() : run.narrow.size();
+    if (!t.dx.empty()) {
+        run.advances.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double dx = i < t.dx.size() ? t.dx[i] : 0;
+            total += dx;
+            run.advances.push_back(dx * xs);
+        }
+    }
+    if ((t.options & kEtoClipped) != 0 && t.rect) {
+        run.clipTo = rectPath(normalised(*t.rect));
+    }
+    if (!std::isfinite(run.origin.x) || !std::isfinite(run.origin.y) ||
+        !std::isfinite(run.height) || run.height <= 0) {
+        return;
+    }
+    m_drew = true;
+    if (m_probe != nullptr) {
+        if (!m_probe->drew) {
+            captureWindow(*m_probe);
+        }
+        m_probe->include(run.origin);
+    }
+    if (m_canvas != nullptr) {
+        m_canvas->drawText(run);
+    }
+    if (updateCp) {
+        m_dc.position = {reference.x + total, reference.y};
+    }
+}
+
+// --- bitmaps ---------------------------------------------------------------------------------
+
+void GdiPlayer::patBlt(const RectL& dest, std::uint32_t rop) {
+    const PathData path = rectPath(normalised(dest));
+    const int savedRop = m_dc.rop2;
+    gdi::Brush brush = m_dc.brush;
+    switch ((rop >> 16) & 0xFF) {
+        case 0x00:  // BLACKNESS
+            brush = {kBsSolid, {0, 0, 0}, 0, nullptr};
+            m_dc.rop2 = 13;
+            break;
+        case 0xFF:  // WHITENESS
+            brush = {kBsSolid, {255, 255, 255}, 0, nullptr};
+            m_dc.rop2 = 13;
+            break;
+        case 0xF0:  // PATCOPY
+            m_dc.rop2 = 13;
+            break;
+        case 0x5A:  // PATINVERT
+            m_dc.rop2 = 7;
+            break;
+        case 0x55:  // DSTINVERT
+            m_dc.rop2 = 6;
+            break;
+        default:  // the destination itself, or operations no real metafile uses
+            return;
+    }
+    emitFill(path, brush);
+    m_dc.rop2 = savedRop;
+}
+
+void GdiPlayer::noteBitmap(const BitmapDraw& draw, const RectL& dest) {
+    m_drew = true;
+    if (m_probe == nullptr) {
+        return;
+    }
+    if (!m_probe->drew) {
+        captureWindow(*m_probe);
+        m_probe->firstIsBitmap = true;
+        const PointF a = out({dest.left, dest.top}), b = out({dest.right, dest.bottom});
+        m_probe->firstBitmapDest = normalised({a.x, a.y, b.x, b.y});
+        m_probe->firstBitmapWidth = draw.srcWidth;
+        m_probe->firstBitmapHeight = draw.srcHeight;
+        m_probe->windowAtFirstBitmap = {m_dc.windowOrg.x, m_dc.windowOrg.y,
+                                        m_dc.windowOrg.x + m_dc.windowExt.x,
+                                        m_dc.windowOrg.y + m_dc.windowExt.y};
+    }
+    m_probe->include(out({dest.left, dest.top}));
+    m_probe->include(out({dest.right, dest.bottom}));
+}
+
+void GdiPlayer::bitmap(BitmapDraw draw, const RectL& dest, std::uint32_t rop) {
+    switch ((rop >> 16) & 0xFF) {
+        case 0xCC:
+            draw.mix = Mix::Copy;
+            break;  // SRCCOPY
+        case 0xEE:
+            draw.mix = Mix::Or;
+            break;  // SRCPAINT
+        case 0x88:
+            draw.mix = Mix::And;
+            break;  // SRCAND
+        case 0x66:
+            draw.mix = Mix::Xor;
+            break;  // SRCINVERT
+        case 0x44:
+            draw.mix = Mix::SourceAndNotDestination;
+            break;  // SRCERASE
+        case 0x33:
+            draw.mix = Mix::NotSource;
+            break;  // NOTSRCCOPY
+        case 0x11:
+            draw.mix = Mix::NotSourceAndNotDestination;
+            break;  // NOTSRCERASE
+        case 0xBB:
+            draw.mix = Mix::NotSourceOrDestination;
+            break;  // MERGEPAINT
+        case 0x00:
+        case 0xFF:
+        case 0xF0:
+        case 0x5A:
+        case 0x55:
+        case 0xAA:
+            patBlt(dest, rop);
+            return;
+        default:
+            draw.mix = Mix::Copy;
+            break;
+    }
+    if (draw.srcWidth <= 0 || draw.srcHeight <= 0) {
+        return;
+    }
+    draw.topLeft = out({dest.left, dest.top});
+    draw.topRight = out({dest.right, dest.top});
+    draw.bottomLeft = out({dest.left, dest.bottom});
+    if (!finite(draw.topLeft) || !finite(draw.topRight) || !finite(draw.bottomLeft)) {
+        return;
+    }
+    noteBitmap(draw, dest);
+    if (m_canvas != nullptr) {
+        m_canvas->drawBitmap(draw);
+    }
+}
+
+}  // namespace workbook

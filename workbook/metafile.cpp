@@ -1,0 +1,358 @@
+#include "workbook/metafile.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "workbook/limits.h"
+#include "workbook/metafilereaders.h"
+
+namespace workbook {
+
+namespace {
+
+// A metafile that states no size of its own (a WMF without its placeable header, as binary
+// workbooks keep them) is drawn with one logical unit a pixel, but no larger than this.
+constexpr double kUnsizedMetafileSide = 1024;
+
+RectL normalised(RectL r) {
+    if (r.left > r.right) {
+        std::swap(r.left, r.right);
+    }
+    if (r.top > r.bottom) {
+        std::swap(r.top, r.bottom);
+    }
+    return r;
+}
+
+double widthOf(const RectL& r) {
+    return r.right - r.left;
+}
+double heightOf(const RectL& r) {
+    return r.bottom - r.top;
+}
+
+bool positive(const RectL& r) {
+    return std::isfinite(widthOf(r)) && std::isfinite(heightOf(r)) && widthOf(r) > 0 &&
+           heightOf(r) > 0;
+}
+
+// Whether a bitmap's destination covers the picture, give or take the rounding of writers that
+// state the picture's edges inclusively.
+bool covers(const RectL& dest, const RectL& picture) {
+    const double tolerance = std::max(1.5, 0.01 * std::max(widthOf(picture), heightOf(picture)));
+    return std::fabs(dest.left - picture.left) <= tolerance &&
+           std::fabs(dest.top - picture.top) <= tolerance &&
+           std::fabs(dest.right - picture.right) <= tolerance &&
+           std::fabs(dest.bottom - picture.bottom) <= tolerance;
+}
+
+// The layout at a natural size of w x h pixels, drawn smaller when that is too many pixels,
+// with its aspect kept.
+MetafileLayout finish(MetafileLayout l, double w, double h) {
+    if (!(std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0)) {
+        return {};
+    }
+    double scale = 1;
+    if (w * h > double(kMaxPicturePixels)) {
+        scale = std::sqrt(double(kMaxPicturePixels) / (w * h));
+    }
+    scale = std::min({scale, kMaxPictureSide / w, kMaxPictureSide / h});
+    double width = std::max(1.0, std::round(w * scale));
+    double height = std::max(1.0, std::round(h * scale));
+    if (scale < 1) {
+        width = std::max(1.0, std::floor(w * scale));
+        height = std::max(1.0, std::floor(h * scale));
+    }
+    l.width = int(std::min(width, double(kMaxPictureSide)));
+    l.height = int(std::min(height, double(kMaxPictureSide)));
+    const double sx = l.width / w, sy = l.height / h;
+    l.outX *= sx;
+    l.outWidth *= sx;
+    l.outY *= sy;
+    l.outHeight *= sy;
+    return l;
+}
+
+MetafileLayout layoutOnto(const RectL& ref, double w, double h) {
+    MetafileLayout l;
+    l.refX = ref.left;
+    l.refY = ref.top;
+    l.refWidth = widthOf(ref);
+    l.refHeight = heightOf(ref);
+    l.outWidth = w;
+    l.outHeight = h;
+    return finish(l, w, h);
+}
+
+MetafileLayout wrappedLayout(const MetafileProbe& probe) {
+    MetafileLayout l =
+        layoutOnto(probe.firstBitmapDest, probe.firstBitmapWidth, probe.firstBitmapHeight);
+    l.wrapsBitmap = l.usable();
+    return l;
+}
+
+MetafileLayout emfLayout(const std::uint8_t* data, std::size_t size) {
+    auto header = readEmfHeader(data, size);
+    if (!header) {
+        return {};
+    }
+    MetafileProbe probe;
+    GdiPlayer player(GdiPlayer::Flavour::Emf, nullptr, MetafileLayout{}, &probe);
+    readEmfRecords(data, size, player, ReadMode::Probe);
+    // The frame is the picture's rectangle; in the recording device's pixels it is the size
+    // the picture had where it was made.
+    const double pxX = header->pxPerMmX > 0 ? header->pxPerMmX : 96 / 25.4;
+    const double pxY = header->pxPerMmY > 0 ? header->pxPerMmY : 96 / 25.4;
+    const RectL frame{header->frame.left * pxX / 100, header->frame.top * pxY / 100,
+                      header->frame.right * pxX / 100, header->frame.bottom * pxY / 100};
+    const RectL bounds{header->bounds.left, header->bounds.top, header->bounds.right + 1,
+                       header->bounds.bottom + 1};
+    RectL picture;
+    if (positive(frame)) {
+        picture = frame;
+    } else if (positive(bounds)) {
+        picture = bounds;
+    } else if (probe.drew && positive(probe.bounds)) {
+        picture = probe.bounds;
+    } else {
+        return {};
+    }
+    if (probe.firstIsBitmap && covers(probe.firstBitmapDest, picture)) {
+        return wrappedLayout(probe);
+    }
+    return layoutOnto(picture, widthOf(picture), heightOf(picture));
+}
+
+// Logical units of the metric mapping modes in millimetres; 0 for the others.
+double millimetresPerUnit(int mapMode) {
+    switch (mapMode) {
+        case 2:
+            return 0.1;
+        case 3:
+            return 0.01;
+        case 4:
+            return 0.254;
+        case 5:
+            return 0.0254;
+        case 6:
+            return 25.4 / 1440;
+        default:
+            return 0;
+    }
+}
+
+MetafileLayout wmfLayout(const std::uint8_t* data, std::size_t size) {
+    auto header = readWmfHeader(data, size);
+    if (!header) {
+        return {};
+    }
+    const RectL& box = header->bbox;
+    const bool placeable =
+        header->placeable && header->unitsPerInch > 0 && widthOf(box) != 0 && heightOf(box) != 0;
+    MetafileLayout start;
+    if (placeable) {
+        start.refX = box.left;
+        start.refY = box.top;
+        start.refWidth = widthOf(box);
+        start.refHeight = heightOf(box);
+    }
+    MetafileProbe probe;
+    GdiPlayer player(GdiPlayer::Flavour::Wmf, nullptr, start, &probe);
+    player.setProbeWantsBounds(!placeable);
+    readWmfRecords(data, size, *header, player, ReadMode::Probe);
+    if (!probe.drew) {
+        player.captureWindow(probe);
+    }
+    if (probe.firstIsBitmap) {
+        const RectL window = normalised(probe.windowAtFirstBitmap);
+        const RectL& dest = probe.firstBitmapDest;
+        if (covers(dest, window) && widthOf(dest) > 0 && heightOf(dest) > 0) {
+            // The window, wherever it lies, lands so that the bitmap's destination covers the
+            // picture's pixels one to one.
+            const double sx = probe.firstBitmapWidth / widthOf(dest);
+            const double sy = probe.firstBitmapHeight / heightOf(dest);
+            const RectL& w = probe.windowAtFirstBitmap;
+            MetafileLayout l;
+            l.refX = w.left;
+            l.refY = w.top;
+            l.refWidth = widthOf(w);
+            l.refHeight = heightOf(w);
+            l.outX = (w.left - dest.left) * sx;
+            l.outY = (w.top - dest.top) * sy;
+            l.outWidth = widthOf(w) * sx;
+            l.outHeight = heightOf(w) * sy;
+            l = finish(l, probe.firstBitmapWidth, probe.firstBitmapHeight);
+            l.wrapsBitmap = l.usable();
+            return l;
+        }
+    }
+    if (placeable) {
+        // The bounding box at its stated units per inch, on a 96 dpi screen.
+        const double scale = 96.0 / header->unitsPerInch;
+        MetafileLayout l = start;
+        const double w = std::fabs(widthOf(box)) * scale, h = std::fabs(heightOf(box)) * scale;
+        l.outWidth = w;
+        l.outHeight = h;
+        return finish(l, w, h);
+    }
+    RectL ref;
+    double w = 0, h = 0;
+    if (probe.windowSet) {
+        ref = probe.window;
+        w = std::fabs(widthOf(ref));
+        h = std::fabs(heightOf(ref));
+        const double mm = millimetresPerUnit(probe.mapMode);
+        if (mm > 0) {
+            w *= mm * 96 / 25.4;
+            h *= mm * 96 / 25.4;
+        }
+    } else if (probe.drew && positive(probe.bounds)) {
+        ref = probe.bounds;
+        w = widthOf(ref);
+        h = heightOf(ref);
+    } else {
+        return {};
+    }
+    if (millimetresPerUnit(probe.mapMode) == 0 || !probe.windowSet) {
+        const double longest = std::max(w, h);
+        if (longest > kUnsizedMetafileSide) {
+            w *= kUnsizedMetafileSide / longest;
+            h *= kUnsizedMetafileSide / longest;
+        }
+    }
+    MetafileLayout l;
+    l.refX = ref.left;
+    l.refY = ref.top;
+    l.refWidth = widthOf(ref);
+    l.refHeight = heightOf(ref);
+    l.outWidth = w;
+    l.outHeight = h;
+    return finish(l, w, h);
+}
+
+MetafileLayout pictLayout(const std::uint8_t* data, std::size_t size) {
+    auto header = readPictHeader(data, size);
+    if (!header) {
+        return {};
+    }
+    MetafileProbe probe;
+    readPictOpcodes(data, size, *header, MetafileLayout{}, nullptr, &probe, ReadMode::Probe);
+    const RectL frame = header->frame;
+    if (probe.firstIsBitmap && (!positive(frame) || covers(probe.firstBitmapDest, frame))) {
+        return wrappedLayout(probe);
+    }
+    if (!positive(frame)) {
+        return {};
+    }
+    // QuickDraw's points are the pixels of the screen the picture was made on.
+    return layoutOnto(frame, widthOf(frame), heightOf(frame));
+}
+
+}  // namespace
+
+RecordBudget::RecordBudget()
+    : m_deadline(std::chrono::steady_clock::now() +
+                 std::chrono::milliseconds(kMaxMetafilePlayMillis)) {}
+
+bool RecordBudget::next(MetafileError& error) {
+    if (++m_records > kMaxMetafileRecords) {
+        error = {MetafileError::Kind::TooLarge,
+                 "it holds more than " + std::to_string(kMaxMetafileRecords) + " records"};
+        return false;
+    }
+    if (m_records % 16 == 0 && std::chrono::steady_clock::now() > m_deadline) {
+        error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
+        return false;
+    }
+    return true;
+}
+
+std::string utf8FromUtf16(const std::u16string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(char(cp));
+        } else if (cp < 0x800) {
+            out.push_back(char(0xC0 | (cp >> 6)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(char(0xE0 | (cp >> 12)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (cp >> 18)));
+            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr) {
+        return {};
+    }
+    size = std::min(size, kMetafileSizeScanBytes);
+    MetafileLayout layout;
+    bool header = false;
+    switch (format) {
+        case ImageFormat::Emf:
+            layout = emfLayout(data, size);
+            header = readEmfHeader(data, size).has_value();
+            break;
+        case ImageFormat::Wmf:
+            layout = wmfLayout(data, size);
+            header = readWmfHeader(data, size).has_value();
+            break;
+        case ImageFormat::Pict:
+            layout = pictLayout(data, size);
+            header = readPictHeader(data, size).has_value();
+            break;
+        default:
+            break;
+    }
+    layout.headerReadable = header;
+    return layout;
+}
+
+MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
+                           const MetafileLayout& layout, MetafileCanvas& canvas) {
+    if (data == nullptr || !layout.usable()) {
+        return {MetafileError::Kind::NothingToDraw, "it states no size"};
+    }
+    switch (format) {
+        case ImageFormat::Emf: {
+            GdiPlayer player(GdiPlayer::Flavour::Emf, &canvas, layout, nullptr);
+            return readEmfRecords(data, size, player, ReadMode::Play);
+        }
+        case ImageFormat::Wmf: {
+            auto header = readWmfHeader(data, size);
+            if (!header) {
+                return {MetafileError::Kind::Damaged, "the header is not a WMF header"};
+            }
+            GdiPlayer player(GdiPlayer::Flavour::Wmf, &canvas, layout, nullptr);
+            return readWmfRecords(data, size, *header, player, ReadMode::Play);
+        }
+        case ImageFormat::Pict: {
+            auto header = readPictHeader(data, size);
+            if (!header) {
+                return {MetafileError::Kind::Damaged, "the header is not a PICT header"};
+            }
+            return readPictOpcodes(data, size, *header, layout, &canvas, nullptr, ReadMode::Play);
+        }
+        default:
+            return {MetafileError::Kind::NothingToDraw, "it is not a metafile"};
+    }
+}
+
+}  // namespace workbook

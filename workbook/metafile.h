@@ -1,0 +1,184 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "workbook/imageformat.h"
+
+namespace workbook {
+
+// Metafiles (EMF, WMF) and Macintosh pictures (PICT) are lists of drawing records. The players
+// here read them, bounded, and hand what they draw to a MetafileCanvas in the picture's own
+// pixels; the canvas that turns it into pixels lives above the engine.
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+struct PointF {
+    double x = 0, y = 0;
+};
+
+// A path in picture pixels: figures of straight and cubic segments.
+struct PathData {
+    enum class Op : std::uint8_t { Move, Line, Cubic, Close };
+    std::vector<Op> ops;
+    std::vector<PointF> points;  // one a Move or Line, three a Cubic, none a Close
+
+    bool empty() const { return ops.empty(); }
+    void moveTo(PointF p);
+    void lineTo(PointF p);
+    void cubicTo(PointF c1, PointF c2, PointF p);
+    void close();
+    void append(const PathData& other);
+};
+
+// How a drawn colour meets the pixel below: GDI's binary and ternary raster operations, reduced
+// to the ones real metafiles use.
+enum class Mix {
+    Copy,
+    And,
+    Or,
+    Xor,
+    NotDestination,
+    NotSource,
+    SourceAndNotDestination,
+    NotSourceAndNotDestination,
+    NotSourceOrDestination
+};
+
+enum class FillRule { EvenOdd, Winding };
+
+struct PenStyle {
+    enum class Dash { Solid, Dash, Dot, DashDot, DashDotDot };
+    enum class Cap { Round, Square, Flat };
+    enum class Join { Round, Bevel, Miter };
+    Rgb colour;
+    double width = 1;  // picture pixels, at least one
+    Dash dash = Dash::Solid;
+    Cap cap = Cap::Round;
+    Join join = Join::Round;
+    double miterLimit = 10;
+    Mix mix = Mix::Copy;
+};
+
+struct BrushStyle {
+    // Hatch patterns as GDI numbers them; None is a solid colour.
+    enum class Hatch {
+        None = -1,
+        Horizontal,
+        Vertical,
+        ForwardDiagonal,
+        BackwardDiagonal,
+        Cross,
+        DiagonalCross
+    };
+    Rgb colour;
+    Hatch hatch = Hatch::None;
+    // The gaps of a hatch show this colour when opaque, the picture below otherwise.
+    bool opaqueHatch = false;
+    Rgb background{255, 255, 255};
+    // A bitmap that tiles the fill (a packed DIB), or empty.
+    std::shared_ptr<const std::vector<std::uint8_t>> pattern;
+    Mix mix = Mix::Copy;
+};
+
+struct TextRun {
+    // The characters: UTF-16 from wide records, bytes in the font's character set otherwise.
+    std::u16string wide;
+    std::string narrow;
+    int charset = 0;  // LOGFONT's lfCharSet, for narrow text
+    PointF origin;    // the reference point, picture pixels
+    // The font: em height when emHeight, else the cell height (ascent plus descent).
+    double height = 0;
+    bool emHeight = true;
+    double averageWidth = 0;  // 0: the font's own
+    int weight = 400;
+    bool italic = false, underline = false, strikeOut = false;
+    std::string face;  // UTF-8
+    // Counter-clockwise, degrees, on the picture as seen.
+    double angle = 0;
+    enum class HAlign { Left, Center, Right } hAlign = HAlign::Left;
+    enum class VAlign { Top, Baseline, Bottom } vAlign = VAlign::Top;
+    Rgb colour;
+    bool opaque = false;  // fill the text's box with background first
+    Rgb background{255, 255, 255};
+    // Distance from each character's origin to the next one's along the baseline, in picture
+    // pixels; empty for the font's own advances.
+    std::vector<double> advances;
+    // Text clipped to its own rectangle, within the clip; empty when it is not.
+    PathData clipTo;
+};
+
+struct BitmapDraw {
+    // A packed DIB (BITMAPINFO, then pixels), its two parts kept where the record holds them;
+    // or, when pixels is set, ready pixels as 0xAARRGGBB rows from the top.
+    const std::uint8_t* header = nullptr;
+    std::size_t headerSize = 0;
+    const std::uint8_t* bits = nullptr;
+    std::size_t bitsSize = 0;
+    std::shared_ptr<const std::vector<std::uint32_t>> pixels;
+    int pixelsWidth = 0, pixelsHeight = 0;
+    // The part of the bitmap drawn, in its pixels counted from its top-left corner.
+    int srcX = 0, srcY = 0, srcWidth = 0, srcHeight = 0;
+    // Where the source's top-left, top-right and bottom-left corners land.
+    PointF topLeft, topRight, bottomLeft;
+    Mix mix = Mix::Copy;
+    // AlphaBlend: a constant opacity, and whether the bitmap's own alpha counts.
+    int constantAlpha = 255;
+    bool sourceAlpha = false;
+    // TransparentBlt: pixels of this colour are not drawn.
+    bool hasTransparentColour = false;
+    Rgb transparentColour;
+};
+
+class MetafileCanvas {
+public:
+    virtual ~MetafileCanvas() = default;
+    virtual void fillPath(const PathData& path, FillRule rule, const BrushStyle& brush) = 0;
+    virtual void strokePath(const PathData& path, const PenStyle& pen) = 0;
+    virtual void drawText(const TextRun& text) = 0;
+    virtual void drawBitmap(const BitmapDraw& bitmap) = 0;
+    // The clip is rebuilt from scratch after every change: no clip, then each step in order.
+    enum class ClipOp { Intersect, Unite, Xor, Exclude, Replace };
+    virtual void resetClip() = 0;
+    virtual void clip(const PathData& path, ClipOp op) = 0;
+};
+
+// Where a metafile's picture lies and the size it is drawn at.
+struct MetafileLayout {
+    int width = 0;
+    int height = 0;
+    // The rectangle that lands on the whole picture, in the metafile's own reference units
+    // (EMF: device pixels of the recording device; WMF: logical units; PICT: QuickDraw
+    // points), and where on the picture it lands. For a metafile that only wraps a bitmap, the
+    // bitmap's destination lands on the picture's pixels one to one.
+    double refX = 0, refY = 0, refWidth = 0, refHeight = 0;
+    double outX = 0, outY = 0, outWidth = 0, outHeight = 0;
+    bool wrapsBitmap = false;
+    bool headerReadable = false;
+
+    bool usable() const { return width > 0 && height > 0; }
+};
+
+// The layout of an EMF, WMF or PICT from its first kMetafileSizeScanBytes bytes; not usable
+// when they state no size and draw nothing that gives one.
+MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std::size_t size);
+
+// Why a metafile could not be drawn; empty when it was.
+struct MetafileError {
+    enum class Kind { None, Damaged, NothingToDraw, TooLarge } kind = Kind::None;
+    std::string detail;
+    explicit operator bool() const { return kind != Kind::None; }
+};
+
+// Plays the whole metafile onto the canvas at the layout's size. A damaged record stops the
+// play with an error; so do the record and time limits.
+MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
+                           const MetafileLayout& layout, MetafileCanvas& canvas);
+
+}  // namespace workbook
