@@ -5,7 +5,7 @@
 
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
-#include "workbook/dib.h"
+#include "workbook/bitmapinfo.h"
 
 namespace automation {
 namespace {

@@ -115,7 +115,6 @@ int main(int argc, char** argv) {
         "xlsb time: list+copy %.3f s, libzip inflate floor %.3f s, ratio %.2fx (target <= "
         "1.30x)\n",
         xlsbEngine, xlsbFloor, xlsbEngine / xlsbFloor);
-    return copied == set.pictures && xlsCopied == xls.pictures && xlsbCopied == xlsb.pictures
-               ? 0
-               : 1;
+    return copied == set.pictures && xlsCopied == xls.pictures && xlsbCopied == xlsb.pictures ? 0
+                                                                                              : 1;
 }

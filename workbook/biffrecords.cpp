@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "workbook/xlsbrecords.h"  // utf8FromUtf16
+
 namespace workbook::biff {
 
 std::uint16_t le16(const std::uint8_t* p) {
@@ -182,46 +184,21 @@ ObjInfo parseObj(const std::vector<std::uint8_t>& data) {
 
 std::string unicodeChars(const std::uint8_t* data, std::size_t size, std::size_t at,
                          std::size_t cch, bool wide) {
+    if (at >= size) {
+        return {};
+    }
+    if (wide) {
+        return utf8FromUtf16(data + at, std::min(cch, (size - at) / 2));
+    }
+    // Compressed characters are the low bytes of UTF-16 units: Latin-1.
     std::string out;
-    auto put = [&out](std::uint32_t c) {
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+    for (std::size_t i = at; i < size && i - at < cch; ++i) {
+        if (data[i] < 0x80) {
+            out += char(data[i]);
         } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
+            out += char(0xC0 | (data[i] >> 6));
+            out += char(0x80 | (data[i] & 0x3F));
         }
-    };
-    for (std::size_t i = 0; i < cch; ++i) {
-        if (!wide) {
-            if (at + i >= size) {
-                break;
-            }
-            put(data[at + i]);
-            continue;
-        }
-        std::size_t p = at + 2 * i;
-        if (p + 2 > size) {
-            break;
-        }
-        std::uint32_t c = le16(data + p);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < cch && p + 4 <= size) {
-            std::uint32_t low = le16(data + p + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                put(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        put(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
     }
     return out;
 }

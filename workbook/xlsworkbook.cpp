@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "workbook/dib.h"
+#include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
 #include "workbook/xlsdecryption.h"
 
@@ -718,7 +718,7 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
         s.width = info.width;
         s.height = info.height;
     } else if (s.format == ImageFormat::Dib) {
-        if (auto dib = dibHeader(head.data(), head.size())) {
+        if (auto dib = readBitmapInfo(head.data(), head.size())) {
             s.width = dib->width;
             s.height = dib->height;
         }
