@@ -11,6 +11,7 @@
 #include "builders/xlsxbuilder.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/compoundfile.h"
+#include "workbook/imageformat.h"
 #include "workbook/rc4crypto.h"
 #include "workbook/workbook.h"
 #include "workbook/xlsdecryption.h"
@@ -187,6 +188,52 @@ TEST(XlsPictures, LinkedAndMissingBlipsAreCountedWithoutBytes) {
               "the blip store does not hold)");
     EXPECT_FALSE(book->readPictureBytes(0, 2));
     EXPECT_EQ(book->readPictureBytes(0, 3).value(), kPng);
+}
+
+// A metafile blip is listed at the size the sniffer gives its whole inflated bytes, which is
+// the size it is drawn at, even where what decides it lies past the first records.
+TEST(XlsPictures, MetafilesAreListedAtTheSizeTheirBytesAreDrawnAt) {
+    auto le = [](Bytes& b, std::initializer_list<std::uint16_t> words) {
+        for (std::uint16_t w : words) {
+            b.push_back(std::uint8_t(w));
+            b.push_back(std::uint8_t(w >> 8));
+        }
+    };
+    // A WMF without a placeable header whose window extent comes after twenty other records.
+    Bytes wmf;
+    le(wmf, {1, 9, 0x0300, 0, 0, 0, 0, 0, 0});
+    for (int i = 0; i < 20; ++i) {
+        le(wmf, {4, 0, 0x0102, 1});  // SetBkMode
+    }
+    le(wmf, {5, 0, 0x020B, 0, 0, 5, 0, 0x020C, 90, 120, 3, 0, 0});  // origin, extent, EOF
+    // A version 1 PICT: its frame, then its opcodes.
+    Bytes pict;
+    for (std::uint16_t w : {14, 0, 0, 48, 64}) {
+        pict.push_back(std::uint8_t(w >> 8));
+        pict.push_back(std::uint8_t(w));
+    }
+    for (std::uint8_t op : {0x11, 0x01, 0x00, 0xFF}) {  // version, no-op, end
+        pict.push_back(op);
+    }
+    BiffBuilder b;
+    b.blip(BiffBuilder::kWmf, wmf).blip(BiffBuilder::kPict, pict);
+    b.worksheet("S").picture(1).picture(2);
+    auto book = openOk(b.xls());
+    ASSERT_TRUE(book);
+    const auto& pictures = book->worksheets()[0].pictures;
+    ASSERT_EQ(pictures.size(), 2u);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        SCOPED_TRACE(i);
+        auto bytes = book->readPictureBytes(0, i);
+        ASSERT_TRUE(bytes);
+        const workbook::ImageInfo sniffed =
+            workbook::sniffImage(bytes.value().data(), bytes.value().size());
+        EXPECT_EQ(pictures[i].format, i == 0 ? ImageFormat::Wmf : ImageFormat::Pict);
+        EXPECT_EQ(sniffed.format, pictures[i].format);
+        EXPECT_GT(pictures[i].width, 0);
+        EXPECT_EQ(pictures[i].width, sniffed.width);
+        EXPECT_EQ(pictures[i].height, sniffed.height);
+    }
 }
 
 TEST(XlsDamage, EachDefectGivesItsKindAndPlace) {
