@@ -1,12 +1,12 @@
 #include "app/addfolder.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <string>
 #include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/directorylisting.h"
+#include "platform/filepath.h"
 #include "platform/folderwalk.h"
 #include "platform/runtimeerror.h"
 
@@ -48,7 +48,7 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
     std::vector<std::string> starts;
     for (const QString& folder : std::as_const(folders)) {
-        starts.push_back(QFile::encodeName(folder).toStdString());
+        starts.push_back(platform::pathToBytes(folder).toStdString());
     }
     // "?" stands for a name the listing could not spell, so no path built from it would lead
     // anywhere; every other name decodes back to the same bytes.
@@ -68,7 +68,7 @@ void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
         if (isEnding(ending)) {
             return;
         }
-        folders << QFile::decodeName(QByteArray::fromStdString(folder));
+        folders << platform::pathFromBytes(QByteArray::fromStdString(folder));
     }
 }
 
@@ -76,8 +76,8 @@ FileNameArray ListFiles(const QString& folder, const QString& pattern) {
     QStringList names;
     names.reserve(100);
     for (const std::string& name :
-         platform::matchingFiles(QFile::encodeName(folder).toStdString(), pattern)) {
-        names << platform::entryNameFromBytes(name.c_str());
+         platform::matchingFiles(platform::pathToBytes(folder).toStdString(), pattern)) {
+        names << platform::pathFromBytes(QByteArray::fromStdString(name));
     }
     return FileNameArray(std::move(names));
 }

@@ -48,8 +48,8 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending = nullptr);
 
 // The names of the files in the folder that match the wildcard pattern, in directory order;
-// hidden files included, folders not. The folder may end in "/" or not. A missing folder gives
-// upper bound 0.
+// hidden files included, folders not; a name that is not valid UTF-8 keeps its bytes. The folder
+// may end in "/" or not. A missing folder gives upper bound 0.
 FileNameArray ListFiles(const QString& folder, const QString& pattern);
 
 // The root repair of a joined path: a folder at the root joined with a name gives "//name";

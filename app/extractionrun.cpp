@@ -7,6 +7,7 @@
 #include "app/inputguard.h"
 #include "extract/excel1.h"
 #include "extract/image.h"
+#include "extract/sharedpictures.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/runtimeerror.h"
@@ -50,26 +51,44 @@ void Form1::PushButton2_Click() {
     std::unique_ptr<QTemporaryDir> scratch;
     int number = 0;
     int rows = 0;
-    trap.run(5, [&] {
-        scratch = std::make_unique<QTemporaryDir>(QDir::tempPath() +
-                                                  QStringLiteral("/quillfen-run-XXXXXX"));
-        if (!scratch->isValid()) {
-            throw platform::RuntimeError(
-                platform::err::kPathNotFound,
-                QStringLiteral("Cannot make a temporary folder for the pictures: %1")
-                    .arg(scratch->errorString()));
-        }
-    });
+    // Without its folder the run could only lose every picture (or write them where it must
+    // not): it is told once and the run ends before the first workbook.
+    if (!trap.run(5, [&] {
+            // A temporary folder that does not exist comes back as "", which would put the
+            // run's folder at the root.
+            const QString temp = QDir::tempPath();
+            if (temp.isEmpty()) {
+                throw platform::RuntimeError(
+                    platform::err::kPathNotFound,
+                    QStringLiteral("Cannot make a temporary folder for the pictures: the "
+                                   "temporary folder '%1' does not exist")
+                        .arg(qEnvironmentVariable("TMPDIR")));
+            }
+            scratch =
+                std::make_unique<QTemporaryDir>(temp + QStringLiteral("/quillfen-run-XXXXXX"));
+            if (!scratch->isValid()) {
+                throw platform::RuntimeError(
+                    platform::err::kPathNotFound,
+                    QStringLiteral("Cannot make a temporary folder for the pictures: %1")
+                        .arg(scratch->errorString()));
+            }
+        })) {
+        m_running = false;
+        trap.run(20, [&] { m_pointer.set(platform::MousePointer::kDefault); });
+        return;
+    }
     trap.run(6, [&] { number = 1; });
     trap.run(7, [&] { form2().clearResults(); });
 
+    extract::SharedPictures shared;
     extract::ExtractionContext context;
     context.registry = m_services.automation;
     context.clipboard = m_services.clipboard;
     context.dialogs = m_services.dialogs;
     context.owner = this;
     context.results = m_form2.get();
-    context.scratchFolder = scratch && scratch->isValid() ? scratch->path() : QString();
+    context.scratchFolder = scratch->path();
+    context.shared = &shared;
     context.yield = [] { QCoreApplication::processEvents(); };
     context.ending = [this] { return m_services.ending; };
 
@@ -81,7 +100,7 @@ void Form1::PushButton2_Click() {
             break;
         }
         trap.run(10, [&] { m_pointer.set(platform::MousePointer::kWait); });
-        trap.run(11, [&] { path = ListView1->topLevelItem(row - 1)->text(0); });
+        trap.run(11, [&] { path = listRowPath(row - 1); });
         trap.run(12, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(13, [&] {
             if (context.results == nullptr) {

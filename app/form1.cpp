@@ -12,6 +12,7 @@
 
 #include "extract/isinstalled.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
 #include "platform/mainmodule.h"
 #include "platform/services.h"
 #include "platform/twips.h"
@@ -19,6 +20,11 @@
 #include "results/form2.h"
 
 namespace app {
+namespace {
+
+constexpr int kExactPathRole = Qt::UserRole;
+
+}  // namespace
 
 using platform::twipsRect;
 using platform::twipsToPixels;
@@ -125,7 +131,19 @@ void Form1::Form_Load() {
 
 void Form1::addListRow(const QString& path) {
     auto* item = new QTreeWidgetItem(ListView1);
-    item->setText(0, path);
+    // A name that is not valid UTF-8 shows with "?" and keeps its bytes beside the text, for
+    // the run to open.
+    const QString shown = platform::shownPath(path);
+    item->setText(0, shown);
+    if (shown != path) {
+        item->setData(0, kExactPathRole, path);
+    }
+}
+
+QString Form1::listRowPath(int row) const {
+    const QTreeWidgetItem* item = ListView1->topLevelItem(row);
+    const QVariant exact = item->data(0, kExactPathRole);
+    return exact.isValid() ? exact.toString() : item->text(0);
 }
 
 QStringList Form1::listRows() const {

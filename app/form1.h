@@ -61,9 +61,13 @@ public:
     results::Form2* existingForm2() const { return m_form2.get(); }
     bool running() const { return m_running; }
 
-    // Appends one row to the input list.
+    // Appends one row to the input list. The path keeps the exact bytes of a name that is not
+    // valid UTF-8 (platform::pathFromBytes); the row shows it as platform::shownPath does.
     void addListRow(const QString& path);
+    // The rows as shown.
     QStringList listRows() const;
+    // The path of row (from 0) as added, for the run to open.
+    QString listRowPath(int row) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/fileattributes.h"
+#include "platform/filepath.h"
 #include "platform/folderwalk.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
@@ -23,14 +24,21 @@ constexpr int kDeleteKey = 46;
 
 const QString kFolderPrompt = QStringLiteral("Please select folder:");
 
-// The local paths a drag offers, in the order given; the list takes nothing else.
+// The local paths a drag offers, in the order given; the list takes nothing else. A name that
+// is not valid UTF-8 arrives percent-encoded byte by byte and keeps those bytes.
 QStringList droppedPaths(const QMimeData* data) {
     QStringList paths;
     if (data == nullptr || !data->hasUrls()) {
         return paths;
     }
     for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) {
+        if (!url.isLocalFile()) {
+            continue;
+        }
+        if (url.host().isEmpty()) {
+            paths << platform::pathFromBytes(
+                QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+        } else {
             paths << url.toLocalFile();
         }
     }
@@ -155,12 +163,10 @@ void Form1::ListView1_OLEDragDrop(QDropEvent* event) {
         if (m_services.ending) {
             return;
         }
+        // A hidden folder is added as a plain row, as the command line takes it.
         bool isFolder = false;
-        trap.run(1, [&] {
-            const int attributes = platform::GetFileAttributes(dropped);
-            isFolder = attributes != platform::INVALID_FILE_ATTRIBUTES &&
-                       (attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
-        });
+        trap.run(
+            1, [&] { isFolder = platform::walkedAsFolder(platform::GetFileAttributes(dropped)); });
         if (!isFolder) {
             trap.run(2, [&] { addListRow(dropped); });
             continue;

@@ -1,8 +1,9 @@
 #include "automation/nativeexcel.h"
 
 #include <QByteArray>
-#include <QFile>
+#include <QStringList>
 
+#include "platform/filepath.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
 #include "workbook/bitmapinfo.h"
@@ -13,14 +14,30 @@ namespace {
 using platform::RuntimeError;
 namespace err = platform::err;
 
-// Lets the engine read a picture straight into the buffer the Picture keeps.
+// Lets the engine read a picture straight into the buffer the Picture keeps; an image the
+// engine holds whole for several pictures becomes one buffer that every copy of it shares.
+template <typename SharedImage>
 class ByteArraySink : public workbook::ByteSink {
 public:
+    explicit ByteArraySink(SharedImage& shared) : m_shared(shared) {}
+
     std::uint8_t* allocate(std::size_t size) override {
         bytes = QByteArray(qsizetype(size), Qt::Uninitialized);
         return reinterpret_cast<std::uint8_t*>(bytes.data());
     }
+    bool adopt(const std::shared_ptr<const std::vector<std::uint8_t>>& source) override {
+        if (m_shared.source.lock() != source) {
+            m_shared.bytes = QByteArray(reinterpret_cast<const char*>(source->data()),
+                                        qsizetype(source->size()));
+            m_shared.source = source;
+        }
+        bytes = m_shared.bytes;
+        return true;
+    }
     QByteArray bytes;
+
+private:
+    SharedImage& m_shared;
 };
 
 QString text(const std::string& utf8) {
@@ -73,15 +90,30 @@ const workbook::PictureInfo& NativeExcel::pictureAt(int sheet, int picture) cons
 
 void NativeExcel::openWorkbook(const QString& path) {
     requireRunning();
-    auto opened = workbook::openWorkbook(QFile::encodeName(path).toStdString());
+    auto opened = workbook::openWorkbook(platform::pathToBytes(path).toStdString());
     if (!opened) {
         // A workbook that fails to open leaves the active one as it was.
-        throw RuntimeError(
-            err::kAutomationError,
-            QStringLiteral("Cannot open '%1': %2").arg(path, text(opened.problem().describe())));
+        throw RuntimeError(err::kAutomationError,
+                           QStringLiteral("Cannot open '%1': %2")
+                               .arg(platform::shownPath(path), text(opened.problem().describe())));
     }
     m_workbook = std::move(opened.value());
-    m_path = path;
+    m_sharedImage = {};
+    m_path = platform::shownPath(path);
+    // A workbook with missing parts still opens and stays active, so its intact worksheets
+    // give their pictures; the damage is told once, here, as the spreadsheet application tells
+    // what it repaired on opening.
+    const std::vector<workbook::Problem>& problems = m_workbook->problems();
+    if (!problems.empty()) {
+        QStringList described;
+        for (const workbook::Problem& problem : problems) {
+            described << text(problem.describe());
+        }
+        throw RuntimeError(err::kAutomationError,
+                           QStringLiteral("'%1' is damaged; the pictures of its damaged parts "
+                                          "are lost: %2")
+                               .arg(m_path, described.join(QStringLiteral("; "))));
+    }
 }
 
 int NativeExcel::worksheetCount() {
@@ -100,7 +132,7 @@ void NativeExcel::copyPicture(int sheet, int picture) {
     // A copy that fails must not leave the previous picture behind to be saved in its place.
     m_clipboard.clear();
     const workbook::PictureInfo& info = pictureAt(sheet, picture);
-    ByteArraySink sink;
+    ByteArraySink sink(m_sharedImage);
     auto problem =
         m_workbook->readPictureBytes(std::size_t(sheet) - 1, std::size_t(picture) - 1, sink);
     if (!problem && sink.bytes.isEmpty()) {
@@ -135,6 +167,7 @@ void NativeExcel::setDisplayAlerts(bool value) {
 void NativeExcel::quit() {
     requireRunning();
     m_workbook.reset();
+    m_sharedImage = {};
     m_path.clear();
     m_quit = true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
@@ -34,8 +35,16 @@ private:
     const workbook::Worksheet& worksheetAt(int sheet) const;
     const workbook::PictureInfo& pictureAt(int sheet, int picture) const;
 
+    // The bytes handed out for the image the engine holds whole for several pictures, so every
+    // copy of it shares one buffer.
+    struct SharedImage {
+        std::weak_ptr<const std::vector<std::uint8_t>> source;
+        QByteArray bytes;
+    };
+
     PictureClipboard& m_clipboard;
     std::unique_ptr<workbook::Workbook> m_workbook;
+    SharedImage m_sharedImage;
     QString m_path;
     bool m_displayAlerts = true;
     bool m_quit = false;

@@ -1,6 +1,7 @@
 #include "batch/batchlist.h"
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -27,13 +28,14 @@ struct SheetRows {
 
 struct WorkbookRows {
     std::string path;
-    std::string error;  // empty when the workbook opened
+    std::string error;                  // empty when the workbook opened
+    std::vector<std::string> problems;  // damage that lost some pictures of an opened workbook
     std::unique_ptr<workbook::Workbook> workbook;
     std::vector<SheetRows> sheets;
 };
 
 // Opens one workbook and reads every embedded picture once, for its size and digest; only one
-// image is held at a time.
+// image is held at a time, and pictures that share an image read it once.
 WorkbookRows readWorkbook(const std::string& path) {
     WorkbookRows rows;
     rows.path = path;
@@ -43,7 +45,11 @@ WorkbookRows readWorkbook(const std::string& path) {
         return rows;
     }
     rows.workbook = std::move(opened.value());
+    for (const workbook::Problem& problem : rows.workbook->problems()) {
+        rows.problems.push_back(problem.describe());
+    }
     const auto& sheets = rows.workbook->worksheets();
+    std::map<std::uint64_t, std::pair<std::uint64_t, std::string>> digests;  // by image id
     int number = 0;
     for (std::size_t s = 0; s < sheets.size(); ++s) {
         SheetRows sheet{sheets[s].name, {}};
@@ -51,11 +57,18 @@ WorkbookRows readWorkbook(const std::string& path) {
             PictureRow row;
             row.number = ++number;
             row.info = &sheets[s].pictures[p];
-            if (!row.info->linked) {
+            const auto known = row.info->imageId ? digests.find(*row.info->imageId) : digests.end();
+            if (known != digests.end()) {
+                row.bytes = known->second.first;
+                row.sha256 = known->second.second;
+            } else if (!row.info->linked) {
                 auto bytes = rows.workbook->readPictureBytes(s, p);
                 if (bytes) {
                     row.bytes = bytes.value().size();
                     row.sha256 = workbook::Sha256::hex(bytes.value().data(), bytes.value().size());
+                    if (row.info->imageId) {
+                        digests[*row.info->imageId] = {*row.bytes, row.sha256};
+                    }
                 } else {
                     row.problem = bytes.problem().describe();
                 }
@@ -77,7 +90,11 @@ void writeJson(const std::vector<WorkbookRows>& all, std::ostream& out) {
         const WorkbookRows& rows = all[w];
         out << (w ? ",\n " : "\n ") << "{\"workbook\": " << jsonString(rows.path)
             << ", \"error\": " << (rows.error.empty() ? "null" : jsonString(rows.error))
-            << ", \"worksheets\": [";
+            << ", \"problems\": [";
+        for (std::size_t i = 0; i < rows.problems.size(); ++i) {
+            out << (i ? ", " : "") << jsonString(rows.problems[i]);
+        }
+        out << "], \"worksheets\": [";
         for (std::size_t s = 0; s < rows.sheets.size(); ++s) {
             const SheetRows& sheet = rows.sheets[s];
             out << (s ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(sheet.name)
@@ -109,6 +126,9 @@ void writeText(const std::vector<WorkbookRows>& all, std::ostream& out) {
         if (!rows.error.empty()) {
             out << "  error: " << rows.error << "\n";
             continue;
+        }
+        for (const std::string& problem : rows.problems) {
+            out << "  problem: " << problem << "\n";
         }
         for (const SheetRows& sheet : rows.sheets) {
             out << "  worksheet \"" << sheet.name << "\": " << sheet.pictures.size()
@@ -144,6 +164,10 @@ int runList(const std::vector<std::string>& files, bool json, std::ostream& out,
         WorkbookRows rows = readWorkbook(file);
         if (!rows.error.empty()) {
             err << file << ": " << rows.error << "\n";
+            status = kExitFailed;
+        }
+        for (const std::string& problem : rows.problems) {
+            err << file << ": " << problem << "\n";
             status = kExitFailed;
         }
         for (const SheetRows& sheet : rows.sheets) {

@@ -13,7 +13,7 @@ const QString kWorkbookPattern = QStringLiteral("*.xl*");
 
 bool isFolder(const std::string& path) {
     std::optional<platform::FileStatus> status = platform::fileStatus(path);
-    return status && (status->attributes & platform::FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return status && platform::walkedAsFolder(status->attributes);
 }
 
 void addFolder(std::string folder, std::vector<std::string>& workbooks) {

@@ -14,7 +14,8 @@ std::vector<std::string> splitPathList(std::string_view text);
 // The workbooks the paths name, in order. A folder is walked as the window's "Add All Excel
 // Files In Folder" walks it with the extension "xl*": every depth, level by level, hidden
 // folders left out, each folder's "*.xl*" files in listing order without the ones the scan
-// skips ("~" names, hidden + archive files). Anything else is taken as a workbook as given.
+// skips ("~" names, hidden + archive files). Anything else, a hidden folder too, is taken as a
+// workbook as given.
 std::vector<std::string> workbookPaths(const std::vector<std::string>& paths);
 
 }  // namespace batch

@@ -3,6 +3,7 @@
 #include <png.h>
 #include <turbojpeg.h>
 #include <xlsxwriter.h>
+#include <zip.h>
 
 #include <malloc.h>
 
@@ -123,6 +124,86 @@ GeneratedSet generateWorkbooks(const std::string& folder, int workbooks, int pic
         out.paths.push_back(path);
     }
     return out;
+}
+
+void writeSharedImageWorkbook(const std::string& path, int pictures, std::size_t imageBytes) {
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+    const std::string relsStart =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/"
+        "2006/relationships\">";
+    auto relationship = [&](const std::string& type, const std::string& target) {
+        return relsStart + "<Relationship Id=\"rId1\" Type=\"" + rel + "/" + type + "\" Target=\"" +
+               target + "\"/></Relationships>";
+    };
+    std::string anchors;
+    for (int p = 0; p < pictures; ++p) {
+        const std::string row = std::to_string(p * 3);
+        anchors +=
+            "<xdr:oneCellAnchor><xdr:from><xdr:col>1</xdr:col><xdr:colOff>0</xdr:colOff>"
+            "<xdr:row>" +
+            row +
+            "</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>"
+            "<xdr:ext cx=\"9525\" cy=\"9525\"/><xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"" +
+            std::to_string(p + 2) + "\" name=\"Picture " + std::to_string(p + 1) +
+            "\"/><xdr:cNvPicPr/></xdr:nvPicPr><xdr:blipFill><a:blip r:embed=\"rId1\"/>"
+            "</xdr:blipFill><xdr:spPr/></xdr:pic><xdr:clientData/></xdr:oneCellAnchor>";
+    }
+    // A 24-bit BMP of one colour: header, then rows of zero bytes.
+    const std::uint32_t width = 2048;
+    const std::uint32_t height = std::uint32_t(std::max<std::size_t>(1, imageBytes / (width * 3)));
+    const std::uint32_t pixelBytes = width * 3 * height;
+    Bytes bmp(54 + pixelBytes, 0);
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int b = 0; b < 4; ++b)
+            bmp[at + std::size_t(b)] = std::uint8_t(v >> (8 * b));
+    };
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    put32(2, std::uint32_t(bmp.size()));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, width);
+    put32(22, height);
+    bmp[26] = 1;
+    bmp[28] = 24;
+    put32(34, pixelBytes);
+
+    const std::vector<std::pair<std::string, std::string>> parts = {
+        {"[Content_Types].xml",
+         "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+         "<Default Extension=\"rels\" ContentType=\"application/"
+         "vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+         "ContentType=\"application/xml\"/><Default Extension=\"bmp\" "
+         "ContentType=\"image/bmp\"/></Types>"},
+        {"_rels/.rels", relationship("officeDocument", "xl/workbook.xml")},
+        {"xl/workbook.xml",
+         "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+         "xmlns:r=\"" +
+             rel +
+             "\"><sheets><sheet name=\"Shared\" sheetId=\"1\" "
+             "r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels", relationship("worksheet", "worksheets/sheet1.xml")},
+        {"xl/worksheets/sheet1.xml",
+         "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+         "xmlns:r=\"" +
+             rel + "\"><sheetData/><drawing r:id=\"rId1\"/></worksheet>"},
+        {"xl/worksheets/_rels/sheet1.xml.rels",
+         relationship("drawing", "../drawings/drawing1.xml")},
+        {"xl/drawings/drawing1.xml",
+         "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/"
+         "spreadsheetDrawing\" xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+         "xmlns:r=\"" +
+             rel + "\">" + anchors + "</xdr:wsDr>"},
+        {"xl/drawings/_rels/drawing1.xml.rels", relationship("image", "../media/image1.bmp")},
+    };
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
+    for (const auto& [name, content] : parts) {
+        zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
+        zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    }
+    zip_source_t* image = zip_source_buffer(archive, bmp.data(), bmp.size(), 0);
+    zip_file_add(archive, "xl/media/image1.bmp", image, 0);
+    zip_close(archive);
 }
 
 // The program's road: create, open, count, select and copy every picture, quit.

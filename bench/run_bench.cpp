@@ -3,6 +3,8 @@
 // same set in the same run, and the peak memory above the idle size against the pictures kept.
 //
 // usage: run_bench [workbooks=200] [pictures per workbook=10] [min MP=0.05] [max MP=0.6]
+//        run_bench --shared COUNT (one workbook whose COUNT pictures all show one 20 MB image;
+//        one run through the windows, its time, peak memory and what it kept and reported)
 #include <QApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -31,6 +33,46 @@ public:
     void openFolder(const QString&) override {}
 };
 
+// A workbook whose pictures all show one 20 MB image, once through the windows: what the run
+// keeps within the copy limit of one workbook, how long it takes and its peak memory.
+int sharedImageRun(const QTemporaryDir& folder, int count) {
+    const QString path = folder.filePath(QStringLiteral("shared.xlsx"));
+    bench::writeSharedImageWorkbook(path.toStdString(), count, 20u << 20);
+    platform::ScriptedDialogs dialogs;
+    platform::SettingsStore settings(folder.filePath(QStringLiteral("Velmora.conf")));
+    NoShell shell;
+    automation::PictureClipboard clipboard;
+    automation::Registry registry;
+    automation::registerNativeExcel(registry, clipboard);
+    platform::Services services;
+    services.dialogs = &dialogs;
+    services.settings = &settings;
+    services.shell = &shell;
+    services.automation = &registry;
+    services.clipboard = &clipboard;
+    services.programFolder = folder.path();
+    services.endProgram = [] {};
+    app::Form1 form(services);
+    form.Form_Load();
+    form.show();
+    form.addListRow(path);
+    bench::resetPeakMemory();
+    long idleKiB = bench::statusKiB("VmRSS:");
+    Clock::time_point start = Clock::now();
+    QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    double peakMiB = double(bench::statusKiB("VmHWM:") - idleKiB) / 1024;
+    int kept = form.existingForm2() ? form.existingForm2()->mTotalImages : -1;
+    std::printf(
+        "shared 20 MB image, %d pictures through the windows: %.2f s, kept %d, %lld "
+        "reports; peak %.1f MiB above idle (target < 300 MiB)\n",
+        count, seconds, kept, static_cast<long long>(dialogs.messages().size()), peakMiB);
+    if (!dialogs.messages().isEmpty()) {
+        std::printf("first report: %s\n", qPrintable(dialogs.messages().first()));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,9 +83,13 @@ int main(int argc, char** argv) {
     int pictures = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
     double minMp = argc > 3 ? std::atof(argv[3]) : 0.05;
     double maxMp = argc > 4 ? std::atof(argv[4]) : 0.6;
+    const bool shared = argc > 2 && std::string(argv[1]) == "--shared";
     QApplication application(argc, argv);
 
     QTemporaryDir folder;
+    if (shared) {
+        return sharedImageRun(folder, std::atoi(argv[2]));
+    }
     std::printf("generating %d workbooks with %d pictures each (%.2f-%.2f MP)...\n", workbooks,
                 pictures, minMp, maxMp);
     bench::GeneratedSet set = bench::generateWorkbooks(folder.path().toStdString(), workbooks,

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "encode/wholefile.h"
+
 namespace encode {
 
 QString outputBaseName(const QString& rowText, const QString& imageNo) {
@@ -21,12 +23,20 @@ QString outputFilePath(const QString& folderText, const QString& fileName) {
     return folderText + QLatin1Char('/') + fileName;
 }
 
+OutputPaths::OutputPaths() : m_started(QDateTime::currentDateTimeUtc()) {}
+
 QString OutputPaths::claim(const QString& folderText, const QString& baseName,
                            const QString& extension) {
-    // Compared as cleaned absolute paths: "/out/" and "/out//" name the same file.
+    // Compared as cleaned absolute paths without letter case: "/out/" and "/out//" name the
+    // same file, and so do "Book_1.bmp" and "book_1.bmp" on a folder that ignores case.
     auto key = [](const QString& path) {
-        return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        return QDir::cleanPath(QFileInfo(path).absoluteFilePath()).toCaseFolded();
     };
+    const QString folder = key(outputFilePath(folderText, QString()));
+    if (!m_swept.contains(folder)) {
+        m_swept.insert(folder);
+        removeStaleTemporaries(folderText, m_started);
+    }
     QString path = outputFilePath(folderText, baseName + extension);
     for (int n = 2; m_claimed.contains(key(path)); ++n) {
         path = outputFilePath(folderText, baseName + QStringLiteral(" (%1)").arg(n) + extension);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QSet>
 #include <QString>
 
@@ -17,13 +18,21 @@ QString outputFilePath(const QString& folderText, const QString& fileName);
 // Hands out the output paths of one save: the first row that asks for a path keeps it (and
 // replaces a file that was in the folder before the save); a later row that would land on the
 // same path gets " (2)", " (3)"... before the extension, so no row overwrites another's file.
+// Paths that differ only in letter case count as the same, as they are on FAT, exFAT and most
+// network shares. The first path claimed in a folder also clears that folder of the temporary
+// files that earlier, killed saves left behind.
 class OutputPaths {
 public:
+    // The save starts now: temporary files written before this moment are leftovers.
+    OutputPaths();
+
     // extension with its dot: ".bmp" or ".jpg".
     QString claim(const QString& folderText, const QString& baseName, const QString& extension);
 
 private:
+    QDateTime m_started;
     QSet<QString> m_claimed;
+    QSet<QString> m_swept;
 };
 
 }  // namespace encode

@@ -1,15 +1,20 @@
 #include "encode/outputpixels.h"
 
 #include <png.h>
-#include <turbojpeg.h>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
 
 #include <QImage>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/runtimeerror.h"
 #include "render/renderer.h"
@@ -48,41 +53,134 @@ inline unsigned divideBy255(unsigned t) {
     return (t + (t >> 8)) >> 8;
 }
 
-struct TjDeleter {
-    void operator()(void* handle) const { tjDestroy(handle); }
-};
-using TjHandle = std::unique_ptr<void, TjDeleter>;
+// One row of CMYK as a JPEG holds it (inverted, as Adobe writes it) to three channels, the way
+// Qt's own reader shows it, so the save matches the preview.
+void cmykOntoRgb(const std::uint8_t* cmyk, std::uint8_t* out, int width, ChannelOrder order) {
+    const int red = order == ChannelOrder::Bgr ? 2 : 0;
+    for (int x = 0; x < width; ++x, cmyk += 4, out += 3) {
+        const unsigned k = cmyk[3];
+        out[red] = std::uint8_t(k * cmyk[0] / 255);
+        out[1] = std::uint8_t(k * cmyk[1] / 255);
+        out[2 - red] = std::uint8_t(k * cmyk[2] / 255);
+    }
+}
 
-// TurboJPEG reads baseline and progressive JPEG in any sampling; CMYK and YCCK files, which it
-// cannot turn into RGB, are left to Qt. A warning (a truncated file, say) still gives a
-// picture, as every viewer shows one.
+// Everything a JPEG read touches lives here, outside the function that calls setjmp, so a
+// longjmp out of libjpeg skips no destructor and leaves no value indeterminate.
+struct JpegRead {
+    JpegRead(const QByteArray& bytes, ChannelOrder order) : data(bytes), order(order) {}
+    ~JpegRead() { jpeg_destroy_decompress(&info); }
+
+    const QByteArray& data;
+    ChannelOrder order;
+    jpeg_decompress_struct info = {};
+    jpeg_error_mgr errors = {};
+    std::jmp_buf jump = {};
+    bool damaged = false;   // the data ended while a row still needed them
+    bool rowsDone = false;  // every row decoded from the file's own data
+    char message[JMSG_LENGTH_MAX] = {};
+    std::optional<PixelBuffer> out;
+    std::vector<JSAMPROW> rows;
+    std::unique_ptr<std::uint8_t[]> cmykRow;
+};
+
+void jpegErrorExit(j_common_ptr info) {
+    auto* read = static_cast<JpegRead*>(info->client_data);
+    (*info->err->format_message)(info, read->message);
+    std::longjmp(read->jump, 1);
+}
+
+// The decoder's warnings. Image data that reach the end of the image (its end marker, or the
+// end of the file, where libjpeg puts one) while a row still needs them is damage: libjpeg
+// would fill the rest with grey, and a picture that is mostly filler must not pass for a saved
+// one. A missing end marker, bytes between markers or after the image leave every row decoded
+// from the file's own data and are no damage.
+void jpegEmitMessage(j_common_ptr info, int level) {
+    constexpr int kEndOfImage = 0xD9;
+    if (level < 0 && info->err->msg_code == JWRN_HIT_MARKER &&
+        reinterpret_cast<j_decompress_ptr>(info)->unread_marker == kEndOfImage) {
+        auto* read = static_cast<JpegRead*>(info->client_data);
+        read->damaged = true;
+        std::longjmp(read->jump, 1);
+    }
+}
+
+enum class JpegResult { Done, Failed, Damaged, LeftToQt };
+
+// Only plain values live in this frame: libjpeg leaves it by longjmp on any error.
+JpegResult readJpeg(JpegRead& read) {
+    if (setjmp(read.jump)) {
+        return read.damaged    ? JpegResult::Damaged
+               : read.rowsDone ? JpegResult::Done
+                               : JpegResult::Failed;
+    }
+    read.info.err = jpeg_std_error(&read.errors);
+    read.errors.error_exit = jpegErrorExit;
+    read.errors.emit_message = jpegEmitMessage;
+    read.info.client_data = &read;
+    jpeg_create_decompress(&read.info);
+    jpeg_mem_src(&read.info, reinterpret_cast<const unsigned char*>(read.data.constData()),
+                 static_cast<unsigned long>(read.data.size()));
+    jpeg_read_header(&read.info, TRUE);
+    const bool cmyk =
+        read.info.jpeg_color_space == JCS_CMYK || read.info.jpeg_color_space == JCS_YCCK;
+    if (read.info.num_components != (cmyk                                          ? 4
+                                     : read.info.jpeg_color_space == JCS_GRAYSCALE ? 1
+                                                                                   : 3)) {
+        return JpegResult::LeftToQt;
+    }
+    read.info.out_color_space = cmyk                              ? JCS_CMYK
+                                : read.order == ChannelOrder::Bgr ? JCS_EXT_BGR
+                                                                  : JCS_EXT_RGB;
+    checkPixelCount(read.info.image_width, read.info.image_height);
+    jpeg_start_decompress(&read.info);
+    const int width = int(read.info.output_width);
+    const int height = int(read.info.output_height);
+    read.out.emplace(width, height, read.order);
+    PixelBuffer& out = *read.out;
+    if (cmyk) {
+        read.cmykRow.reset(new std::uint8_t[std::size_t(width) * 4]);
+        JSAMPROW row = read.cmykRow.get();
+        while (read.info.output_scanline < read.info.output_height) {
+            const int y = int(read.info.output_scanline);
+            jpeg_read_scanlines(&read.info, &row, 1);
+            cmykOntoRgb(row, out.row(y), width, read.order);
+        }
+    } else {
+        read.rows.resize(std::size_t(height));
+        for (int y = 0; y < height; ++y) {
+            read.rows[std::size_t(y)] = out.row(y);
+        }
+        while (read.info.output_scanline < read.info.output_height) {
+            jpeg_read_scanlines(&read.info, read.rows.data() + read.info.output_scanline,
+                                read.info.output_height - read.info.output_scanline);
+        }
+    }
+    read.rowsDone = true;
+    jpeg_finish_decompress(&read.info);
+    return JpegResult::Done;
+}
+
+// libjpeg reads baseline, progressive and arithmetic JPEG in any sampling, grey, colour or
+// CMYK; what it cannot start on is left to Qt. Data cut short before the last row is an error
+// of its own, which Qt is not asked to paper over.
 std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, ChannelOrder order,
                                       QString* reason) {
-    TjHandle handle(tjInitDecompress());
-    if (!handle) {
-        *reason = QStringLiteral("the JPEG decoder cannot start");
-        return std::nullopt;
+    JpegRead read(picture.bytes(), order);
+    switch (readJpeg(read)) {
+        case JpegResult::Done:
+            return std::move(read.out);
+        case JpegResult::Damaged:
+            throwUndecodable(picture,
+                             QStringLiteral("the picture's data is damaged (it ends before its "
+                                            "last row)"));
+        case JpegResult::Failed:
+            *reason = QString::fromUtf8(read.message);
+            break;
+        case JpegResult::LeftToQt:
+            break;
     }
-    const auto* bytes = reinterpret_cast<const unsigned char*>(picture.bytes().constData());
-    const auto size = static_cast<unsigned long>(picture.bytes().size());
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes, size, &width, &height, &subsampling,
-                            &colorspace) != 0) {
-        *reason = QString::fromUtf8(tjGetErrorStr2(handle.get()));
-        return std::nullopt;
-    }
-    if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
-        return std::nullopt;
-    }
-    checkPixelCount(width, height);
-    PixelBuffer out(width, height, order);
-    if (tjDecompress2(handle.get(), bytes, size, out.data(), width, int(out.stride()), height,
-                      order == ChannelOrder::Bgr ? TJPF_BGR : TJPF_RGB, TJFLAG_BOTTOMUP) != 0 &&
-        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
-        *reason = QString::fromUtf8(tjGetErrorStr2(handle.get()));
-        return std::nullopt;
-    }
-    return out;
+    return std::nullopt;
 }
 
 // Everything a PNG read touches lives here, outside the function that calls setjmp, so a
@@ -98,6 +196,7 @@ struct PngRead {
     png_infop info = nullptr;
     std::optional<PixelBuffer> out;
     std::unique_ptr<std::uint8_t[]> scratch;  // rows with alpha before they meet the white
+    bool rowsDone = false;                    // every row decoded from the file's own data
     char message[200] = {};
 
     void allocate(int width, int height, bool alpha, bool interlaced) {
@@ -134,8 +233,10 @@ enum class PngResult { Done, Failed, TooLarge };
 
 // Only plain values live in this frame: libpng leaves it by longjmp on any error.
 PngResult readPng(PngRead& read) {
+    // What follows the last row (the end chunk, cut off or missing) cannot spoil a picture
+    // whose every row is decoded; data that end before that is an error.
     if (setjmp(png_jmpbuf(read.png))) {
-        return PngResult::Failed;
+        return read.rowsDone ? PngResult::Done : PngResult::Failed;
     }
     png_set_read_fn(read.png, &read, pngReadData);
     png_read_info(read.png, read.info);
@@ -178,6 +279,7 @@ PngResult readPng(PngRead& read) {
             compositeOntoWhite(read.scratch.get() + y * scratchStride, out.row(int(y)), int(width));
         }
     }
+    read.rowsDone = true;
     png_read_end(read.png, nullptr);
     return PngResult::Done;
 }

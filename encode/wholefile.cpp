@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
 
@@ -55,6 +56,22 @@ bool writeAll(int fd, const char* data, qsizetype size) {
 }
 
 }  // namespace
+
+bool isTemporaryName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.[0-9a-f]{8}\\.tmp$"));
+    return pattern.match(name).hasMatch();
+}
+
+void removeStaleTemporaries(const QString& folder, const QDateTime& before) {
+    const QDir dir(folder);
+    const QFileInfoList entries = dir.entryInfoList({QStringLiteral(".*.tmp")},
+                                                    QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& entry : entries) {
+        if (isTemporaryName(entry.fileName()) && entry.lastModified() < before) {
+            QFile::remove(entry.filePath());
+        }
+    }
+}
 
 QString writeWholeFile(const QString& path, std::initializer_list<QByteArrayView> pieces) {
     QFileInfo target(path);

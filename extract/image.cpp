@@ -6,7 +6,9 @@
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
 #include "extract/resultstarget.h"
+#include "extract/sharedpictures.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
 
@@ -20,11 +22,11 @@ using platform::RuntimeError;
     throw RuntimeError(91, QStringLiteral("Object variable or With block variable not set"));
 }
 
-// The short-lived file of one picture: the workbook's file name, the picture counter and
-// ".bmp", in the run's private folder (never beside the user's workbook).
-QString pictureFileName(const QString& scratchFolder, const QString& workbookPath, int counter) {
-    return scratchFolder + QChar('/') + QFileInfo(workbookPath).fileName() +
-           QString::number(counter) + QStringLiteral(".bmp");
+// The short-lived file of one picture: the picture counter and ".bmp", in the run's private
+// folder (never beside the user's workbook). The folder is the run's alone, so the workbook's
+// name is not needed, and a long one could not push the file's name past the system's limit.
+QString pictureFileName(const QString& scratchFolder, int counter) {
+    return scratchFolder + QChar('/') + QString::number(counter) + QStringLiteral(".bmp");
 }
 
 // The file-listing query: the file's name when a plain file of that path exists, else "".
@@ -76,9 +78,7 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             trap.run(7, [&] { excel->copyPicture(sheet, picture); });
             trap.run(8, [&] { yield(); });
             trap.run(9, [&] { yield(); });
-            trap.run(10, [&] {
-                fileName = pictureFileName(context.scratchFolder, workbookPath, counter);
-            });
+            trap.run(10, [&] { fileName = pictureFileName(context.scratchFolder, counter); });
             trap.run(11, [&] { context.clipboard->picture().save(fileName); });
             for (int turn = 0; turn < kFileWaitTurns && !ending(); ++turn) {
                 if (trap.test(12, [&] { return platform::PathExists(fileName); })) {
@@ -90,14 +90,22 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 continue;
             }
             trap.run(14, [&] {
-                context.results->appendResultRow(workbookPath, QString::number(counter));
+                context.results->appendResultRow(platform::shownPath(workbookPath),
+                                                 QString::number(counter));
             });
             const int holder = runningImageNumber - 1;
             if (runningImageNumber != 1) {
                 trap.run(15, [&] { context.results->createImageHolder(holder); });
             }
             trap.run(16, [&] {
-                context.results->setImageHolderPicture(holder, platform::Picture::load(fileName));
+                // A file that holds what the clipboard held keeps the clipboard's bytes, which
+                // the earlier pictures of one image already share, not a copy read back.
+                platform::Picture picture =
+                    platform::Picture::load(fileName, context.clipboard->picture());
+                if (context.shared != nullptr) {
+                    picture = context.shared->share(picture);
+                }
+                context.results->setImageHolderPicture(holder, picture);
             });
             trap.run(17, [&] {
                 if (runningImageNumber == std::numeric_limits<int>::max()) {

@@ -16,6 +16,7 @@ class Dialogs;
 namespace extract {
 
 class ResultsTarget;
+class SharedPictures;
 
 // What one call of ExtractImagesByFile works with; the run builds it once.
 struct ExtractionContext {
@@ -26,6 +27,9 @@ struct ExtractionContext {
     ResultsTarget* results = nullptr;
     // The private folder of the run that holds the short-lived picture files.
     QString scratchFolder;
+    // Pictures of the run so far, so that equal bytes are held once; none to keep every
+    // picture's own.
+    SharedPictures* shared = nullptr;
     // One turn of the message loop.
     std::function<void()> yield;
     // True once the program is ending: the call stops at its next turn and still quits.

@@ -1,5 +1,5 @@
-// Feeds raw bytes to the workbook engine: open, list every worksheet and picture, copy each
-// picture's bytes. Any crash, leak of bounds or runaway allocation is a finding.
+// Feeds raw bytes to the workbook engine: open, list every worksheet, picture and kept damage,
+// copy each picture's bytes. Any crash, leak of bounds or runaway allocation is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,6 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return opened.problem().describe().empty() ? 1 : 0;
     }
     workbook::Workbook& book = *opened.value();
+    for (const workbook::Problem& problem : book.problems()) {
+        if (problem.describe().empty()) {
+            return 1;
+        }
+    }
     const auto& sheets = book.worksheets();
     for (std::size_t s = 0; s < sheets.size(); ++s) {
         for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {

@@ -23,6 +23,8 @@ struct FileOpenRequest {
     QString title;
     QString filter;  // "Description|pattern|" pairs, as the component takes them
     int flags = 0;
+    // The component's text buffer; Qt's dialog has none to overflow and returns the whole
+    // selection, however long.
     int maxFileSize = 30000;
 };
 

@@ -3,9 +3,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <QFile>
 #include <QStringDecoder>
 #include <memory>
+
+#include "platform/filepath.h"
 
 namespace platform {
 namespace {
@@ -84,8 +85,8 @@ std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder) {
 
 std::vector<DirectoryEntry> readDirectory(const QString& folder) {
     std::vector<DirectoryEntry> entries;
-    for (RawDirectoryEntry& entry : readDirectoryBytes(QFile::encodeName(folder).toStdString())) {
-        entries.push_back({entryNameFromBytes(entry.name.c_str()), entry.kind});
+    for (RawDirectoryEntry& entry : readDirectoryBytes(pathToBytes(folder).toStdString())) {
+        entries.push_back({pathFromBytes(QByteArray::fromStdString(entry.name)), entry.kind});
     }
     return entries;
 }

@@ -10,7 +10,9 @@ namespace platform {
 struct DirectoryEntry {
     enum class Kind { File, Folder, Other };
 
-    QString name;  // a name that is not valid UTF-8 arrives with "?" in place of its bad bytes
+    // The name exactly as the file system holds it; one that is not valid UTF-8 keeps its bytes
+    // (pathFromBytes), and shows with "?" in their place (shownPath).
+    QString name;
     Kind kind = Kind::Other;
 };
 

@@ -3,10 +3,10 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QFile>
 #include <string_view>
 #include <vector>
 
+#include "platform/filepath.h"
 #include "platform/runtimeerror.h"
 
 namespace platform {
@@ -80,7 +80,7 @@ std::optional<FileStatus> fileStatus(const std::string& nativePath) {
 }
 
 std::optional<FileStatus> fileStatus(const QString& path) {
-    return fileStatus(QFile::encodeName(path).toStdString());
+    return fileStatus(pathToBytes(path).toStdString());
 }
 
 int GetFileAttributes(const QString& path) {

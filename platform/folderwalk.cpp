@@ -96,6 +96,11 @@ bool skippedByFolderScan(std::string_view name, int attributes) {
     return name.starts_with('~') || attributes == kScanSkippedAttributes;
 }
 
+bool walkedAsFolder(int attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           (attributes & FILE_ATTRIBUTE_HIDDEN) == 0;
+}
+
 std::string joinPath(std::string_view folder, std::string_view name) {
     std::string path(folder);
     if (!path.ends_with('/')) {

@@ -42,6 +42,11 @@ constexpr int kScanSkippedAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_AR
 // program keeps beside an open workbook) and kScanSkippedAttributes stay out.
 bool skippedByFolderScan(std::string_view name, int attributes);
 
+// Whether a path handed in whole (dropped on the list, given on the command line) is walked as
+// a folder: only one the directory listing would show. The listing never returns a hidden
+// entry, so a hidden folder is taken as a plain path, as a file is.
+bool walkedAsFolder(int attributes);
+
 // The folder joined with a name by one "/": a folder that already ends in "/" (the root) gets
 // no second one.
 std::string joinPath(std::string_view folder, std::string_view name);

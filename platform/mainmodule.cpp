@@ -1,6 +1,7 @@
 #include "platform/mainmodule.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <QWidget>
 #include <cmath>
 
+#include "platform/fileattributes.h"
+#include "platform/filepath.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "platform/windowframe.h"
@@ -74,14 +77,17 @@ bool PathExists(const QString& path) {
         return false;
     }
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::stat(pathToBytes(path).constData(), &st) == 0;
 }
 
 void DeleteFileQuietly(const QString& path) {
-    if (path.isEmpty() || QFileInfo(path).isDir()) {
+    // Folders are not files, and a read-only file is left alone, as the quiet delete does.
+    const int attributes = GetFileAttributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
         return;
     }
-    QFile::remove(path);
+    ::unlink(pathToBytes(path).constData());
 }
 
 void ApplyFormColors(QWidget& form) {

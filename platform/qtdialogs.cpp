@@ -8,6 +8,8 @@
 #include <QLayout>
 #include <QMessageBox>
 
+#include "platform/filepath.h"
+
 namespace platform {
 namespace {
 
@@ -127,8 +129,13 @@ QString QtDialogs::showOpen(QWidget* owner, const FileOpenRequest& request) {
     if (dialog.exec() != QDialog::Accepted) {
         return {};
     }
-    QString text = fileDialogText(dialog.selectedFiles());
-    return text.left(request.maxFileSize);
+    // Qt's dialog has no text buffer to overflow: the whole selection is taken, and each name
+    // that is not valid UTF-8 gets its real bytes back.
+    QStringList chosen = dialog.selectedFiles();
+    for (QString& path : chosen) {
+        path = pathFromQtName(path);
+    }
+    return fileDialogText(chosen);
 }
 
 QString QtDialogs::browseForFolder(QWidget* owner, const QString& prompt,

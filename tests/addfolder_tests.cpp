@@ -5,6 +5,7 @@
 #include "filetree.h"
 #include "platform/directorylisting.h"
 #include "platform/fileattributes.h"
+#include "platform/filepath.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
 
@@ -67,17 +68,20 @@ TEST(AddSubfolders, SkipsHiddenFoldersAndNamesThatAreNotUtf8WithEverythingBelowT
     EXPECT_EQ(walk({t.path("A/")}, true), (QStringList{t.path("A/"), t.path("A/seen/")}));
 }
 
-TEST(AddSubfolders, EndsOnLinksBackUpTheTreeAndStillFollowsLinksElsewhere) {
+TEST(AddSubfolders, EndsOnLinksBackUpTheTreeAndStillFollowsLinksToSiblingsAndElsewhere) {
     FileTree t;
     t.folder("A");
     t.folder("A/B");
+    t.folder("A/C");
     t.folder("elsewhere");
     t.link(t.path("A"), "A/B/up");
     t.link(t.path("A/B"), "A/B/self");
+    t.link(t.path("A/C"), "A/B/toC");
     t.link(t.path("elsewhere"), "A/out");
     QStringList folders = walk({t.path("A/")}, true);
     folders.sort();
-    EXPECT_EQ(folders, (QStringList{t.path("A/"), t.path("A/B/"), t.path("A/out/")}));
+    EXPECT_EQ(folders, (QStringList{t.path("A/"), t.path("A/B/"), t.path("A/B/toC/"),
+                                    t.path("A/C/"), t.path("A/out/")}));
 }
 
 TEST(AddSubfolders, KeepsDuplicatesTheCallerPutIn) {
@@ -200,14 +204,47 @@ TEST(ListFiles, NothingMatchingGivesTheSingleEmptyIndexZero) {
     }
 }
 
-TEST(ListFiles, SpellsANameThatIsNotUtf8WithAQuestionMarkAndKeepsIt) {
+TEST(ListFiles, KeepsTheBytesOfANameThatIsNotUtf8AndShowsThemAsQuestionMarks) {
     FileTree t;
     t.folder("F");
     t.rawFile(t.raw("F") + "/caf\xe9.xlsx");
     t.file("F/café.xlsx");
-    QStringList found = names(app::ListFiles(t.path("F"), QStringLiteral("*.xlsx")));
-    found.sort();
-    EXPECT_EQ(found, (QStringList{QStringLiteral("caf?.xlsx"), QStringLiteral("café.xlsx")}));
+    QStringList shown, bytes;
+    for (const QString& name : names(app::ListFiles(t.path("F"), QStringLiteral("*.xlsx")))) {
+        shown << platform::shownPath(name);
+        bytes << QString::fromLatin1(platform::pathToBytes(name).toHex());
+    }
+    shown.sort();
+    bytes.sort();
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("caf?.xlsx"), QStringLiteral("café.xlsx")}));
+    EXPECT_EQ(bytes, (QStringList{QString::fromLatin1(QByteArray("caf\xc3\xa9.xlsx").toHex()),
+                                  QString::fromLatin1(QByteArray("caf\xe9.xlsx").toHex())}));
+}
+
+// Paths hold the exact bytes of any name and give them back; a name Qt's dialog shows with
+// U+FFFD is found again in its folder.
+TEST(FilePaths, EveryByteSequenceComesBackAndUndecodableBytesShowAsQuestionMarks) {
+    const struct {
+        QByteArray bytes;
+        QString shown;
+    } cases[] = {
+        {"/data/plain.xlsx", QStringLiteral("/data/plain.xlsx")},
+        {"/data/caf\xc3\xa9 \xf0\x9f\x93\x8a.xlsx", QStringLiteral("/data/café 📊.xlsx")},
+        {"/data/\xff\xfe.xlsx", QStringLiteral("/data/??.xlsx")},
+        {"/\xc0\xaf\xed\xa0\x80\xe2\x82", QStringLiteral("/???????")},  // overlong, surrogate, cut
+        {"/\xf4\x90\x80\x80x", QStringLiteral("/????x")},               // past U+10FFFF
+    };
+    for (const auto& c : cases) {
+        const QString path = platform::pathFromBytes(c.bytes);
+        EXPECT_EQ(platform::pathToBytes(path), c.bytes) << c.bytes.toHex().constData();
+        EXPECT_EQ(platform::shownPath(path), c.shown);
+    }
+    FileTree t;
+    ::mkdir(t.raw("F") + "\xfe", 0755);  // Qt spells the folder's bad byte too
+    const QByteArray raw = t.raw("F") + "\xfe/a\xff\xfe.xlsx";
+    t.rawFile(raw);
+    EXPECT_EQ(platform::pathToBytes(platform::pathFromQtName(QFile::decodeName(raw))), raw);
+    EXPECT_EQ(platform::pathFromQtName(t.path("F/plain.xlsx")), t.path("F/plain.xlsx"));
 }
 
 TEST(FileAttributes, ValuesFollowTheWindowsBits) {

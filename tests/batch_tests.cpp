@@ -4,9 +4,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <sstream>
 
 #include "batch/runbatch.h"
+#include "builders/zipbuilder.h"
 #include "workbook/sha256.h"
 
 namespace {
@@ -85,6 +87,27 @@ TEST(BatchList, AFailedWorkbookIsListedWithItsErrorAndExitsWithOne) {
     EXPECT_EQ(all[1].toObject().value("worksheets").toArray().size(), 1);
     EXPECT_NE(r.err.find("poi_protect.xlsx: the workbook is password-protected"),
               std::string::npos);
+}
+
+TEST(BatchList, AMissingPartIsListedAsAProblemAndExitsWithOne) {
+    QTemporaryDir folder;
+    const std::string path = folder.filePath("damaged.xlsx").toStdString();
+    testing_support::packageWith({{"A", "worksheet", "", {}, {}}, {"B", "worksheet", "", {}, {}}})
+        .remove("xl/worksheets/sheet1.xml")
+        .save(path);
+    const std::string problem =
+        "the workbook is damaged (xl/worksheets/sheet1.xml: the part is missing)";
+    BatchRun json = run({"--list", "--json", path});
+    EXPECT_EQ(json.status, batch::kExitFailed);
+    QJsonObject book =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array()[0].toObject();
+    EXPECT_TRUE(book.value("error").isNull());
+    EXPECT_EQ(book.value("problems").toArray(), QJsonArray{QString::fromStdString(problem)});
+    EXPECT_EQ(book.value("worksheets").toArray().size(), 1);
+    EXPECT_NE(json.err.find("damaged.xlsx: " + problem), std::string::npos);
+    BatchRun text = run({"--list", path});
+    EXPECT_EQ(text.status, batch::kExitFailed);
+    EXPECT_NE(text.out.find("  problem: " + problem + "\n"), std::string::npos) << text.out;
 }
 
 TEST(BatchList, TextNamesEveryWorksheetAndPicture) {

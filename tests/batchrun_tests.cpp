@@ -24,6 +24,7 @@
 #include "batch/picturefile.h"
 #include "batch/runbatch.h"
 #include "builders/xlsxbuilder.h"
+#include "builders/zipbuilder.h"
 #include "filetree.h"
 #include "results/form2.h"
 #include "support/appfixture.h"
@@ -158,6 +159,26 @@ TEST(BatchRun, FolderWalkFindsWhatTheWindowsFolderScanAdds) {
     EXPECT_EQ(walked.size(), 7);
     EXPECT_TRUE(walked.contains(w.t.path("in/b/.readonly.xlsx")));
     EXPECT_TRUE(walked.contains(w.t.path("in/b/deep/across/book.xlsx")));
+    // Handed in whole, a hidden folder is no folder to walk, as a dropped one is not.
+    const std::string hidden = s(w.t.path("in/.cache"));
+    EXPECT_EQ(batch::workbookPaths({hidden}), std::vector<std::string>{hidden});
+}
+
+TEST(BatchRun, AMissingPartIsToldOnceAndTheIntactWorksheetIsWritten) {
+    FileTree t;
+    const std::string anchor = drawingXml(pictureAnchor(0, 0, "rId1"));
+    packageWith({{"A", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}},
+                 {"B", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}}})
+        .addBytes("xl/media/a.png", pngImage(5, 5))
+        .remove("xl/drawings/drawing1.xml")
+        .save(s(t.path("flipped.xlsx")));
+    QTemporaryDir out;
+    Outcome r = batchRun({"--out", s(out.path()), "--quiet", s(t.path("flipped.xlsx"))});
+    EXPECT_EQ(r.status, batch::kExitFailed);
+    EXPECT_EQ(r.err, s(t.path("flipped.xlsx")) +
+                         ": the workbook is damaged (xl/drawings/drawing1.xml: the part is "
+                         "missing)\n");
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files), QStringList{"flipped_1.jpg"});
 }
 
 TEST(BatchRun, NamesNumbersAndBytesEqualTheWindowsSave) {

@@ -468,7 +468,67 @@ TEST(OutputPixels, RefusesPicturesThatAreTooLargeOrBroken) {
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 
-TEST(OutputPixels, CmykJpegIsLeftToQtAndStillSaves) {
+// Image data that end before the last row would save as grey filler: that is an error and no
+// file, with an end marker after them or none. Warnings that leave every row decoded from the
+// file's own data are no error, and the picture saves exactly as it would whole.
+TEST(OutputPixels, JpegDataEndingBeforeTheLastRowIsDamageYetHarmlessWarningsSave) {
+    const QByteArray whole = encodedPicture(gradientImage(160, 120), "JPG", 90).bytes();
+    // A header that claims 4000 x 4000 pixels over 64 bytes of image data.
+    QByteArray giant = encodedPicture(gradientImage(16, 16), "JPG").bytes();
+    const qsizetype size = giant.indexOf(jpegSegments(giant)[0xC0]) + 1;
+    giant.replace(size, 4, QByteArray("\x0F\xA0\x0F\xA0", 4));
+    const qsizetype scan = giant.indexOf("\xFF\xDA");
+    giant = giant.left(scan + 2 + ((uchar(giant[scan + 2]) << 8) | uchar(giant[scan + 3])) + 64) +
+            "\xFF\xD9";
+    QByteArray extraneous = whole;
+    extraneous.insert(whole.indexOf("\xFF\xDB"), QByteArray(3, '\0'));
+
+    QTemporaryDir dir;
+    for (const QByteArray& damaged : {whole.left(whole.size() * 6 / 10), giant}) {
+        const Picture picture = Picture::fromBytes(damaged);
+        for (const std::string& error :
+             {errorOf([&] { encode::writeBmpFile(picture, dir.filePath("a.bmp")); }),
+              errorOf([&] { encode::SaveJPG(picture, dir.filePath("a.jpg"), 85); })}) {
+            EXPECT_NE(error.find("the picture's data is damaged"), std::string::npos) << error;
+        }
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+
+    encode::writeBmpFile(Picture::fromBytes(whole), dir.filePath("whole.bmp"));
+    const QImage reference(dir.filePath("whole.bmp"));
+    for (const QByteArray& warned : {whole.chopped(2), whole + "trailing bytes", extraneous}) {
+        encode::writeBmpFile(Picture::fromBytes(warned), dir.filePath("warned.bmp"));
+        EXPECT_EQ(compare(reference, dir.filePath("warned.bmp")).max, 0);
+    }
+}
+
+// A PNG cut inside its image data stays an error; one whose every row is there saves, whatever
+// is missing after them.
+TEST(OutputPixels, PngCutAfterItsLastRowSavesAndCutBeforeItIsAnError) {
+    std::vector<unsigned char> rgb;
+    for (int i = 0; i < 60 * 40; ++i) {
+        rgb.insert(rgb.end(), {uchar(i * 7), uchar(i * 13), uchar(i >> 3)});
+    }
+    QTemporaryDir dir;
+    for (bool interlaced : {false, true}) {
+        const QByteArray whole =
+            pictureOf(pngBytes(60, 40, PNG_COLOR_TYPE_RGB, interlaced, rgb)).bytes();
+        const qsizetype end = whole.indexOf("IEND") - 4;
+        encode::writeBmpFile(Picture::fromBytes(whole), dir.filePath("whole.bmp"));
+        for (const QByteArray& cut : {whole.left(end), whole.left(end + 6)}) {
+            encode::writeBmpFile(Picture::fromBytes(cut), dir.filePath("cut.bmp"));
+            EXPECT_EQ(compare(QImage(dir.filePath("whole.bmp")), dir.filePath("cut.bmp")).max, 0);
+        }
+        EXPECT_NE(errorOf([&] {
+                      encode::writeBmpFile(Picture::fromBytes(whole.left(end - 20)),
+                                           dir.filePath("short.bmp"));
+                  }).find("Cannot decode the picture (png)"),
+                  std::string::npos);
+        EXPECT_FALSE(QFile::exists(dir.filePath("short.bmp")));
+    }
+}
+
+TEST(OutputPixels, CmykJpegSavesAsTheJpegReaderShowsIt) {
     std::vector<unsigned char> cmyk(24 * 16 * 4, 0);
     for (std::size_t i = 0; i < cmyk.size(); i += 4) {
         cmyk[i] = 200;  // cyan
@@ -587,8 +647,35 @@ TEST(OutputNames, LaterRowsOfOneSaveNeverTakeAnEarlierRowsFile) {
     EXPECT_EQ(paths.claim("/out/", "book_1", ".jpg"), "/out/book_1 (3).jpg");
     EXPECT_EQ(paths.claim("/out/", "book_1", ".bmp"), "/out/book_1.bmp");
     EXPECT_EQ(paths.claim("/out/", "book_2", ".jpg"), "/out/book_2.jpg");
+    // Names that differ only in case are one file on FAT, exFAT and most network shares.
+    EXPECT_EQ(paths.claim("/out/", "Book_2", ".JPG"), "/out/Book_2 (2).JPG");
     // A later save starts afresh: its first row keeps the plain name.
     EXPECT_EQ(encode::OutputPaths().claim("/out/", "book_1", ".jpg"), "/out/book_1.jpg");
+}
+
+// A save killed mid-write leaves its hidden temporary file; the next save into that folder
+// removes such leftovers of ours, and nothing else.
+TEST(OutputNames, TheFirstPathInAFolderClearsOurOwnStaleTemporaries) {
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const struct {
+        const char* name;
+        qint64 age;  // seconds before now; negative: written after the save started
+        bool kept;
+    } files[] = {{".book_1.bmp.0123abcd.tmp", 3600, false},
+                 {".book_2.jpg.89abcdef.tmp", -3600, true},
+                 {".notes.tmp", 3600, true},
+                 {"book.0123abcd.tmp", 3600, true},
+                 {".book.0123ABCD.tmp", 3600, true}};
+    for (const auto& file : files) {
+        QFile f(dir.filePath(file.name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setFileTime(now.addSecs(-file.age), QFileDevice::FileModificationTime);
+    }
+    encode::OutputPaths().claim(dir.path(), "book_1", ".bmp");
+    for (const auto& file : files) {
+        EXPECT_EQ(QFile::exists(dir.filePath(file.name)), file.kept) << file.name;
+    }
 }
 
 TEST(OutputNames, FileFromBeforeTheSaveIsReplaced) {

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 #include "platform/directorylisting.h"
 
@@ -25,6 +27,11 @@ class FileTree {
 public:
     // Qt cannot name entries whose names are not UTF-8, so the tree is removed byte-wise.
     ~FileTree() {
+        for (const auto& [folder, name] : m_beyondLimit) {
+            int dir = ::open(folder.constData(), O_DIRECTORY | O_RDONLY);
+            ::unlinkat(dir, name.constData(), 0);
+            ::close(dir);
+        }
         nftw(
             QFile::encodeName(m_dir.path()).constData(),
             [](const char* p, const struct stat*, int, struct FTW*) { return std::remove(p); }, 16,
@@ -56,6 +63,22 @@ public:
     void link(const QString& target, const QString& relative) const {
         ::symlink(QFile::encodeName(target).constData(), raw(relative).constData());
     }
+    // A file named name in a folder below relative so deep that folder and name together pass
+    // the system's path limit: the folder lists the file, but no call can reach it by its path.
+    // Returns the folder. The name needs 200 characters or more.
+    QString fileBeyondPathLimit(const QString& relative, const QString& name) {
+        QString folder = path(relative);
+        while (folder.size() + 1 + name.size() <= 4096) {
+            folder +=
+                QChar('/') + QString(std::min<qsizetype>(200, 3900 - folder.size()), QChar('d'));
+            ::mkdir(QFile::encodeName(folder).constData(), 0755);
+        }
+        int dir = ::open(QFile::encodeName(folder).constData(), O_DIRECTORY | O_RDONLY);
+        ::close(::openat(dir, QFile::encodeName(name).constData(), O_CREAT | O_WRONLY, 0644));
+        ::close(dir);
+        m_beyondLimit.push_back({QFile::encodeName(folder), QFile::encodeName(name)});
+        return folder;
+    }
     // The names of a folder in the order the file system lists them.
     QStringList listed(const QString& relative) const {
         QStringList names;
@@ -67,6 +90,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::vector<std::pair<QByteArray, QByteArray>> m_beyondLimit;
 };
 
 }  // namespace testing_support

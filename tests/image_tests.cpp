@@ -254,6 +254,15 @@ TEST(ExtractImagesFiles, NothingIsWrittenBesideTheWorkbook) {
               QStringList({QStringLiteral("book.xlsx1.bmp")}));
 }
 
+TEST(ExtractImagesFiles, AWorkbookNameNearTheLengthLimitKeepsEveryPicture) {
+    ExtractionBench b;
+    const QString book = QStringLiteral("/in/") + QString(247, QChar('n')) + ".xlsx";
+    b.world->workbooks[book] = {pictures(2)};
+    b.extract(book);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    EXPECT_EQ(b.results.rows.size(), 2);
+}
+
 TEST(ExtractImagesEnding, ClosingTheProgramStopsAtTheNextTurnAndStillQuits) {
     ExtractionBench b;
     b.world->workbooks[kBook] = {pictures(5)};

@@ -10,6 +10,7 @@
 
 #include "app/form1.h"
 #include "filetree.h"
+#include "platform/filepath.h"
 #include "platform/services.h"
 #include "support/appfixture.h"
 #include "support/fakeexcel.h"
@@ -216,13 +217,32 @@ TEST_F(FolderCommand, ShowsTheWaitPointerWhileTheWalkLetsEventsRun) {
 }
 
 TEST_F(FolderCommand, AFileWhoseAttributesCannotBeReadIsReportedAndStillAdded) {
-    t.rawFile(t.raw("in") + "/caf\xe9.xlsx");
+    const QString name = QString(250, QChar('n')) + ".xlsx";
+    const QString deep = t.fileBeyondPathLimit(QStringLiteral("in"), name);
     run(QStringLiteral("xl*"), t.path("in"));
     ASSERT_EQ(w.f.dialogs.messages().size(), 1);
     EXPECT_TRUE(w.f.dialogs.messages()[0].startsWith(QStringLiteral(
         "File not found\r\nin Tarnwick2/19/2015.Form1.PushButton4_Click at line 11")));
-    EXPECT_TRUE(w.rows().contains(t.path("in/caf?.xlsx")));
+    EXPECT_TRUE(w.rows().contains(deep + "/" + name));
     EXPECT_EQ(w.form.pointer().value(), platform::MousePointer::kDefault);
+}
+
+// A name that is not valid UTF-8 shows with "?", as the listing spells it, and keeps its bytes
+// for the run, whichever way it came into the list.
+TEST_F(FolderCommand, ANameThatIsNotUtf8ShowsAQuestionMarkAndKeepsItsBytes) {
+    const QByteArray raw = t.raw("in") + "/caf\xe9.xlsx";
+    t.rawFile(raw);
+    run(QStringLiteral("xl*"), t.path("in"));
+    EXPECT_TRUE(w.f.dialogs.messages().isEmpty());
+    const int row = int(w.rows().indexOf(t.path("in/caf?.xlsx")));
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(platform::pathToBytes(w.form.listRowPath(row)), raw);
+
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + raw.toPercentEncoding("/"))});
+    EXPECT_TRUE(dragAndDrop(w.form, &data));
+    EXPECT_EQ(w.rows().last(), t.path("in/caf?.xlsx"));
+    EXPECT_EQ(platform::pathToBytes(w.form.listRowPath(int(w.rows().size()) - 1)), raw);
 }
 
 TEST_F(FolderCommand, TheSameFolderTwiceGivesEveryFileTwice) {
@@ -254,6 +274,12 @@ TEST(DropOnTheList, FilesAreAddedUnchangedWhateverTheyAreAndInTheOrderGiven) {
     EXPECT_EQ(w.rows(), dropped);
     EXPECT_EQ(w.form.pointer().value(), platform::MousePointer::kCustom);
     EXPECT_TRUE(w.f.dialogs.shown().isEmpty());
+    // A hidden folder is no folder to the listing: it is a plain row, and nothing below it.
+    t.folder(".config");
+    t.file(".config/inside.xlsx");
+    EXPECT_TRUE(dropFiles(w.form, {t.path(".config")}));
+    EXPECT_EQ(w.rows().last(), t.path(".config"));
+    EXPECT_EQ(w.rows().size(), dropped.size() + 1);
 }
 
 TEST(DropOnTheList, TwoFoldersGiveEveryFileOfEachTreeOnceFilteredAndRepaired) {
@@ -284,10 +310,11 @@ TEST(DropOnTheList, AFailingItemIsReportedAndTheDropGoesOn) {
     Window w;
     FileTree t;
     t.folder("one");
-    t.rawFile(t.raw("one") + "/caf\xe9.xlsx");
+    const QString name = QString(250, QChar('n')) + ".xlsx";
+    const QString deep = t.fileBeyondPathLimit(QStringLiteral("one"), name);
     const QString after = t.file("after.xlsx");
     EXPECT_TRUE(dropFiles(w.form, {t.path("one"), after}));
-    EXPECT_EQ(w.rows(), (QStringList{t.path("one/caf?.xlsx"), after}));
+    EXPECT_EQ(w.rows(), (QStringList{deep + "/" + name, after}));
     ASSERT_EQ(w.f.dialogs.messages().size(), 1);
     EXPECT_TRUE(w.f.dialogs.messages()[0].contains(
         QStringLiteral("Form1.ListView1_OLEDragDrop at line 6")));

@@ -127,6 +127,19 @@ TEST_F(NativeExcelTest, OpenFailureNamesTheFileAndThePlace) {
     EXPECT_EQ(excel.worksheetCount(), 2);
 }
 
+TEST_F(NativeExcelTest, OpenWithAMissingPartReportsItAndKeepsTheIntactWorksheetsActive) {
+    QString damaged = folder.filePath(QStringLiteral("damaged.xlsx"));
+    packageWith({{"Gone", "worksheet", "", {}, {}}, {"Kept", "worksheet", "", {}, {}}})
+        .remove("xl/worksheets/sheet1.xml")
+        .save(damaged.toStdString());
+    EXPECT_EQ(errorNumber([&] { excel.openWorkbook(damaged); }), platform::err::kAutomationError);
+    EXPECT_EQ(lastDescription,
+              QStringLiteral("'%1' is damaged; the pictures of its damaged parts are lost: the "
+                             "workbook is damaged (xl/worksheets/sheet1.xml: the part is missing)")
+                  .arg(damaged));
+    EXPECT_EQ(excel.worksheetCount(), 1);
+}
+
 TEST_F(NativeExcelTest, QuitClosesTheWorkbookAndEndsTheInstance) {
     excel.openWorkbook(path);
     excel.setDisplayAlerts(false);

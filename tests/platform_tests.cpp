@@ -1,18 +1,23 @@
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
+#include "platform/picture.h"
 #include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
@@ -98,9 +103,62 @@ TEST(MainHelpers, DeleteFileQuietlyNeverComplains) {
     EXPECT_FALSE(QFile::exists(file));
     EXPECT_NO_THROW(DeleteFileQuietly(file));
     EXPECT_NO_THROW(DeleteFileQuietly(QString()));
-    // A folder is not a file: left alone.
+    // A folder is not a file, and a read-only file is not deleted: both are left alone.
     DeleteFileQuietly(dir.path());
     EXPECT_TRUE(QDir(dir.path()).exists());
+    const QString readOnly = dir.filePath(QStringLiteral("kept.bmp"));
+    writeFile(readOnly, "x");
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup);
+    DeleteFileQuietly(readOnly);
+    EXPECT_TRUE(QFile::exists(readOnly));
+}
+
+// The run's save-and-load step: a file read back equal to the picture it came from shares that
+// picture's bytes; any other file comes back as it is.
+TEST(PictureFiles, ReadBackEqualToTheLikelyPictureSharesItsBytes) {
+    QTemporaryDir dir;
+    const Picture likely = Picture::fromBytes(QByteArray("\x89PNG\r\n\x1a\n likely", 16));
+    likely.save(dir.filePath("same.bmp"));
+    writeFile(dir.filePath("other.bmp"), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
+    EXPECT_EQ(Picture::load(dir.filePath("same.bmp"), likely).bytes().constData(),
+              likely.bytes().constData());
+    const Picture other = Picture::load(dir.filePath("other.bmp"), likely);
+    EXPECT_EQ(other.bytes(), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
+    EXPECT_NE(Picture::load(dir.filePath("same.bmp")).bytes().constData(),
+              likely.bytes().constData());
+}
+
+// The file dialog hands back every file picked, however long the names are together: it has no
+// component buffer to cut them off.
+TEST(QtFileDialog, AManyFilePickLongerThanTheOldBufferComesBackWhole) {
+    QTemporaryDir dir;
+    QStringList names;
+    for (int i = 0; i < 125; ++i) {
+        names << QString(240, QChar('a' + i % 26)) + QString::number(i) + ".xlsx";
+        writeFile(dir.filePath(names.last()), "x");
+    }
+    // Every file of the folder picked, as a user's Ctrl+A does, once the folder is listed.
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* model = dialog->findChild<QFileSystemModel*>();
+        ASSERT_NE(model, nullptr);
+        QObject::connect(model, &QFileSystemModel::directoryLoaded, dialog, [dialog] {
+            dialog->findChild<QListView*>(QStringLiteral("listView"))->selectAll();
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        dialog->setDirectory(dir.path());
+    });
+    QtDialogs dialogs;
+    FileOpenRequest request;
+    request.filter = QStringLiteral("Excel Files (*.xl*)|*.xl*|");
+    const QString text = dialogs.showOpen(nullptr, request);
+    EXPECT_GT(text.size(), request.maxFileSize);
+    QStringList parts = text.split(QChar(u'\0'));
+    EXPECT_EQ(parts.takeFirst(), QFileInfo(dir.path()).canonicalFilePath());
+    parts.sort();
+    names.sort();
+    EXPECT_EQ(parts, names);
 }
 
 TEST(MainHelpers, DesktopFolderPathEndsInExactlyOneSeparator) {

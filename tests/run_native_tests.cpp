@@ -1,9 +1,12 @@
 // The run end to end with the native engine on real workbooks: what lands in the results
 // window is exactly what the workbooks store.
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +14,7 @@
 #include "automation/nativeexcel.h"
 #include "builders/biffbuilder.h"
 #include "builders/xlsxbuilder.h"
+#include "builders/zipbuilder.h"
 #include "results/form2.h"
 #include "support/appfixture.h"
 
@@ -115,6 +119,62 @@ TEST(ExtractionRunNative, DamagedWorkbookIsReportedAndTheRunGoesOn) {
     EXPECT_TRUE(messages[0].contains(QStringLiteral("Image.ExtractImagesByFile at line 2")));
     EXPECT_EQ(r.resultRows(), QStringList({"good.xlsx|1"}));
     EXPECT_EQ(r.holder(0), bytesOf(p));
+}
+
+TEST(ExtractionRunNative, AMissingDrawingIsReportedOnceAndTheIntactWorksheetGivesItsPicture) {
+    NativeRun r;
+    const auto p = pngImage(5, 5);
+    const std::string anchor = drawingXml(pictureAnchor(0, 0, "rId1"));
+    packageWith({{"A", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}},
+                 {"B", "worksheet", anchor, {{"rId1", "../media/a.png"}}, {}}})
+        .addBytes("xl/media/a.png", p)
+        .remove("xl/drawings/drawing1.xml")
+        .save(r.path("flipped.xlsx").toStdString());
+    r.form->addListRow(r.path("flipped.xlsx"));
+    r.form->PushButton2_Click();
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(
+        QStringLiteral("(xl/drawings/drawing1.xml: the part is missing)\r\nin "
+                       "Tarnwick2/19/2015.Image.ExtractImagesByFile at line 2")))
+        << messages[0].toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"flipped.xlsx|1"}));
+    EXPECT_EQ(r.holder(0), bytesOf(p));
+}
+
+TEST(ExtractionRunNative, PicturesWithTheSameBytesShareThemInTheHolders) {
+    NativeRun r;
+    const auto p = pngImage(6, 6);
+    const std::string anchors = drawingXml(
+        pictureAnchor(0, 0, "rId1") + pictureAnchor(0, 4, "rId1") + pictureAnchor(0, 8, "rId1"));
+    packageWith({{"S", "worksheet", anchors, {{"rId1", "../media/a.png"}}, {}}})
+        .addBytes("xl/media/a.png", p)
+        .save(r.path("shared.xlsx").toStdString());
+    r.form->addListRow(r.path("shared.xlsx"));
+    r.form->addListRow(r.path("shared.xlsx"));
+    r.form->PushButton2_Click();
+    ASSERT_EQ(r.form->existingForm2()->mTotalImages, 6);
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(r.holder(k), bytesOf(p));
+        EXPECT_EQ(r.holder(k).constData(), r.holder(0).constData()) << "holder " << k;
+    }
+}
+
+TEST(ExtractionRunNative, AWorkbookWhoseNameIsNotUtf8IsOpenedByItsBytes) {
+    NativeRun r;
+    const auto p = pngImage(4, 4);
+    XlsxBuilder().worksheet("S").picture(0, 0, p).save(r.path("plain.xlsx").toStdString());
+    const QByteArray raw = QFile::encodeName(r.folder.path()) + "/\xff\xfe.xlsx";
+    ASSERT_EQ(::rename(QFile::encodeName(r.path("plain.xlsx")).constData(), raw.constData()), 0);
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded("file://" + raw.toPercentEncoding("/"))});
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    r.form->ListView1_OLEDragDrop(&drop);
+    r.form->PushButton2_Click();
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty()) << r.f.dialogs.messages().value(0).toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"??.xlsx|1"}));
+    EXPECT_EQ(r.holder(0), bytesOf(p));
+    ::unlink(raw.constData());
 }
 
 TEST(ExtractionRunNative, CorpusWorkbookHoldsExactlyItsStoredPictures) {

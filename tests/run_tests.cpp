@@ -122,6 +122,32 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     EXPECT_FALSE(b.scratchLeft());
 }
 
+TEST(ExtractionRun, NoPrivateFolderIsToldOnceAndEndsTheRunBeforeTheFirstWorkbook) {
+    RunBench b;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x102030)});
+    // A missing temporary folder, then one that cannot be written to.
+    const QString readOnly = b.temp.filePath(QStringLiteral("read-only"));
+    QDir().mkpath(readOnly);
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
+    for (const QString& temp : {b.temp.filePath(QStringLiteral("missing")), readOnly}) {
+        if (temp == readOnly && QFileInfo(readOnly).isWritable()) {
+            continue;  // the superuser writes anywhere
+        }
+        b.f.dialogs.clear();
+        const int created = b.world->created;
+        qputenv("TMPDIR", temp.toUtf8());
+        b.form->PushButton2_Click();
+        const QStringList messages = b.f.dialogs.messages();
+        ASSERT_EQ(messages.size(), 1);
+        EXPECT_TRUE(messages[0].startsWith(QStringLiteral("Cannot make a temporary folder")));
+        EXPECT_TRUE(messages[0].contains(QStringLiteral("Form1.PushButton2_Click at line 5")));
+        EXPECT_EQ(b.world->created, created);
+        EXPECT_EQ(b.form->existingForm2(), nullptr);
+        EXPECT_TRUE(b.form->isVisible());
+        EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
+    }
+}
+
 TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
     RunBench b;
     b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x400000)});

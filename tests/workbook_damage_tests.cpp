@@ -9,6 +9,7 @@
 #include "builders/xlsbbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
+#include "workbook/limits.h"
 #include "workbook/sheetscanner.h"
 #include "workbook/workbook.h"
 
@@ -232,6 +233,92 @@ TEST(WorkbookDamage, EachDefectGivesItsKindAndPlace) {
     }
 }
 
+// A part that is gone (one flipped bit in an entry name does it) loses pictures: the workbook
+// still opens and keeps the damage, and the intact worksheet B keeps its picture.
+TEST(WorkbookDamage, MissingPartIsKeptAsAProblemAndTheIntactWorksheetIsRead) {
+    struct Row {
+        std::string removed;  // the entry taken away
+        std::string sheets;   // worksheet:pictures, in order
+        std::string described;
+    };
+    const std::vector<Row> rows = {
+        {"xl/worksheets/sheet1.xml", "B:1", "xl/worksheets/sheet1.xml: the part is missing"},
+        {"xl/worksheets/_rels/sheet1.xml.rels", "A:0 B:1",
+         "xl/worksheets/_rels/sheet1.xml.rels: the part is missing"},
+        {"xl/drawings/drawing1.xml", "A:0 B:1", "xl/drawings/drawing1.xml: the part is missing"},
+        {"xl/_rels/workbook.xml.rels", "", "xl/_rels/workbook.xml.rels: the part is missing"},
+    };
+    const std::string anchors = drawingXml(pictureAnchor(0, 0, "rId1"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.removed);
+        ZipBuilder z = packageWith({{"A", "worksheet", anchors, {{"rId1", "../media/a.png"}}, {}},
+                                    {"B", "worksheet", anchors, {{"rId1", "../media/b.png"}}, {}}})
+                           .addBytes("xl/media/a.png", pngImage(2, 2))
+                           .addBytes("xl/media/b.png", pngImage(3, 3));
+        auto opened =
+            workbook::openWorkbook(std::make_shared<const Bytes>(z.remove(row.removed).bytes()));
+        ASSERT_TRUE(opened) << opened.problem().describe();
+        workbook::Workbook& book = *opened.value();
+        std::string sheets;
+        for (const auto& sheet : book.worksheets()) {
+            sheets += (sheets.empty() ? "" : " ") + sheet.name + ":" +
+                      std::to_string(sheet.pictures.size());
+        }
+        EXPECT_EQ(sheets, row.sheets);
+        ASSERT_EQ(book.problems().size(), 1u);
+        EXPECT_EQ(book.problems()[0].describe(), "the workbook is damaged (" + row.described + ")");
+        if (!row.sheets.empty()) {
+            EXPECT_TRUE(book.readPictureBytes(book.worksheets().size() - 1, 0));
+        }
+    }
+}
+
+// Pictures that each name the one image count every copy: past the limit the rest fail. The
+// image's directory record claims 500 MiB, so a few dozen copies reach the limit cheaply.
+TEST(WorkbookDamage, PicturesCopyAtMostTheLimitInAll) {
+    const std::uint32_t declared = 500u << 20;
+    const std::size_t fit = std::size_t(workbook::kMaxCopiedBytes / declared);
+    std::string anchors;
+    for (std::size_t i = 0; i <= fit; ++i) {
+        anchors += pictureAnchor(0, i, "rId1");
+    }
+    Bytes image = pngImage(2, 2);
+    image.resize(2u << 20);
+    Bytes bytes =
+        packageWith({{"S", "worksheet", drawingXml(anchors), {{"rId1", "../media/big.png"}}, {}}})
+            .addBytes("xl/media/big.png", image, ZipBuilder::Method::Store)
+            .bytes();
+    const std::string name = "xl/media/big.png";
+    for (std::size_t at = 0; at + 46 + name.size() <= bytes.size(); ++at) {
+        if (bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 1 && bytes[at + 3] == 2 &&
+            std::equal(name.begin(), name.end(), bytes.begin() + long(at) + 46)) {
+            for (int b = 0; b < 4; ++b) {
+                bytes[at + 24 + std::size_t(b)] = std::uint8_t(declared >> (8 * b));
+            }
+        }
+    }
+    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(bytes));
+    ASSERT_TRUE(opened) << opened.problem().describe();
+    // The data end long before the size the record claims: untouched room is all a read needs.
+    struct RoomSink : workbook::ByteSink {
+        std::unique_ptr<std::uint8_t[]> room;
+        std::uint8_t* allocate(std::size_t size) override {
+            room.reset(new std::uint8_t[size]);
+            return room.get();
+        }
+    } sink;
+    for (std::size_t p = 0; p < fit; ++p) {
+        auto problem = opened.value()->readPictureBytes(0, p, sink);
+        ASSERT_TRUE(problem);
+        EXPECT_EQ(problem->kind, ProblemKind::Damaged);
+    }
+    auto problem = opened.value()->readPictureBytes(0, fit, sink);
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->describe(),
+              "the workbook is too large to read (xl/media/big.png: its "
+              "pictures come to more than 24 GiB to copy)");
+}
+
 TEST(WorkbookDamage, CorruptImageDataFailsOnlyThatCopy) {
     // Flip a byte inside the stored image data: the checksum no longer matches.
     Bytes bytes = healthyPackage()
@@ -310,7 +397,9 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
         fixtures.push_back(readFileBytes(entry.path().string()));
     }
     for (const Bytes& fixture : fixtures) {
-        const std::size_t steps = 97;
+        // QUILLFEN_SWEEP_STEPS widens the sweep for a long run by hand.
+        const std::size_t steps = std::max<std::size_t>(
+            97, std::size_t(qEnvironmentVariableIntValue("QUILLFEN_SWEEP_STEPS")));
         for (std::size_t i = 0; i < steps; ++i) {
             std::size_t at = fixture.size() * i / steps;
             openAndCopyEverything(Bytes(fixture.begin(), fixture.begin() + long(at)));

@@ -269,6 +269,23 @@ TEST(WorkbookPictures, MissingImagesAreCountedAndFailToCopyWithTheirPlace) {
     EXPECT_TRUE(book->readPictureBytes(0, 2));
 }
 
+TEST(WorkbookPictures, PicturesSharingAnImageSayItAndEachGivesItsBytes) {
+    auto book = openOk(oneDrawing(pictureAnchor(0, 0, "rId1") + pictureAnchor(0, 4, "rId2") +
+                                  pictureAnchor(0, 8, "rId1") + pictureAnchor(0, 12, "rId1")));
+    ASSERT_TRUE(book);
+    const auto& pictures = book->worksheets()[0].pictures;
+    ASSERT_EQ(pictures.size(), 4u);
+    ASSERT_TRUE(pictures[0].imageId && pictures[1].imageId);
+    EXPECT_NE(pictures[0].imageId, pictures[1].imageId);
+    EXPECT_EQ(pictures[2].imageId, pictures[0].imageId);
+    EXPECT_EQ(pictures[3].imageId, pictures[0].imageId);
+    for (std::size_t p : {0u, 2u, 3u, 2u}) {
+        auto bytes = book->readPictureBytes(0, p);
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(bytes.value(), pngImage(4, 3, 0xff0000));
+    }
+}
+
 TEST(WorkbookPackage, FormatComesFromTheBytesNotTheNameOrContentType) {
     SheetSpec sheet{"Sheet1",
                     "worksheet",

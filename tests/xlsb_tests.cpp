@@ -186,10 +186,20 @@ TEST(XlsbWorkbook, DrawingsAreFoundThroughTheWorksheetsRecord) {
     std::vector<Row> rows = {
         {"no drawing record", [&](ZipBuilder& z) { z.replace(sheet, xlsbWorksheetPart("")); },
          none},
+        // A part that is gone loses pictures: the workbook says so and reads the rest.
         {"drawing relationship missing",
-         [&](ZipBuilder& z) { z.replace(sheet, xlsbWorksheetPart("rId77")); }, none},
-        {"drawing part missing", [](ZipBuilder& z) { z.remove("xl/drawings/drawing1.xml"); }, none},
-        {"worksheet part missing", [&](ZipBuilder& z) { z.remove(sheet); }, {"B:0", "C:0"}},
+         [&](ZipBuilder& z) { z.replace(sheet, xlsbWorksheetPart("rId77")); },
+         {"A:0", "B:0", "C:0",
+          "! the workbook is damaged (xl/worksheets/_rels/sheet1.bin.rels: the drawing's "
+          "relationship rId77 is missing)"}},
+        {"drawing part missing",
+         [](ZipBuilder& z) { z.remove("xl/drawings/drawing1.xml"); },
+         {"A:0", "B:0", "C:0",
+          "! the workbook is damaged (xl/drawings/drawing1.xml: the part is missing)"}},
+        {"worksheet part missing",
+         [&](ZipBuilder& z) { z.remove(sheet); },
+         {"B:0", "C:0",
+          "! the workbook is damaged (xl/worksheets/sheet1.bin: the part is missing)"}},
         {"a second drawing record is not the sheet's",
          [&](ZipBuilder& z) {
              std::string part = xlsbWorksheetPart("rId10");

@@ -17,6 +17,15 @@ constexpr std::uint64_t kMaxXmlPartBytes = 64ull << 20;
 constexpr std::uint64_t kMaxWorksheetPartBytes = 2ull << 30;
 // One media entry (a picture's image) when it is copied.
 constexpr std::uint64_t kMaxMediaBytes = 512ull << 20;
+// Everything the pictures of one workbook make the engine copy out, counted per copy, so that
+// pictures sharing one image each count: thousands of large photos fit (4,000 of 6 MB), while a
+// small file whose pictures all name one huge, highly compressible image cannot keep a run busy
+// for minutes (about 1,200 copies of a 20 MB image go through the windows in well under half a
+// minute). Past it the remaining pictures fail to copy.
+constexpr std::uint64_t kMaxCopiedBytes = 24ull << 30;
+// An image that several pictures share is kept inflated after its first copy, so it is
+// inflated once, not once per picture; this much at most is kept at a time.
+constexpr std::uint64_t kMaxSharedImageCacheBytes = 128ull << 20;
 // Everything the engine inflates on its own while opening one workbook (XML parts, worksheet
 // scans and the first bytes of each image); copies are bounded per entry instead.
 constexpr std::uint64_t kMaxOpenInflatedBytes = 2ull << 30;
@@ -62,6 +71,8 @@ constexpr std::uint64_t kJpegSniffBytes = 256ull << 10;
 // small file can make the engine hold.
 constexpr std::size_t kMaxWorksheets = 100'000;
 constexpr std::size_t kMaxPictures = 250'000;
+// Damage a workbook keeps after it opened (missing parts); further damage is not listed.
+constexpr std::size_t kMaxProblems = 100;
 
 // Compound files (password-protected packages and binary workbooks). Sector chains are bounded
 // by the number of sectors in the file itself.

@@ -4,6 +4,7 @@
 
 #include "workbook/bytesource.h"
 #include "workbook/compoundfile.h"
+#include "workbook/limits.h"
 #include "workbook/xlsworkbook.h"
 #include "workbook/xlsxworkbook.h"
 #include "workbook/zipreader.h"
@@ -82,6 +83,27 @@ Result<std::vector<std::uint8_t>> Workbook::readPictureBytes(std::size_t sheet,
         return *problem;
     }
     return std::move(sink.bytes);
+}
+
+std::optional<Problem> Workbook::chargeCopy(std::uint64_t bytes, const std::string& place) {
+    if (bytes > kMaxCopiedBytes - std::min(m_copiedBytes, kMaxCopiedBytes)) {
+        return tooLarge(place, "its pictures come to more than " +
+                                   std::to_string(kMaxCopiedBytes >> 30) + " GiB to copy");
+    }
+    m_copiedBytes += bytes;
+    return std::nullopt;
+}
+
+void Workbook::noteProblem(Problem problem) {
+    if (m_problems.size() >= kMaxProblems) {
+        return;
+    }
+    for (const Problem& known : m_problems) {
+        if (known.place == problem.place) {
+            return;
+        }
+    }
+    m_problems.push_back(std::move(problem));
 }
 
 Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path) {

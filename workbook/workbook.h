@@ -22,6 +22,9 @@ struct PictureInfo {
     bool linked = false;  // the image is only linked: the workbook holds no bytes for it
     std::string link;     // the link target of a linked picture
     std::string cell;     // the anchor's top-left cell ("C7"); empty for an absolute anchor
+    // Pictures of one workbook with the same id show one stored image, so their bytes are the
+    // same; none when the workbook does not tell.
+    std::optional<std::uint64_t> imageId;
     std::string name;
     std::string description;
 };
@@ -51,7 +54,16 @@ public:
     const std::vector<Problem>& problems() const { return m_problems; }
 
 protected:
+    // Counts a copy of bytes towards kMaxCopiedBytes; the problem names place once the pictures
+    // of this workbook have asked for more.
+    std::optional<Problem> chargeCopy(std::uint64_t bytes, const std::string& place);
+    // Keeps damage found while opening, once per place and at most kMaxProblems.
+    void noteProblem(Problem problem);
+
     std::vector<Problem> m_problems;
+
+private:
+    std::uint64_t m_copiedBytes = 0;
 };
 
 // Opens a workbook read-only. The format is told from the bytes, not from the file name.

@@ -1,5 +1,6 @@
 #include "workbook/xlsxworkbook.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -271,13 +272,23 @@ std::optional<Problem> XlsxWorkbook::load() {
         return sheets.problem();
     }
     RelationshipIndex byId(relationships.value());
+    const std::string relationshipsPart = relationshipsPartName(main.value());
+    const bool relationshipsMissing = !m_package.findPart(relationshipsPart);
     for (const SheetEntry& sheet : sheets.value()) {
         // Chart, dialog and macro sheets sit between worksheets; entries whose relationship
-        // is empty, dangling or names no part are not worksheets either.
+        // is empty or dangling are not worksheets either. A worksheet whose part, or whose
+        // workbook's relationship part, is gone is damage: its pictures are lost, and the
+        // intact worksheets are still read.
         std::string_view id = sheet.relationshipId;
         const Relationship* r = id.empty() ? nullptr : byId.find(id);
-        if (r == nullptr || r->external || r->kind() != "worksheet" ||
-            !m_package.findPart(r->target)) {
+        if (r == nullptr && !id.empty() && relationshipsMissing) {
+            noteProblem(damaged(relationshipsPart, "the part is missing"));
+        }
+        if (r == nullptr || r->external || r->kind() != "worksheet") {
+            continue;
+        }
+        if (!m_package.findPart(r->target)) {
+            noteProblem(damaged(r->target, "the part is missing"));
             continue;
         }
         if (m_worksheets.size() >= kMaxWorksheets) {
@@ -298,7 +309,18 @@ std::optional<Problem> XlsxWorkbook::load() {
         m_worksheets.push_back(std::move(worksheet));
         m_images.push_back(std::move(images));
     }
+    countImageUses();
     return std::nullopt;
+}
+
+void XlsxWorkbook::countImageUses() {
+    for (const std::vector<Image>& images : m_images) {
+        for (const Image& image : images) {
+            if (image.entry) {
+                ++m_imageUses[*image.entry];
+            }
+        }
+    }
 }
 
 Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
@@ -373,13 +395,28 @@ Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart) {
     if (id.value().empty()) {
         return std::string();
     }
+    // A drawing that is not there holds no pictures, and they are lost: that is damage, and the
+    // rest of the workbook is still read.
+    const std::string relationshipsPart = relationshipsPartName(sheetPart);
+    if (!m_package.findPart(relationshipsPart)) {
+        noteProblem(damaged(relationshipsPart, "the part is missing"));
+        return std::string();
+    }
     auto relationships = m_package.relationships(sheetPart);
     if (!relationships) {
         return relationships.problem();
     }
     const Relationship* r = RelationshipIndex(relationships.value()).find(id.value());
-    // A drawing that is not there holds no pictures; the rest of the workbook is still read.
-    if (r == nullptr || r->external || !m_package.findPart(r->target)) {
+    if (r == nullptr) {
+        noteProblem(
+            damaged(relationshipsPart, "the drawing's relationship " + id.value() + " is missing"));
+        return std::string();
+    }
+    if (r->external) {
+        return std::string();
+    }
+    if (!m_package.findPart(r->target)) {
+        noteProblem(damaged(r->target, "the part is missing"));
         return std::string();
     }
     return normalizedPartName(r->target);
@@ -449,6 +486,7 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
             info.width = s.width;
             info.height = s.height;
             info.byteCount = m_zip->declaredSize(*image.entry);
+            info.imageId = image.entry;
         }
         sheet.pictures.push_back(std::move(info));
         images.push_back(std::move(image));
@@ -481,7 +519,54 @@ std::optional<Problem> XlsxWorkbook::readPictureBytes(std::size_t sheet, std::si
     if (image.problem) {
         return image.problem;
     }
-    return m_zip->readAll(*image.entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink);
+    // Every copy counts towards the workbook's total, a shared image's too; an image refused
+    // for its own size copies nothing and counts nothing.
+    const std::uint64_t entry = *image.entry;
+    if (auto problem = m_zip->checkSize(entry, kMaxMediaBytes)) {
+        return problem;
+    }
+    if (auto problem = chargeCopy(m_zip->declaredSize(entry), m_zip->name(entry))) {
+        return problem;
+    }
+    auto shared = sharedImage(entry);
+    if (!shared) {
+        return shared.problem();
+    }
+    if (const auto& bytes = shared.value()) {
+        if (sink.adopt(bytes)) {
+            return std::nullopt;
+        }
+        std::uint8_t* out = sink.allocate(bytes->size());
+        std::copy(bytes->begin(), bytes->end(), out);
+        return std::nullopt;
+    }
+    return m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink);
+}
+
+Result<std::shared_ptr<const std::vector<std::uint8_t>>> XlsxWorkbook::sharedImage(
+    std::uint64_t entry) {
+    using Shared = std::shared_ptr<const std::vector<std::uint8_t>>;
+    if (auto it = m_sharedImages.find(entry); it != m_sharedImages.end()) {
+        return it->second;
+    }
+    const std::uint64_t size = m_zip->declaredSize(entry);
+    auto uses = m_imageUses.find(entry);
+    if (uses == m_imageUses.end() || uses->second < 2 || size > kMaxSharedImageCacheBytes) {
+        return Shared();
+    }
+    if (m_sharedImageBytes + size > kMaxSharedImageCacheBytes) {
+        // Pictures sharing an image mostly follow one another; the older images go.
+        m_sharedImages.clear();
+        m_sharedImageBytes = 0;
+    }
+    VectorSink sink;
+    if (auto problem = m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink)) {
+        return *problem;
+    }
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(sink.bytes));
+    m_sharedImageBytes += bytes->size();
+    m_sharedImages.emplace(entry, bytes);
+    return Shared(std::move(bytes));
 }
 
 }  // namespace workbook

@@ -43,6 +43,10 @@ private:
     std::optional<Problem> loadDrawing(const std::string& drawingPart, Worksheet& sheet,
                                        std::vector<Image>& images);
     Sniffed sniff(std::uint64_t entry);
+    void countImageUses();
+    // The inflated image of an entry several pictures share, read and kept on first use; null
+    // when it is not shared or too large to keep.
+    Result<std::shared_ptr<const std::vector<std::uint8_t>>> sharedImage(std::uint64_t entry);
 
     std::unique_ptr<ZipReader> m_zip;
     Package m_package;
@@ -56,6 +60,11 @@ private:
     // Drawing part's entry -> its pictures, for worksheets that share one.
     std::unordered_map<std::uint64_t, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
         m_drawings;
+    // Media entry -> how many pictures show it.
+    std::unordered_map<std::uint64_t, std::size_t> m_imageUses;
+    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<std::uint8_t>>>
+        m_sharedImages;
+    std::uint64_t m_sharedImageBytes = 0;
 };
 
 }  // namespace workbook

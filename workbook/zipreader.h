@@ -41,6 +41,10 @@ public:
     // Whether a read counts towards the budget of opening the workbook.
     enum class Budget { Open, Copy };
 
+    // Whether the entry may be read whole with this cap: its declared size, and the ratio of a
+    // large entry, checked before anything is inflated.
+    std::optional<Problem> checkSize(std::uint64_t index, std::uint64_t cap) const;
+
     // Reads the whole entry into the sink, which is asked for exactly its size; fails when the
     // entry is larger than cap or its data do not match its directory record.
     std::optional<Problem> readAll(std::uint64_t index, std::uint64_t cap, Budget budget,
@@ -54,7 +58,6 @@ public:
 private:
     explicit ZipReader(zip* archive);
     static Result<std::unique_ptr<ZipReader>> adopt(zip* archive);
-    std::optional<Problem> checkSize(std::uint64_t index, std::uint64_t cap) const;
     std::optional<Problem> charge(std::uint64_t index, std::uint64_t bytes, Budget budget);
 
     zip* m_archive;
