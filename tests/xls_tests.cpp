@@ -217,12 +217,16 @@ TEST(XlsPictures, MetafilesAreListedAtTheSizeTheirBytesAreDrawnAt) {
     }
     BiffBuilder b;
     b.blip(BiffBuilder::kWmf, wmf).blip(BiffBuilder::kPict, pict);
-    b.worksheet("S").picture(1).picture(2);
+    b.worksheet("S").picture(1).picture(2).picture(1);
     auto book = openOk(b.xls());
     ASSERT_TRUE(book);
     const auto& pictures = book->worksheets()[0].pictures;
-    ASSERT_EQ(pictures.size(), 2u);
-    for (std::size_t i = 0; i < pictures.size(); ++i) {
+    ASSERT_EQ(pictures.size(), 3u);
+    // Pictures showing one blip say so, and the metafile inflated once copies alike.
+    EXPECT_EQ(pictures[0].imageId, pictures[2].imageId);
+    EXPECT_NE(pictures[0].imageId, pictures[1].imageId);
+    EXPECT_EQ(book->readPictureBytes(0, 2).value(), wmf);
+    for (std::size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         auto bytes = book->readPictureBytes(0, i);
         ASSERT_TRUE(bytes);

@@ -146,7 +146,7 @@ Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> 
     workbook->m_streamName = workbook->m_compound->entries()[*index].name;
     workbook->m_stream = std::move(stream.value().source);
     if (stream.value().truncated) {
-        workbook->m_problems.push_back(damaged(
+        workbook->noteProblem(damaged(
             "compound file",
             "the stream " + workbook->m_streamName + " is shorter than its directory entry says"));
     }
@@ -178,7 +178,7 @@ std::optional<Problem> XlsWorkbook::load() {
     if (m_group->size() > 0) {
         m_blips = officeart::readBlipStore(*m_group);
         if (!m_blips.damage.empty()) {
-            m_problems.push_back(damaged("drawing group", m_blips.damage));
+            noteProblem(damaged("drawing group", m_blips.damage));
         }
     }
     m_sniffed.resize(m_blips.entries.size());
@@ -203,10 +203,10 @@ std::optional<Problem> XlsWorkbook::load() {
         }
         if (m_recordBudget == 0 && !budgetReported) {
             // The walks ran out here: this worksheet and those after it keep what was read.
-            m_problems.push_back(tooLarge(streamPlace(),
-                                          "the sheets' records overlap; pictures "
-                                          "of worksheet '" +
-                                              entry.name + "' and those after it are left out"));
+            noteProblem(tooLarge(streamPlace(),
+                                 "the sheets' records overlap; pictures "
+                                 "of worksheet '" +
+                                     entry.name + "' and those after it are left out"));
             budgetReported = true;
         }
         m_pictureCount += sheet.pictures.size();
@@ -273,8 +273,8 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
             }
         } else if (r.type == biff::kBoundSheet) {
             if (!reader.data(r, data) || data.size() < (m_biff5 ? 7u : 8u)) {
-                m_problems.push_back(damaged(streamPlace() + ", record " + std::to_string(r.number),
-                                             "a sheet entry is cut short"));
+                noteProblem(damaged(streamPlace() + ", record " + std::to_string(r.number),
+                                    "a sheet entry is cut short"));
                 continue;
             }
             SheetEntry entry;
@@ -294,7 +294,7 @@ std::optional<Problem> XlsWorkbook::readGlobals(std::vector<SheetEntry>& sheets)
         inGroup = groupData;
     }
     if (auto cut = reader.cutShort()) {
-        m_problems.push_back(recordCutShort(streamPlace(), *cut));
+        noteProblem(recordCutShort(streamPlace(), *cut));
     }
     return std::nullopt;
 }
@@ -364,7 +364,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
     Record r;
     std::vector<std::uint8_t> data;
     if (!reader.next(r) || r.type != biff::kBof || !reader.data(r, data) || data.size() < 4) {
-        m_problems.push_back(damaged(place, "its records are not where the sheet list says"));
+        noteProblem(damaged(place, "its records are not where the sheet list says"));
         return SheetKind::Worksheet;
     }
     if (biff::le16(data.data() + 2) != biff::kWorksheet) {
@@ -466,14 +466,13 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
         return SheetKind::NotAWorksheet;
     }
     if (auto cut = reader.cutShort()) {
-        m_problems.push_back(recordCutShort(place, *cut));
+        noteProblem(recordCutShort(place, *cut));
     }
     if (tooMuch) {
-        m_problems.push_back(
-            tooLarge(place + " drawing", "the drawing is larger than " +
-                                             std::to_string(kMaxSheetDrawingBytes >> 20) +
-                                             " MiB or has too many objects; its "
-                                             "pictures are left out"));
+        noteProblem(tooLarge(place + " drawing", "the drawing is larger than " +
+                                                     std::to_string(kMaxSheetDrawingBytes >> 20) +
+                                                     " MiB or has too many objects; its "
+                                                     "pictures are left out"));
         return SheetKind::Worksheet;
     }
     if (drawing.empty()) {
@@ -481,7 +480,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadWorksheet(const SheetEntry& entry, Works
     }
     officeart::Drawing shapes = officeart::readDrawing(drawing.data(), drawing.size());
     if (!shapes.damage.empty()) {
-        m_problems.push_back(damaged(place + " drawing", shapes.damage));
+        noteProblem(damaged(place + " drawing", shapes.damage));
     }
     addPictures(place, shapes, objects, sheet, images);
     return SheetKind::Worksheet;
@@ -525,7 +524,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
             break;
         }
         if (m_group->pieceCount() >= kMaxDrawingGroupRecords) {
-            m_problems.push_back(tooLarge(place, "too many picture records"));
+            noteProblem(tooLarge(place, "too many picture records"));
             break;
         }
         if (r.type == biff::kImData && waiting && reader.data(r, data) && data.size() >= 8) {
@@ -552,7 +551,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
         } else if (r.type == biff::kObj && reader.data(r, data) && data.size() >= 18 &&
                    biff::le16(data.data() + 4) == kPictureObject) {
             if (sheet.pictures.size() >= kMaxShapesPerSheet) {
-                m_problems.push_back(tooLarge(place, "too many pictures"));
+                noteProblem(tooLarge(place, "too many pictures"));
                 break;
             }
             PictureInfo info;
@@ -567,7 +566,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
         return SheetKind::NotAWorksheet;
     }
     if (auto cut = reader.cutShort()) {
-        m_problems.push_back(recordCutShort(place, *cut));
+        noteProblem(recordCutShort(place, *cut));
     }
     m_sniffed.resize(m_blips.entries.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
@@ -577,6 +576,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
             sheet.pictures[i].width = s.width;
             sheet.pictures[i].height = s.height;
             sheet.pictures[i].byteCount = m_blips.entries[*images[i].blip].size;
+            sheet.pictures[i].imageId = *images[i].blip;
         }
     }
     return SheetKind::Worksheet;
@@ -601,8 +601,7 @@ void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing
         }
     }
     if (!paired) {
-        m_problems.push_back(
-            damaged(place + " drawing", "its shapes and object records do not pair up"));
+        noteProblem(damaged(place + " drawing", "its shapes and object records do not pair up"));
     }
 
     for (const officeart::Shape& shape : drawing.shapes) {
@@ -644,6 +643,7 @@ void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing
             info.format = s.format;
             info.width = s.width;
             info.height = s.height;
+            info.imageId = *image.blip;
             if (!blip.compressed) {
                 info.byteCount = blip.size - s.skip;
             }
@@ -743,29 +743,49 @@ std::optional<Problem> XlsWorkbook::readPictureBytes(std::size_t sheet, std::siz
         return tooLarge(place,
                         "a picture of more than " + std::to_string(kMaxBlipBytes >> 20) + " MiB");
     }
+    // Every copy counts towards the workbook's total, pictures sharing a blip each once.
     if (!blip.compressed) {
+        if (auto problem = chargeCopy(size, place)) {
+            return problem;
+        }
         std::uint8_t* to = sink.allocate(std::size_t(size));
         if (!m_group->read(blip.offset + s.skip, to, std::size_t(size))) {
             return damaged(place, "the picture's data cannot be read");
         }
         return std::nullopt;
     }
-    std::vector<std::uint8_t> stored(static_cast<std::size_t>(size));
-    if (!m_group->read(blip.offset, stored.data(), stored.size())) {
-        return damaged(place, "the picture's data cannot be read");
+    // Pictures sharing a compressed metafile mostly follow one another: the last one inflated
+    // is kept, so each is inflated once, not once per picture.
+    if (!m_inflated.bytes || m_inflated.blip != *image.blip) {
+        m_inflated = {};
+        std::vector<std::uint8_t> stored(static_cast<std::size_t>(size));
+        if (!m_group->read(blip.offset, stored.data(), stored.size())) {
+            return damaged(place, "the picture's data cannot be read");
+        }
+        std::vector<std::uint8_t> inflated;
+        switch (inflateInto(stored, kMaxMetafileBytes, inflated)) {
+            case Inflated::Whole:
+                break;
+            case Inflated::TooLarge:
+                return tooLarge(place, "a metafile inflating to more than " +
+                                           std::to_string(kMaxMetafileBytes >> 20) + " MiB");
+            case Inflated::Damaged:
+                return damaged(place, "the compressed metafile is damaged");
+        }
+        m_inflated.blip = *image.blip;
+        m_inflated.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(inflated));
     }
-    std::vector<std::uint8_t> inflated;
-    switch (inflateInto(stored, kMaxMetafileBytes, inflated)) {
-        case Inflated::Whole:
-            break;
-        case Inflated::TooLarge:
-            return tooLarge(place, "a metafile inflating to more than " +
-                                       std::to_string(kMaxMetafileBytes >> 20) + " MiB");
-        case Inflated::Damaged:
-            return damaged(place, "the compressed metafile is damaged");
+    const auto bytes = m_inflated.bytes;
+    if (bytes->size() > kMaxSharedImageCacheBytes) {
+        m_inflated = {};
     }
-    std::uint8_t* to = sink.allocate(inflated.size());
-    std::copy(inflated.begin(), inflated.end(), to);
+    if (auto problem = chargeCopy(bytes->size(), place)) {
+        return problem;
+    }
+    if (!sink.adopt(bytes)) {
+        std::uint8_t* to = sink.allocate(bytes->size());
+        std::copy(bytes->begin(), bytes->end(), to);
+    }
     return std::nullopt;
 }
 

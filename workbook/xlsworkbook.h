@@ -69,6 +69,11 @@ private:
     std::unique_ptr<biff::PieceSource> m_group;
     officeart::BlipStore m_blips;
     std::vector<std::optional<Sniffed>> m_sniffed;
+    // The metafile blip inflated last, while it is no larger than kMaxSharedImageCacheBytes.
+    struct LastInflated {
+        std::size_t blip = 0;
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+    } m_inflated;
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
     std::size_t m_pictureCount = 0;
