@@ -6,6 +6,7 @@
 #include "platform/filepath.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
+#include "workbook/bitmapinfo.h"
 
 namespace automation {
 namespace {
@@ -143,6 +144,17 @@ void NativeExcel::copyPicture(int sheet, int picture) {
             QStringLiteral("Cannot copy picture %1 of worksheet '%2' in '%3': %4")
                 .arg(picture)
                 .arg(text(worksheetAt(sheet).name), m_path, text(problem->describe())));
+    }
+    if (info.format == workbook::ImageFormat::Dib) {
+        // The clipboard carries a bitmap as a file any reader takes: the DIB behind a file
+        // header. One whose header is unusable is handed on as it is.
+        std::vector<std::uint8_t> bmp =
+            workbook::bmpFileFromDib(reinterpret_cast<const std::uint8_t*>(sink.bytes.constData()),
+                                     std::size_t(sink.bytes.size()));
+        if (!bmp.empty()) {
+            sink.bytes =
+                QByteArray(reinterpret_cast<const char*>(bmp.data()), qsizetype(bmp.size()));
+        }
     }
     m_clipboard.setPicture(platform::Picture::fromBytes(std::move(sink.bytes)));
 }

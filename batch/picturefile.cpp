@@ -2,10 +2,10 @@
 
 #include <new>
 
-#include "batch/dibfile.h"
 #include "encode/wholefile.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
+#include "workbook/bitmapinfo.h"
 
 namespace batch {
 
@@ -33,11 +33,15 @@ std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
         // A bitmap without its file header becomes a .bmp file first, as the window's run puts
         // it on the clipboard: the original file and the decoded pixels both come from that.
         // One whose header is unusable goes on as it is, as there.
-        std::optional<QByteArray> bmp;
+        QByteArray bmp;
         if (storedFormat == workbook::ImageFormat::Dib) {
-            bmp = bmpFileFromDib(stored);
+            const std::vector<std::uint8_t> file =
+                workbook::bmpFileFromDib(reinterpret_cast<const std::uint8_t*>(stored.constData()),
+                                         std::size_t(stored.size()));
+            bmp = QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
         }
-        const platform::Picture picture = platform::Picture::fromBytes(bmp ? *bmp : stored);
+        const platform::Picture picture =
+            platform::Picture::fromBytes(bmp.isEmpty() ? stored : bmp);
         switch (format) {
             case OutputFormat::Original:
                 file.m_bytes = picture.bytes();

@@ -9,7 +9,7 @@ preset="${1:-default}"
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-image-formats-plugins libqt6svg6 libxcb1-dev
-  libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev libjpeg62-turbo-dev
+  libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev
   fonts-liberation2

@@ -12,6 +12,7 @@
 
 #include "app/form1.h"
 #include "automation/nativeexcel.h"
+#include "builders/biffbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "platform/picturespill.h"
@@ -193,4 +194,31 @@ TEST(ExtractionRunNative, CorpusWorkbookHoldsExactlyItsStoredPictures) {
     // 2, 1, 3 and 1 pictures on its four worksheets.
     EXPECT_EQ(r.form->existingForm2()->mTotalImages, 7);
     EXPECT_EQ(r.resultRows().last(), QStringLiteral("cx_ImageAnchors.xlsx|7"));
+}
+
+TEST(ExtractionRunNative, BinaryWorkbookFillsHoldersWithItsStoredPicturesAndBitmapsAsFiles) {
+    NativeRun r;
+    const auto png = pngImage(12, 8), jpeg = jpegImage(9, 9), dib = dibImage(4, 3);
+    BiffBuilder book;
+    book.blip(BiffBuilder::kPng, png).blip(BiffBuilder::kDib, dib).blip(BiffBuilder::kJpeg, jpeg);
+    book.worksheet("One").picture(1).group({1, 3}).picture(2);
+    book.chartsheet("Chart").worksheet("Two", /*hidden=*/1).picture(3);
+    QFile file(r.path("old.xls"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytesOf(book.xls()));
+    file.close();
+    r.form->addListRow(r.path("old.xls"));
+    r.form->PushButton2_Click();
+
+    EXPECT_TRUE(r.f.dialogs.shown().isEmpty()) << r.f.dialogs.messages().join("\n").toStdString();
+    EXPECT_EQ(r.resultRows(), QStringList({"old.xls|1", "old.xls|2", "old.xls|3"}));
+    EXPECT_EQ(r.holder(0), bytesOf(png));
+    // The bitmap arrives as a .bmp file: 14-byte header, pixels after the 40-byte info header.
+    const QByteArray bmp = r.holder(1);
+    ASSERT_EQ(bmp.size(), qsizetype(dib.size() + 14));
+    EXPECT_TRUE(bmp.startsWith("BM"));
+    EXPECT_EQ(bmp[10], char(54));
+    EXPECT_EQ(bmp.mid(14), bytesOf(dib));
+    EXPECT_EQ(r.form->existingForm2()->imageHolderPicture(1).format(), workbook::ImageFormat::Bmp);
+    EXPECT_EQ(r.holder(2), bytesOf(jpeg));
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "builders/biffbuilder.h"
 #include "builders/xlsbbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
@@ -374,6 +375,13 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
         stored.add(name, source.content(name), ZipBuilder::Method::Store);
     }
     fixtures.push_back(stored.bytes());
+    BiffBuilder xls;
+    xls.blip(BiffBuilder::kPng, pngImage(4, 4))
+        .blip(BiffBuilder::kWmf, wmfImage())
+        .blip(BiffBuilder::kDib, dibImage(2, 2));
+    xls.worksheet("A").picture(1).group({2, 3}).textBox("t").chart().picture(2);
+    xls.worksheet("B", 1).picture(3);
+    fixtures.push_back(xls.drawingInContinues().drawingGroupRecords(64).xls());
     // Stored .xlsb entries put the flips into the binary records.
     fixtures.push_back(xlsbHealthyPackage(ZipBuilder::Method::Store).bytes());
     for (const char* name :
@@ -382,6 +390,11 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
           "xlsb/pass_protected.xlsb", "xlsb/picture.xlsb", "xlsb/Simple.xlsb",
           "xlsb/any_sheets.xlsb"}) {
         fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
+    }
+    // Every binary workbook of the corpus.
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(QUILLFEN_TEST_DATA_DIR) / "corpus" / "xls")) {
+        fixtures.push_back(readFileBytes(entry.path().string()));
     }
     for (const Bytes& fixture : fixtures) {
         // QUILLFEN_SWEEP_STEPS widens the sweep for a long run by hand.

@@ -128,4 +128,12 @@ std::vector<std::uint8_t> bitmapFile(const std::uint8_t* header, std::size_t hea
     return file;
 }
 
+std::vector<std::uint8_t> bmpFileFromDib(const std::uint8_t* data, std::size_t size) {
+    auto info = readBitmapInfo(data, size);
+    if (!info || info->headerBytes > size) {
+        return {};
+    }
+    return bitmapFile(data, info->headerBytes, data + info->headerBytes, size - info->headerBytes);
+}
+
 }  // namespace workbook

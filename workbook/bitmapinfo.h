@@ -40,4 +40,9 @@ std::optional<BitmapInfo> readBitmapInfo(const std::uint8_t* data, std::size_t s
 std::vector<std::uint8_t> bitmapFile(const std::uint8_t* header, std::size_t headerSize,
                                      const std::uint8_t* pixels, std::size_t pixelSize);
 
+// The same for a packed DIB (header, colour table and pixels in one run, as binary workbooks
+// and the clipboard keep them): what the clipboard and a saved original get. Empty when the
+// header is unusable or longer than the bytes.
+std::vector<std::uint8_t> bmpFileFromDib(const std::uint8_t* data, std::size_t size);
+
 }  // namespace workbook

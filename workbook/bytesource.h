@@ -10,6 +10,12 @@
 
 namespace workbook {
 
+// One of the consecutive runs of a scattered read: where its bytes go, or nowhere.
+struct ByteRun {
+    std::uint8_t* to = nullptr;  // null: the bytes are skipped
+    std::size_t size = 0;
+};
+
 // Random access to the bytes of a workbook file or of a buffer; reads past the end fail.
 class ByteSource {
 public:
@@ -17,6 +23,10 @@ public:
     virtual std::uint64_t size() const = 0;
     // Exactly n bytes at offset, or false.
     virtual bool read(std::uint64_t offset, void* out, std::size_t n) = 0;
+    // The runs one after the other from offset on, each to its own place: a picture spread
+    // over many records is read in one go rather than record by record. False when any part
+    // cannot be read.
+    virtual bool readRuns(std::uint64_t offset, const ByteRun* runs, std::size_t count);
 };
 
 class MemorySource : public ByteSource {
@@ -37,6 +47,7 @@ public:
     ~FileSource() override;
     std::uint64_t size() const override { return m_size; }
     bool read(std::uint64_t offset, void* out, std::size_t n) override;
+    bool readRuns(std::uint64_t offset, const ByteRun* runs, std::size_t count) override;
 
 private:
     FileSource(std::FILE* file, std::uint64_t size) : m_file(file), m_size(size) {}

@@ -74,8 +74,27 @@ constexpr std::size_t kMaxPictures = 250'000;
 // Damage a workbook keeps after it opened (missing parts); further damage is not listed.
 constexpr std::size_t kMaxProblems = 100;
 
-// Compound files (password-protected packages and binary workbooks).
+// Compound files (password-protected packages and binary workbooks). Sector chains are bounded
+// by the number of sectors in the file itself.
 constexpr std::uint32_t kMaxCompoundDirectoryEntries = 1u << 16;
+
+// Binary workbooks (.xls). The drawing group holds every picture of the workbook; it is read
+// through its records' headers only, so the bound is on its records, not its bytes.
+constexpr std::size_t kMaxDrawingGroupRecords = 1'000'000;
+// One worksheet's drawing is held whole while its shapes are read.
+constexpr std::uint64_t kMaxSheetDrawingBytes = 64ull << 20;
+// Records of one worksheet's drawing, shapes directly on it, and its Obj/TxO records.
+constexpr std::size_t kMaxDrawingRecords = 1'000'000;
+constexpr std::size_t kMaxShapesPerSheet = 100'000;
+// Records all worksheet walks may read beyond one pass over the workbook stream.
+constexpr std::uint64_t kSheetRecordSlack = 1'000'000;
+// Nesting of OfficeArt containers; real drawings stay below ten.
+constexpr int kMaxOfficeArtDepth = 32;
+// Entries of the blip store, and one blip's stored bytes.
+constexpr std::size_t kMaxBlipStoreEntries = 250'000;
+constexpr std::uint64_t kMaxBlipBytes = 512ull << 20;
+// A compressed metafile inflated for a copy.
+constexpr std::uint64_t kMaxMetafileBytes = 256ull << 20;
 
 // Binary workbooks (.xlsb): the data of one record the engine reads (a sheet entry, a drawing's
 // relationship id; real ones are under a kilobyte; other records are skipped unread), the

@@ -5,6 +5,7 @@
 #include "workbook/bytesource.h"
 #include "workbook/compoundfile.h"
 #include "workbook/limits.h"
+#include "workbook/xlsworkbook.h"
 #include "workbook/xlsxworkbook.h"
 #include "workbook/zipreader.h"
 
@@ -12,16 +13,16 @@ namespace workbook {
 namespace {
 
 // A compound file is either a password-protected package or a binary workbook.
-Problem compoundFileProblem(ByteSource& source) {
-    auto file = CompoundFile::open(source);
+Result<std::unique_ptr<Workbook>> openCompoundFile(std::unique_ptr<ByteSource> source) {
+    auto file = CompoundFile::open(*source);
     if (!file) {
         return file.problem();
     }
     if (file.value().hasStream("EncryptedPackage") || file.value().hasStream("EncryptionInfo")) {
         return Problem{ProblemKind::Encrypted, "", ""};
     }
-    if (file.value().hasStream("Workbook") || file.value().hasStream("Book")) {
-        return Problem{ProblemKind::Unsupported, "", "a binary .xls workbook"};
+    if (file.value().rootStream("Workbook") || file.value().rootStream("Book")) {
+        return XlsWorkbook::open(std::move(source), std::move(file.value()));
     }
     if (file.value().hasStream("WordDocument")) {
         return Problem{ProblemKind::NotAWorkbook, "", "it is a word-processing document"};
@@ -29,9 +30,20 @@ Problem compoundFileProblem(ByteSource& source) {
     return Problem{ProblemKind::NotAWorkbook, "", "it is a compound file without a workbook"};
 }
 
+// Workbooks of the oldest binary formats are a bare record stream starting with a BOF record.
+bool isBareOldBiff(const std::uint8_t* head, std::size_t n) {
+    if (n < 4) {
+        return false;
+    }
+    std::uint16_t type = std::uint16_t(head[0] | (head[1] << 8));
+    std::uint16_t size = std::uint16_t(head[2] | (head[3] << 8));
+    return (type == 0x0009 || type == 0x0209 || type == 0x0409) && size >= 4 && size <= 16;
+}
+
 // Opens whatever the first bytes say the source holds; openZip opens it as a zip archive.
 template <typename OpenZip>
-Result<std::unique_ptr<Workbook>> openSource(ByteSource& source, OpenZip openZip) {
+Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, OpenZip openZip) {
+    ByteSource& source = *owned;
     if (source.size() == 0) {
         return Problem{ProblemKind::NotAWorkbook, "", "the file is empty"};
     }
@@ -41,7 +53,10 @@ Result<std::unique_ptr<Workbook>> openSource(ByteSource& source, OpenZip openZip
         return Problem{ProblemKind::Io, "", "the first bytes cannot be read"};
     }
     if (CompoundFile::hasSignature(head, n)) {
-        return compoundFileProblem(source);
+        return openCompoundFile(std::move(owned));
+    }
+    if (isBareOldBiff(head, n)) {
+        return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF2 to BIFF4"};
     }
     auto zip = openZip();
     if (!zip) {
@@ -96,13 +111,13 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path) {
     if (!source) {
         return source.problem();
     }
-    return openSource(*source.value(), [&] { return ZipReader::openFile(path); });
+    return openSource(std::move(source.value()), [&] { return ZipReader::openFile(path); });
 }
 
 Result<std::unique_ptr<Workbook>> openWorkbook(
     std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
-    MemorySource source(bytes);
-    return openSource(source, [&] { return ZipReader::openMemory(bytes); });
+    return openSource(std::make_unique<MemorySource>(bytes),
+                      [&] { return ZipReader::openMemory(bytes); });
 }
 
 std::string cellName(std::uint32_t column, std::uint32_t row) {
