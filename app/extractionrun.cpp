@@ -1,15 +1,17 @@
 // "Start Extracting": the extraction run over the input list.
 #include <QApplication>
-#include <QTemporaryDir>
+#include <QFileInfo>
 #include <QTreeWidget>
 
 #include "app/form1.h"
-#include "app/inputguard.h"
 #include "extract/excel1.h"
 #include "extract/image.h"
-#include "extract/sharedpictures.h"
+#include "longwork/inputguard.h"
+#include "longwork/progress.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
+#include "platform/filepath.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "results/form2.h"
@@ -46,33 +48,15 @@ void Form1::PushButton2_Click() {
     // The list stays as it is while the run goes through it: input to this window is ignored
     // until the run ends, while it keeps repainting and can still be closed.
     m_running = true;
-    InputGuard guard(this);
-    // The short-lived picture files live in a folder of the run's own, gone when it ends.
-    std::unique_ptr<QTemporaryDir> scratch;
+    longwork::InputGuard guard(this);
+    // The pictures' bytes go to a spill file in a folder of the run's own; the holders refer
+    // to them there, and the file goes with the last of them (the next run, or the end).
+    std::shared_ptr<platform::PictureSpill> spill;
     int number = 0;
     int rows = 0;
-    // Without its folder the run could only lose every picture (or write them where it must
-    // not): it is told once and the run ends before the first workbook.
-    if (!trap.run(5, [&] {
-            // A temporary folder that does not exist comes back as "", which would put the
-            // run's folder at the root.
-            const QString temp = QDir::tempPath();
-            if (temp.isEmpty()) {
-                throw platform::RuntimeError(
-                    platform::err::kPathNotFound,
-                    QStringLiteral("Cannot make a temporary folder for the pictures: the "
-                                   "temporary folder '%1' does not exist")
-                        .arg(qEnvironmentVariable("TMPDIR")));
-            }
-            scratch =
-                std::make_unique<QTemporaryDir>(temp + QStringLiteral("/quillfen-run-XXXXXX"));
-            if (!scratch->isValid()) {
-                throw platform::RuntimeError(
-                    platform::err::kPathNotFound,
-                    QStringLiteral("Cannot make a temporary folder for the pictures: %1")
-                        .arg(scratch->errorString()));
-            }
-        })) {
+    // Without its folder the run could only lose every picture: it is told once and the run
+    // ends before the first workbook.
+    if (!trap.run(5, [&] { spill = platform::PictureSpill::create(platform::runFoldersRoot()); })) {
         m_running = false;
         trap.run(20, [&] { m_pointer.set(platform::MousePointer::kDefault); });
         return;
@@ -80,27 +64,36 @@ void Form1::PushButton2_Click() {
     trap.run(6, [&] { number = 1; });
     trap.run(7, [&] { form2().clearResults(); });
 
-    extract::SharedPictures shared;
     extract::ExtractionContext context;
     context.registry = m_services.automation;
     context.clipboard = m_services.clipboard;
     context.dialogs = m_services.dialogs;
     context.owner = this;
     context.results = m_form2.get();
-    context.scratchFolder = scratch->path();
-    context.shared = &shared;
-    context.yield = [] { QCoreApplication::processEvents(); };
-    context.ending = [this] { return m_services.ending; };
-
+    context.spill = spill.get();
     trap.run(8, [&] { rows = ListView1->topLevelItemCount(); });
-    for (int row = 1; row <= rows && !m_services.ending; ++row) {
+    // A run that takes long shows how far it is; its Cancel stops after the picture in hand,
+    // and the results window shows what was taken so far.
+    auto progress = std::make_unique<longwork::Progress>(
+        m_services, this, QStringLiteral("Extracting pictures - Quillfen"), rows);
+    auto stopped = [&] { return m_services.ending || progress->cancelled(); };
+    context.yield = [&progress] {
+        QCoreApplication::processEvents();
+        progress->tick();
+    };
+    context.ending = stopped;
+
+    for (int row = 1; row <= rows && !stopped(); ++row) {
         QString path;
         trap.run(9, [&] { QCoreApplication::processEvents(); });
-        if (m_services.ending) {
+        if (stopped()) {
             break;
         }
         trap.run(10, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(11, [&] { path = listRowPath(row - 1); });
+        progress->update(row - 1, QStringLiteral("Workbook %1 of %2: %3")
+                                      .arg(longwork::countText(row), longwork::countText(rows),
+                                           QFileInfo(platform::shownPath(path)).fileName()));
         trap.run(12, [&] { m_pointer.set(platform::MousePointer::kWait); });
         trap.run(13, [&] {
             if (context.results == nullptr) {
@@ -110,6 +103,8 @@ void Form1::PushButton2_Click() {
             extract::ExtractImagesByFile(path, number, context);
         });
     }
+    // The progress window goes with the work, before the results window shows.
+    progress.reset();
     m_running = false;
     if (m_services.ending) {
         // The program is closing: nothing more is shown, and the run's folder goes with it.

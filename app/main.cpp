@@ -5,6 +5,7 @@
 #include "automation/nativeexcel.h"
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
+#include "platform/picturespill.h"
 #include "platform/qtdialogs.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
@@ -16,6 +17,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillfen.png")));
     // Desktops match the running windows to the installed desktop entry by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral(QUILLFEN_APP_ID));
+    // Pictures that a program which did not end cleanly left in its spill go now.
+    platform::removeStaleRunFolders(platform::runFoldersRoot());
 
     platform::QtDialogs dialogs;
     platform::SettingsStore settings;

@@ -22,10 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
-
-using Clock = std::chrono::steady_clock;
-using Bytes = std::vector<std::uint8_t>;
-
 // A photograph stand-in: smooth colour fields with grain, which JPEG compresses the way it
 // compresses real photos (about one to two bits per pixel).
 Bytes photo(int width, int height, std::mt19937& random) {
@@ -124,6 +120,22 @@ GeneratedSet generateWorkbooks(const std::string& folder, int workbooks, int pic
         out.paths.push_back(path);
     }
     return out;
+}
+
+GeneratedSet cachedWorkbooks(const std::string& folder, int workbooks, int pictures,
+                             double minMegapixels, double maxMegapixels) {
+    // The marker holds the set's figures and is written only once every workbook is.
+    const std::string marker = folder + "/complete";
+    GeneratedSet set;
+    if (std::ifstream in(marker); in >> set.pictures >> set.largest >> set.totalBytes) {
+        for (int w = 0; w < workbooks; ++w) {
+            set.paths.push_back(folder + "/set" + std::to_string(w + 1) + ".xlsx");
+        }
+        return set;
+    }
+    set = generateWorkbooks(folder, workbooks, pictures, minMegapixels, maxMegapixels);
+    std::ofstream(marker) << set.pictures << ' ' << set.largest << ' ' << set.totalBytes << '\n';
+    return set;
 }
 
 void writeSharedImageWorkbook(const std::string& path, int pictures, std::size_t imageBytes) {

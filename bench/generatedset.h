@@ -21,6 +21,10 @@ struct GeneratedSet {
 GeneratedSet generateWorkbooks(const std::string& folder, int workbooks, int pictures,
                                double minMegapixels = 0.5, double maxMegapixels = 6.0);
 
+// As generateWorkbooks, but a folder that already holds the complete set is used as it is.
+GeneratedSet cachedWorkbooks(const std::string& folder, int workbooks, int pictures,
+                             double minMegapixels, double maxMegapixels);
+
 // A small workbook whose pictures all show one highly compressible image of about imageBytes
 // (a one-colour BMP), written with libzip: the file stays tiny however many pictures it holds.
 void writeSharedImageWorkbook(const std::string& path, int pictures, std::size_t imageBytes);

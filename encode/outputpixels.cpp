@@ -164,9 +164,9 @@ JpegResult readJpeg(JpegRead& read) {
 // libjpeg reads baseline, progressive and arithmetic JPEG in any sampling, grey, colour or
 // CMYK; what it cannot start on is left to Qt. Data cut short before the last row is an error
 // of its own, which Qt is not asked to paper over.
-std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, ChannelOrder order,
-                                      QString* reason) {
-    JpegRead read(picture.bytes(), order);
+std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, const QByteArray& data,
+                                      ChannelOrder order, QString* reason) {
+    JpegRead read(data, order);
     switch (readJpeg(read)) {
         case JpegResult::Done:
             return std::move(read.out);
@@ -284,9 +284,8 @@ PngResult readPng(PngRead& read) {
     return PngResult::Done;
 }
 
-std::optional<PixelBuffer> decodePng(const platform::Picture& picture, ChannelOrder order,
-                                     QString* reason) {
-    PngRead read(picture.bytes(), order);
+std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order, QString* reason) {
+    PngRead read(data, order);
     read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
     if (read.png) {
         read.info = png_create_info_struct(read.png);
@@ -386,13 +385,15 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     if (!picture.size().isEmpty()) {
         checkPixelCount(picture.size().width(), picture.size().height());
     }
+    // Read once: a picture in a spill reads its bytes back from the file.
+    const QByteArray bytes = picture.bytes();
     QString reason;
     std::optional<PixelBuffer> pixels;
     try {
         if (picture.format() == workbook::ImageFormat::Jpeg) {
-            pixels = decodeJpeg(picture, order, &reason);
+            pixels = decodeJpeg(picture, bytes, order, &reason);
         } else if (picture.format() == workbook::ImageFormat::Png) {
-            pixels = decodePng(picture, order, &reason);
+            pixels = decodePng(bytes, order, &reason);
         }
     } catch (const std::bad_alloc&) {
         throw platform::RuntimeError(kErrOutOfMemory,

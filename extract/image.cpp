@@ -1,15 +1,13 @@
 #include "extract/image.h"
 
-#include <QFileInfo>
 #include <limits>
 
 #include "automation/pictureclipboard.h"
 #include "automation/registry.h"
 #include "extract/resultstarget.h"
-#include "extract/sharedpictures.h"
 #include "platform/errorreport.h"
 #include "platform/filepath.h"
-#include "platform/mainmodule.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
 namespace extract {
@@ -20,19 +18,6 @@ using platform::RuntimeError;
 // What a member call on an application object that was never made raises.
 [[noreturn]] void noObject() {
     throw RuntimeError(91, QStringLiteral("Object variable or With block variable not set"));
-}
-
-// The short-lived file of one picture: the picture counter and ".bmp", in the run's private
-// folder (never beside the user's workbook). The folder is the run's alone, so the workbook's
-// name is not needed, and a long one could not push the file's name past the system's limit.
-QString pictureFileName(const QString& scratchFolder, int counter) {
-    return scratchFolder + QChar('/') + QString::number(counter) + QStringLiteral(".bmp");
-}
-
-// The file-listing query: the file's name when a plain file of that path exists, else "".
-QString listedName(const QString& path) {
-    QFileInfo info(path);
-    return info.isFile() ? info.fileName() : QString();
 }
 
 }  // namespace
@@ -70,7 +55,10 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             continue;
         }
         for (int picture = 1; picture <= pictureCount && !ending(); ++picture) {
-            QString fileName;
+            // The picture as the run's spill keeps it: what was the short-lived picture file, so
+            // its save, its wait, its listing and its load keep their statements (the file's
+            // name, line 10, is no more), and nothing is ever written beside the workbook.
+            platform::Picture kept;
             trap.run(5, [&] { ++counter; });
             trap.run(6, [&] { excel->selectPicture(sheet, picture); });
             // Nothing of an earlier picture may be saved under this one's number.
@@ -78,15 +66,20 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             trap.run(7, [&] { excel->copyPicture(sheet, picture); });
             trap.run(8, [&] { yield(); });
             trap.run(9, [&] { yield(); });
-            trap.run(10, [&] { fileName = pictureFileName(context.scratchFolder, counter); });
-            trap.run(11, [&] { context.clipboard->picture().save(fileName); });
+            trap.run(11, [&] {
+                if (context.spill == nullptr) {
+                    throw RuntimeError(platform::err::kPathNotFound,
+                                       QStringLiteral("The run has no folder for its pictures"));
+                }
+                kept = context.spill->keep(context.clipboard->picture());
+            });
             for (int turn = 0; turn < kFileWaitTurns && !ending(); ++turn) {
-                if (trap.test(12, [&] { return platform::PathExists(fileName); })) {
+                if (trap.test(12, [&] { return !kept.isNull(); })) {
                     break;
                 }
                 yield();
             }
-            if (trap.test(13, [&] { return listedName(fileName).isEmpty(); })) {
+            if (trap.test(13, [&] { return kept.isNull(); })) {
                 continue;
             }
             trap.run(14, [&] {
@@ -98,14 +91,8 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 trap.run(15, [&] { context.results->createImageHolder(holder); });
             }
             trap.run(16, [&] {
-                // A file that holds what the clipboard held keeps the clipboard's bytes, which
-                // the earlier pictures of one image already share, not a copy read back.
-                platform::Picture picture =
-                    platform::Picture::load(fileName, context.clipboard->picture());
-                if (context.shared != nullptr) {
-                    picture = context.shared->share(picture);
-                }
-                context.results->setImageHolderPicture(holder, picture);
+                context.spill->checkReadable(kept);
+                context.results->setImageHolderPicture(holder, kept);
             });
             trap.run(17, [&] {
                 if (runningImageNumber == std::numeric_limits<int>::max()) {
@@ -113,7 +100,6 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
                 }
                 ++runningImageNumber;
             });
-            platform::DeleteFileQuietly(fileName);
         }
     }
     trap.run(18, [&] {

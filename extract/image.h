@@ -11,12 +11,12 @@ class PictureClipboard;
 }  // namespace automation
 namespace platform {
 class Dialogs;
-}
+class PictureSpill;
+}  // namespace platform
 
 namespace extract {
 
 class ResultsTarget;
-class SharedPictures;
 
 // What one call of ExtractImagesByFile works with; the run builds it once.
 struct ExtractionContext {
@@ -25,20 +25,17 @@ struct ExtractionContext {
     platform::Dialogs* dialogs = nullptr;
     QWidget* owner = nullptr;  // parent of the error reports
     ResultsTarget* results = nullptr;
-    // The private folder of the run that holds the short-lived picture files.
-    QString scratchFolder;
-    // Pictures of the run so far, so that equal bytes are held once; none to keep every
-    // picture's own.
-    SharedPictures* shared = nullptr;
+    // Where the run keeps its pictures' bytes; the holders refer to them there.
+    platform::PictureSpill* spill = nullptr;
     // One turn of the message loop.
     std::function<void()> yield;
     // True once the program is ending: the call stops at its next turn and still quits.
     std::function<bool()> ending;
 };
 
-// Turns of the message loop spent waiting for a saved picture file. The save writes the file
-// before it returns, so a file that is not there after a few turns was never written (the
-// clipboard step failed) and the picture is skipped instead of waiting for ever.
+// Turns of the message loop spent waiting for a kept picture. The spill writes it before it
+// returns, so a picture that is not there after a few turns was never written (the clipboard
+// step failed) and the picture is skipped instead of waiting for ever.
 constexpr int kFileWaitTurns = 10;
 
 // Module Image: takes every picture of one workbook into the results window, one row and one

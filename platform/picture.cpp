@@ -3,6 +3,7 @@
 #include <QFile>
 #include <cstring>
 
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
 namespace platform {
@@ -11,6 +12,7 @@ Picture Picture::fromBytes(QByteArray bytes) {
     Picture p;
     workbook::ImageInfo info = workbook::sniffImage(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    p.m_length = bytes.size();
     p.m_bytes = std::move(bytes);
     p.m_format = info.format;
     if (info.width > 0 && info.height > 0) {
@@ -19,17 +21,40 @@ Picture Picture::fromBytes(QByteArray bytes) {
     return p;
 }
 
+QByteArray Picture::bytes() const {
+    return m_spill ? m_spill->read(m_offset, m_length) : m_bytes;
+}
+
+Picture Picture::inMemory() const {
+    if (!m_spill) {
+        return *this;
+    }
+    Picture p = *this;
+    p.m_bytes = bytes();
+    p.m_spill.reset();
+    p.m_offset = 0;
+    return p;
+}
+
+bool operator==(const Picture& a, const Picture& b) {
+    if (a.m_spill && a.m_spill == b.m_spill) {
+        return a.m_offset == b.m_offset && a.m_length == b.m_length;
+    }
+    return a.m_length == b.m_length && a.bytes() == b.bytes();
+}
+
 void Picture::save(const QString& fileName) const {
     if (isNull()) {
         throw RuntimeError(err::kInvalidPicture, QStringLiteral("Invalid picture"));
     }
+    const QByteArray data = bytes();
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         throw RuntimeError(
             err::kPathNotFound,
             QStringLiteral("Cannot write '%1': %2").arg(fileName, file.errorString()));
     }
-    if (file.write(m_bytes) != m_bytes.size() || !file.flush()) {
+    if (file.write(data) != data.size() || !file.flush()) {
         QString reason = file.errorString();
         file.close();
         file.remove();

@@ -3,21 +3,32 @@
 #include <QByteArray>
 #include <QSize>
 #include <QString>
+#include <memory>
 
 #include "workbook/imageformat.h"
 #include "workbook/limits.h"
 
 namespace platform {
 
+class PictureSpill;
+
 // A picture object: the image bytes exactly as the source delivered them, with the format and
-// pixel size sniffed from them. Copies share the bytes. Pixels are made only on request.
+// pixel size sniffed from them. The bytes are in memory, or in a run's spill file, where the
+// picture is only their place (see PictureSpill). Copies share the bytes. Pixels are made only
+// on request.
 class Picture {
 public:
     Picture() = default;
     static Picture fromBytes(QByteArray bytes);
 
-    bool isNull() const { return m_bytes.isEmpty(); }
-    const QByteArray& bytes() const { return m_bytes; }
+    bool isNull() const { return m_length == 0; }
+    // The bytes as stored. A picture in a spill reads them back, on any thread; throws
+    // RuntimeError when they cannot be read whole.
+    QByteArray bytes() const;
+    qint64 byteCount() const { return m_length; }
+    bool isSpilled() const { return m_spill != nullptr; }
+    // The same picture with its bytes in memory, for one that must outlive its spill.
+    Picture inMemory() const;
     workbook::ImageFormat format() const { return m_format; }
     // Size from the header, for a metafile the size it is drawn at; empty when the header does
     // not give it cheaply.
@@ -37,10 +48,16 @@ public:
     // a 100-megapixel photo is the largest one turned into pixels.
     static constexpr qint64 kMaxDecodedPixels = workbook::kMaxPicturePixels;
 
-    friend bool operator==(const Picture& a, const Picture& b) { return a.m_bytes == b.m_bytes; }
+    // Same bytes; reads spilled pictures back.
+    friend bool operator==(const Picture& a, const Picture& b);
 
 private:
+    friend class PictureSpill;
+
     QByteArray m_bytes;
+    std::shared_ptr<const PictureSpill> m_spill;
+    qint64 m_offset = 0;  // where the bytes start in the spill
+    qint64 m_length = 0;
     workbook::ImageFormat m_format = workbook::ImageFormat::Unknown;
     QSize m_size;
 };

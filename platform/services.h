@@ -27,6 +27,11 @@ struct Services {
     std::function<void()> endProgram;
     // Set once the program is ending, so a run in progress stops at its next turn.
     bool ending = false;
+    // Long work shows its progress window once it has gone on this long by this clock
+    // (milliseconds, steady; empty: the system's steady clock). Tests set their own, so that
+    // none of them waits a real second.
+    qint64 progressDelayMs = 1000;
+    std::function<qint64()> clockMs;
 };
 
 // Closing either window: marks the program as ending, then ends it.

@@ -123,8 +123,10 @@ Rendered decodeDib(const QByteArray& bytes) {
 
 Rendered drawRecords(const platform::Picture& picture) {
     const workbook::ImageFormat format = picture.format();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(picture.bytes().constData());
-    const auto size = std::size_t(picture.bytes().size());
+    // One read: a picture in a run's spill reads its bytes back from the file each time.
+    const QByteArray bytes = picture.bytes();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    const auto size = std::size_t(bytes.size());
     auto cannotDraw = [&](const std::string& detail) {
         QString text = QStringLiteral("Cannot save the image: the picture cannot be drawn (%1)")
                            .arg(formatLabel(format));

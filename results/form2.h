@@ -21,8 +21,9 @@ class QSlider;
 class QTreeWidget;
 
 namespace platform {
+class ErrorTrap;
 struct Services;
-}
+}  // namespace platform
 
 namespace results {
 
@@ -50,7 +51,8 @@ public:
     const platform::Picture& imageHolderPicture(int index) const;
     int imageHolderCount() const;  // existing elements, element 0 included
 
-    // What the run uses: an empty list for a new run, and the first image in the preview.
+    // What the run uses: an empty list for a new run (and holder 0 let go of the last run's
+    // spill), and the first image in the preview.
     void clearResults();
     void setPreviewPicture(const platform::Picture& picture);
 
@@ -77,8 +79,11 @@ public:
     void PushButton6_Click();  // "Save Results To Images"
     void PushButton8_Click();  // "< Back"
 
-    // Writes one picture as a JPEG file; encode::SaveJPG unless a test puts its own here.
+    // Writes one picture as a JPEG file; encode::SaveJPG unless a test puts its own here. The
+    // save calls it on its worker threads, several at once.
     std::function<void(const platform::Picture&, const QString&, std::uint8_t)> saveJpg;
+    // Threads the save encodes on; 0 is one per core.
+    int saveWorkers = 0;
 
     // The client size of the white view, the room the preview picture has.
     QSize viewInnerSize() const;
@@ -132,6 +137,7 @@ private:
     void keepTabStopOnChosenOption();
     void showQualityWhileDragged();
     std::optional<platform::Picture>* holderSlot(int index);
+    void saveRows(platform::ErrorTrap& trap, int rows);
 
     platform::Services& m_services;
     platform::MousePointer m_pointer;
@@ -139,6 +145,7 @@ private:
     // cost little more than their encoded bytes.
     std::vector<std::optional<platform::Picture>> m_holders;
     QWidget* m_viewClient = nullptr;  // the inner area of Picture2 that Picture1 moves in
+    bool m_saving = false;
 };
 
 }  // namespace results

@@ -4,15 +4,21 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTreeWidget>
+#include <deque>
+#include <vector>
 
 #include "encode/bmpfile.h"
 #include "encode/outputnames.h"
+#include "longwork/inputguard.h"
+#include "longwork/progress.h"
+#include "longwork/workerpool.h"
 #include "platform/dialogs.h"
 #include "platform/errorreport.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
+#include "render/renderer.h"
 #include "results/form2.h"
 
 namespace results {
@@ -98,7 +104,69 @@ void Form2::PushButton7_Click() {
              [&] { Text1->setText(folder.endsWith(QChar('/')) ? folder : folder + QChar('/')); });
 }
 
+namespace {
+
+// One row of a save, from its naming on the GUI thread, in row order, to its turn, when its
+// reports are made, again in row order.
+struct RowTurn {
+    // What naming the row raised, reported in its turn: line and description.
+    std::vector<std::pair<int, QString>> reports;
+    // The file being written on a worker, once the row got that far, and its statement.
+    longwork::WorkerPool::Handle job;
+    int jobLine = 0;
+};
+
+// Names row k and hands its file to a worker. Two rows of one save that would share a file
+// name both survive: the later one is numbered, and names are claimed in row order, so the
+// numbering does not depend on the workers. Each file is encoded straight from its holder, so
+// no intermediate file can replace one of the user's, and a row that fails never leaves
+// another row's picture under its name.
+RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::WorkerPool& workers) {
+    RowTurn turn;
+    auto attempt = [&turn](int line, const std::function<void()>& statement) {
+        try {
+            statement();
+            return true;
+        } catch (...) {
+            turn.reports.emplace_back(line, platform::describe(std::current_exception()));
+            return false;
+        }
+    };
+    const QTreeWidgetItem* row = form.ListView1->topLevelItem(k - 1);
+    QString baseName;
+    if (!attempt(4, [&] { baseName = encode::outputBaseName(row->text(0), row->text(1)); })) {
+        return turn;
+    }
+    // The folder, the format and the quality are read afresh for every row.
+    const bool jpg = form.Option2->isChecked();
+    QString path;
+    if (!attempt(5, [&] {
+            path = paths.claim(form.Text1->text(), baseName,
+                               jpg ? QStringLiteral(".jpg") : QStringLiteral(".bmp"));
+        })) {
+        return turn;
+    }
+    turn.jobLine = jpg ? 7 : 6;
+    platform::Picture picture;
+    if (!attempt(turn.jobLine, [&] { picture = form.imageHolderPicture(k - 1); })) {
+        return turn;
+    }
+    if (jpg) {
+        const auto quality = std::uint8_t(form.Slider1->value());
+        turn.job = workers.submit(
+            [write = form.saveJpg, picture, path, quality] { write(picture, path, quality); });
+    } else {
+        turn.job = workers.submit([picture, path] { encode::writeBmpFile(picture, path); });
+    }
+    return turn;
+}
+
+}  // namespace
+
 void Form2::PushButton6_Click() {
+    if (m_saving) {
+        return;
+    }
     platform::ErrorTrap trap(*m_services.dialogs, this, QStringLiteral("Form2"),
                              QStringLiteral("PushButton6_Click"));
     if (trap.test(1, [&] { return !QFileInfo(Text1->text()).isDir(); })) {
@@ -107,37 +175,63 @@ void Form2::PushButton6_Click() {
         });
         return;
     }
-    // Two rows of one save that would share a file name both survive: the later one is
-    // numbered. Each JPEG is encoded straight from its holder, so no intermediate file can
-    // replace one of the user's, and a row that fails never leaves another row's picture
-    // under its name.
-    encode::OutputPaths paths;
     int rows = 0;
     trap.run(3, [&] { rows = ListView1->topLevelItemCount(); });
-    for (int k = 1; k <= rows; ++k) {
-        const QTreeWidgetItem* row = ListView1->topLevelItem(k - 1);
-        QString baseName;
-        if (!trap.run(4, [&] { baseName = encode::outputBaseName(row->text(0), row->text(1)); })) {
-            continue;
-        }
-        // The folder and the format are read afresh for every row.
-        const bool jpg = Option2->isChecked();
-        QString path;
-        if (!trap.run(5, [&] {
-                path = paths.claim(Text1->text(), baseName,
-                                   jpg ? QStringLiteral(".jpg") : QStringLiteral(".bmp"));
-            })) {
-            continue;
-        }
-        if (jpg) {
-            trap.run(7, [&] {
-                saveJpg(imageHolderPicture(k - 1), path, std::uint8_t(Slider1->value()));
-            });
-        } else {
-            trap.run(6, [&] { encode::writeBmpFile(imageHolderPicture(k - 1), path); });
-        }
+    m_saving = true;
+    m_pointer.set(platform::MousePointer::kWait);
+    saveRows(trap, rows);
+    m_pointer.set(platform::MousePointer::kDefault);
+    m_saving = false;
+    if (m_services.ending) {
+        // The program is closing: the files in flight were finished, and nothing more shows.
+        return;
     }
     trap.run(8, [&] { m_services.dialogs->msgBox(this, QStringLiteral("Done.")); });
+}
+
+void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
+    // The files are encoded on every core while this thread names the rows and reports in
+    // row order; the window keeps repainting, its input is held off, and a progress window
+    // shows when the save takes long.
+    longwork::InputGuard guard(this);
+    longwork::Progress progress(m_services, this, QStringLiteral("Saving pictures - Quillfen"),
+                                rows);
+    // Qt's limit is global: raised here, before the workers render at once.
+    render::raiseAllocationLimit();
+    longwork::WorkerPool workers(saveWorkers);
+    // Only a few rows are in flight at a time, so the memory a save needs does not grow with
+    // the number of rows.
+    const std::size_t window = std::size_t(2 * workers.threads());
+    std::deque<RowTurn> inFlight;
+    encode::OutputPaths paths;
+    int next = 1;
+    int turnRow = 0;
+    for (;;) {
+        // Cancel and closing the window stop new rows; the files in flight are finished.
+        while (next <= rows && inFlight.size() < window && !progress.cancelled() &&
+               !m_services.ending) {
+            inFlight.push_back(startRow(*this, next++, paths, workers));
+        }
+        if (inFlight.empty()) {
+            break;
+        }
+        RowTurn turn = std::move(inFlight.front());
+        inFlight.pop_front();
+        ++turnRow;
+        progress.update(turnRow - 1,
+                        QStringLiteral("Picture %1 of %2")
+                            .arg(longwork::countText(turnRow), longwork::countText(rows)));
+        const std::exception_ptr error = turn.job ? workers.wait(turn.job) : nullptr;
+        if (m_services.ending) {
+            continue;
+        }
+        for (const auto& [line, description] : turn.reports) {
+            trap.report(line, description);
+        }
+        if (error) {
+            trap.report(turn.jobLine, platform::describe(error));
+        }
+    }
 }
 
 void Form2::PushButton8_Click() {

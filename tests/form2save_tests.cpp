@@ -3,16 +3,22 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "encode/saveasjpg.h"
+#include "longwork/progresswindow.h"
 #include "platform/mainmodule.h"
 #include "platform/runtimeerror.h"
 #include "platform/settingsstore.h"
@@ -20,6 +26,7 @@
 #include "results/picturebox.h"
 #include "support/appfixture.h"
 #include "support/fakeexcel.h"
+#include "support/progresswatch.h"
 
 using namespace testing_support;
 using platform::Picture;
@@ -69,8 +76,15 @@ struct SavingResults {
 
     void make() {
         form = std::make_unique<Form2>(f.services, &mainWindow);
+        // The save calls this on its worker threads.
         form->saveJpg = [this](const Picture& picture, const QString& path, std::uint8_t q) {
-            jpegWrites.push_back({path, q});
+            {
+                std::lock_guard lock(jpegMutex);
+                jpegWrites.push_back({path, q});
+            }
+            if (jpegHook) {
+                jpegHook(QFileInfo(path).fileName());
+            }
             if (jpegFailure) {
                 throw platform::RuntimeError(5,
                                              QStringLiteral("Cannot save the image. GDI+ Error:7"));
@@ -105,8 +119,10 @@ struct SavingResults {
     QWidget mainWindow;
     QTemporaryDir out;
     std::unique_ptr<Form2> form;
+    std::mutex jpegMutex;
     QList<SaveQuality> jpegWrites;
     bool jpegFailure = false;
+    std::function<void(const QString& fileName)> jpegHook;  // on a worker thread
 };
 
 }  // namespace
@@ -408,4 +424,162 @@ TEST(Form2Back, MissingHolderIsReportedAndTheOthersStillGo) {
     EXPECT_EQ(r.form->imageHolderCount(), 1);
     EXPECT_FALSE(r.form->isVisible());
     EXPECT_TRUE(r.mainWindow.isVisible());
+}
+
+namespace {
+
+// Records, with each message, which output files were whole at that moment.
+class WatchingDialogs : public platform::ScriptedDialogs {
+public:
+    explicit WatchingDialogs(const QString& folder) : m_folder(folder) {}
+    using ScriptedDialogs::msgBox;
+    int msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) override {
+        QStringList files = QDir(m_folder).entryList(QDir::Files);
+        files.sort();
+        filesAtMessage << files;
+        return ScriptedDialogs::msgBox(owner, prompt, style, title);
+    }
+    QList<QStringList> filesAtMessage;
+
+private:
+    QString m_folder;
+};
+
+longwork::ProgressWindow* progressWindow(QWidget* owner) {
+    return owner->findChild<longwork::ProgressWindow*>();
+}
+
+}  // namespace
+
+TEST(Form2SaveInParallel, NamesAndReportsFollowTheRowsWhateverTheWorkersTiming) {
+    for (int workers : {1, 4}) {
+        SCOPED_TRACE(workers);
+        SavingResults r;
+        WatchingDialogs dialogs(r.out.path());
+        r.f.services.dialogs = &dialogs;
+        r.form->saveWorkers = workers;
+        // The first row is slow, "fail" rows fail in the encoder, and row 5 has no holder.
+        r.run({{"/a/book.xlsx", pngOf(patternImage(11, 7))},
+               {"/b/book.xlsx", pngOf(patternImage(12, 7))},
+               {"/c/fail.xlsx", makePngPicture(4, 4)},
+               {"/d/d.xlsx", makePngPicture(4, 4)},
+               {"/e/gone.xlsx", makePngPicture(4, 4)},
+               {"/f/f.xlsx", makePngPicture(4, 4)},
+               {"/g/fail.xlsx", makePngPicture(4, 4)}});
+        r.form->destroyImageHolder(4);
+        r.jpegHook = [](const QString& name) {
+            if (name == QStringLiteral("book_1.jpg")) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            }
+            if (name.startsWith(QStringLiteral("fail"))) {
+                throw platform::RuntimeError(5, "Cannot save the image. GDI+ Error:7 " + name);
+            }
+        };
+        r.form->Option2->click();
+        r.form->Text1->setText(r.out.path());
+        r.form->PushButton6_Click();
+
+        const QStringList messages = dialogs.messages();
+        ASSERT_EQ(messages.size(), 4);
+        EXPECT_TRUE(
+            messages[0].startsWith("Cannot save the image. GDI+ Error:7 fail_1.jpg\r\nin "
+                                   "Tarnwick2/19/2015.Form2.PushButton6_Click at line 7"));
+        EXPECT_TRUE(messages[1].startsWith("Control array element '4' doesn't exist\r\n"));
+        EXPECT_TRUE(messages[1].contains("PushButton6_Click at line 7"));
+        EXPECT_TRUE(messages[2].startsWith("Cannot save the image. GDI+ Error:7 fail_1 (2).jpg"));
+        EXPECT_EQ(messages[3], QStringLiteral("Done."));
+        // Each report comes in its row's turn: the slow first row was already whole.
+        EXPECT_TRUE(dialogs.filesAtMessage[0].contains("book_1.jpg"));
+        EXPECT_TRUE(dialogs.filesAtMessage[1].contains("d_1.jpg"));
+        EXPECT_EQ(r.written(), (QStringList{"book_1 (2).jpg", "book_1.jpg", "d_1.jpg", "f_1.jpg"}));
+        EXPECT_EQ(QImage(r.outPath("book_1.jpg")).size(), QSize(11, 7));
+        EXPECT_EQ(QImage(r.outPath("book_1 (2).jpg")).size(), QSize(12, 7));
+        EXPECT_EQ(r.form->pointer().value(), platform::MousePointer::kDefault);
+        r.f.services.dialogs = &r.f.dialogs;
+    }
+}
+
+TEST(Form2SaveInParallel, OneAndFourWorkersWriteTheSameFiles) {
+    for (bool jpg : {false, true}) {
+        SCOPED_TRACE(jpg ? "JPG" : "BMP");
+        QMap<QString, QByteArray> files[2];
+        for (int i = 0; i < 2; ++i) {
+            SavingResults r;
+            r.form->saveWorkers = i == 0 ? 1 : 4;
+            QList<std::pair<QString, Picture>> rows;
+            for (int k = 0; k < 12; ++k) {
+                rows.append(
+                    {QStringLiteral("/in/%1.xlsx").arg(k % 5),
+                     pngOf(k % 2 ? patternImage(20 + k * 7, 9 + k) : gradientImage(64, 48))});
+            }
+            r.run(rows);
+            if (jpg) {
+                r.form->Option2->click();
+            }
+            r.form->Text1->setText(r.out.path());
+            r.form->PushButton6_Click();
+            for (const QString& name : r.written()) {
+                QFile file(r.outPath(name));
+                ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+                files[i][name] = file.readAll();
+            }
+        }
+        EXPECT_EQ(files[0].size(), 12);
+        EXPECT_TRUE(files[0] == files[1]);
+    }
+}
+
+TEST(Form2SaveInParallel, CancelFinishesTheFilesInFlightAndStillSaysDone) {
+    SavingResults r;
+    r.f.services.progressDelayMs = 0;
+    r.form->saveWorkers = 1;  // two rows in flight
+    QList<std::pair<QString, Picture>> rows;
+    for (int k = 0; k < 6; ++k) {
+        rows.append({QStringLiteral("/in/book.xlsx"), makePngPicture(4 + k, 4)});
+    }
+    r.run(rows);
+    r.form->Option2->click();
+    r.form->Text1->setText(r.out.path());
+    // The first file waits until Cancel has been pressed in the progress window.
+    std::atomic<bool> cancelled{false};
+    QString label;
+    r.jpegHook = [&](const QString& name) {
+        for (int i = 0; i < 500 && name == QStringLiteral("book_1.jpg") && !cancelled; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    QTimer::singleShot(0, r.form.get(), [&] {
+        longwork::ProgressWindow* window = progressWindow(r.form.get());
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Saving pictures - Quillfen"));
+        label = window->label->text();
+        QTest::mouseClick(window->cancelButton, Qt::LeftButton);
+        cancelled = true;
+    });
+    r.form->PushButton6_Click();
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(label, QStringLiteral("Picture 1 of 6"));
+    EXPECT_EQ(r.written(), (QStringList{"book_1.jpg", "book_2.jpg"}));
+    EXPECT_EQ(r.f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(progressWindow(r.form.get()), nullptr);
+}
+
+TEST(Form2SaveInParallel, ProgressWindowShowsOnlyOnceTheSaveHasTakenASecond) {
+    // Each reading of the clock finds the save `step` ms further on.
+    for (qint64 step : {0, 600}) {
+        SCOPED_TRACE(step);
+        SavingResults r;
+        qint64 now = 0;
+        r.f.services.clockMs = [&] { return now += step; };
+        r.run({{"/in/a.xlsx", makePngPicture(4, 4)},
+               {"/in/b.xlsx", makePngPicture(4, 4)},
+               {"/in/c.xlsx", makePngPicture(4, 4)}});
+        r.form->Text1->setText(r.out.path());
+        ProgressWatch watch;
+        r.form->PushButton6_Click();
+        EXPECT_EQ(watch.shown, step > 0 ? 1 : 0);
+        EXPECT_EQ(progressWindow(r.form.get()), nullptr);
+        EXPECT_EQ(r.written().size(), 3);
+    }
 }

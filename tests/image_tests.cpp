@@ -1,11 +1,12 @@
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include "extract/image.h"
 #include "platform/errorreport.h"
+#include "platform/picturespill.h"
 #include "support/appfixture.h"
 #include "support/fakeexcel.h"
 #include "support/fakeresults.h"
@@ -19,6 +20,7 @@ struct ExtractionBench {
     FakeServices f;
     FakeResults results;
     QTemporaryDir scratch;
+    std::shared_ptr<platform::PictureSpill> spill = platform::PictureSpill::create(scratch.path());
     std::shared_ptr<FakeExcelWorld> world;
     int yields = 0;
     int number = 1;
@@ -36,7 +38,7 @@ struct ExtractionBench {
         c.clipboard = &f.clipboard;
         c.dialogs = &f.dialogs;
         c.results = &results;
-        c.scratchFolder = scratch.path();
+        c.spill = spill.get();
         c.yield = [this] { ++yields; };
         return c;
     }
@@ -80,7 +82,7 @@ TEST(ExtractImages, NumbersPicturesAcrossWorksheetsAndSkipsEmptyOnes) {
     EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
     EXPECT_EQ(b.world->calls[b.world->calls.size() - 2], QStringLiteral("setDisplayAlerts"));
     EXPECT_EQ(b.world->alive, 0);
-    EXPECT_TRUE(QDir(b.scratch.path()).isEmpty());
+    EXPECT_TRUE(b.results.holders[2].isSpilled());
 }
 
 TEST(ExtractImages, SecondWorkbookFillsTheNextHoldersAndNumbersFromOne) {
@@ -91,8 +93,7 @@ TEST(ExtractImages, SecondWorkbookFillsTheNextHoldersAndNumbersFromOne) {
     b.extract(kBook);
     b.extract(second);
     EXPECT_EQ(b.number, 6);
-    EXPECT_EQ(b.results.rows.mid(2),
-              QStringList({second + "|1", second + "|2", second + "|3"}));
+    EXPECT_EQ(b.results.rows.mid(2), QStringList({second + "|1", second + "|2", second + "|3"}));
     ASSERT_EQ(b.results.holders.size(), 5u);
     EXPECT_EQ(b.results.holders[4], b.world->workbooks[second][0][2]);
     EXPECT_EQ(b.world->created, 2);
@@ -105,9 +106,8 @@ TEST(ExtractImages, WorkbookWithoutPicturesStartsOpensAndQuits) {
     b.extract(kBook);
     EXPECT_TRUE(b.results.rows.isEmpty());
     EXPECT_EQ(b.number, 1);
-    EXPECT_EQ(b.world->calls,
-              QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)", "pictureCount(2)",
-                           "setDisplayAlerts", "quit"}));
+    EXPECT_EQ(b.world->calls, QStringList({"openWorkbook", "worksheetCount", "pictureCount(1)",
+                                           "pictureCount(2)", "setDisplayAlerts", "quit"}));
 }
 
 TEST(ExtractImagesFailures, NoApplicationIsReportedAtEachStatementThatNeedsIt) {
@@ -181,11 +181,11 @@ TEST(ExtractImagesFailures, FailedCopySkipsThePictureAndNeverSavesAnEarlierOne) 
     EXPECT_EQ(b.yields, 3 * 2 + extract::kFileWaitTurns);
 }
 
-TEST(ExtractImagesFailures, UnwritableScratchFolderSkipsEveryPictureAfterTheBound) {
+TEST(ExtractImagesFailures, RunWithoutASpillSkipsEveryPictureAfterTheBound) {
     ExtractionBench b;
     b.world->workbooks[kBook] = {pictures(2)};
     extract::ExtractionContext c = b.context();
-    c.scratchFolder = b.scratch.filePath(QStringLiteral("missing/folder"));
+    c.spill = nullptr;
     extract::ExtractImagesByFile(kBook, b.number, c);
     EXPECT_EQ(b.reportedLines(), QList<int>({11, 11}));
     EXPECT_TRUE(b.results.rows.isEmpty());
@@ -200,7 +200,6 @@ TEST(ExtractImagesFailures, RefusedHolderKeepsTheRowAndTheNumberMovesOn) {
     EXPECT_EQ(b.reportedLines(), QList<int>({15, 16}));
     EXPECT_EQ(b.results.rows.size(), 2);
     EXPECT_EQ(b.number, 3);
-    EXPECT_TRUE(QDir(b.scratch.path()).isEmpty());
 }
 
 TEST(ExtractImagesFailures, AlertsAndQuitFailuresAreReported) {

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utime.h>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +22,7 @@
 #include "platform/mainmodule.h"
 #include "platform/mousepointer.h"
 #include "platform/picture.h"
+#include "platform/picturespill.h"
 #include "platform/qtdialogs.h"
 #include "platform/runtimeerror.h"
 #include "platform/scripteddialogs.h"
@@ -311,6 +316,67 @@ TEST(ScriptedDialogs, RecordsEveryBoxAndAnswersFromTheQueue) {
     ASSERT_EQ(dialogs.shown().size(), 4);
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Quillfen"));
     EXPECT_EQ(dialogs.shown()[1].defaultAnswer, QStringLiteral("xl*"));
+}
+
+TEST(PictureSpill, KeepsBytesOnceReadsThemBackAndGoesWithTheLastPicture) {
+    QTemporaryDir root;
+    QString folder;
+    {
+        auto spill = PictureSpill::create(root.path());
+        folder = spill->folder();
+        const Picture a = Picture::fromBytes(QByteArray(5000, 'a'));
+        const Picture b = Picture::fromBytes(QByteArray(5000, 'b'));
+        const Picture keptA = spill->keep(a);
+        const Picture keptB = spill->keep(b);
+        EXPECT_EQ(spill->keep(b), keptB);  // the buffer kept last, again
+        const Picture again = spill->keep(Picture::fromBytes(QByteArray(5000, 'a')));
+        EXPECT_TRUE(keptA.isSpilled());
+        EXPECT_EQ(keptA.bytes(), a.bytes());
+        EXPECT_EQ(keptB.bytes(), b.bytes());
+        EXPECT_EQ(again, keptA);
+        EXPECT_EQ(spill->size(), 10000);  // identical bytes are kept once
+        EXPECT_EQ(QFileInfo(spill->filePath()).size(), 10000);
+        EXPECT_THROW(spill->keep(Picture()), RuntimeError);
+        EXPECT_FALSE(keptA.inMemory().isSpilled());
+        // The pictures keep the spill, and it goes with the last of them.
+        spill.reset();
+        EXPECT_EQ(keptB.bytes(), b.bytes());
+        EXPECT_TRUE(QFileInfo::exists(folder));
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST(PictureSpill, LeftoversOfDeadRunsGoAndNothingElse) {
+    QTemporaryDir root;
+    auto live = PictureSpill::create(root.path());
+    auto makeFolder = [&](const QString& name, const QStringList& files) {
+        QDir(root.path()).mkdir(name);
+        for (const QString& file : files) {
+            writeFile(root.filePath(name + "/" + file), "x");
+        }
+        return root.filePath(name);
+    };
+    const QString dead = makeFolder("run-dead01", {"pictures"});
+    const QString foreign = makeFolder("run-mixed1", {"pictures", "notes.txt"});
+    const QString notOurs = makeFolder("photos", {"pictures"});
+    const QString young = makeFolder("run-young1", {});
+    const QString old = makeFolder("run-old001", {});
+    utimbuf longAgo{100, 100};
+    ::utime(QFile::encodeName(old).constData(), &longAgo);
+
+    removeStaleRunFolders(root.path());
+    EXPECT_TRUE(QFileInfo::exists(live->filePath()));
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_FALSE(QFileInfo::exists(foreign + "/pictures"));
+    EXPECT_TRUE(QFileInfo::exists(foreign + "/notes.txt"));
+    EXPECT_TRUE(QFileInfo::exists(notOurs + "/pictures"));
+    EXPECT_TRUE(QFileInfo::exists(young));
+    EXPECT_FALSE(QFileInfo::exists(old));
+}
+
+TEST(PictureSpill, RootIsTheUsersCacheFolder) {
+    EXPECT_EQ(runFoldersRoot(),
+              qEnvironmentVariable("XDG_CACHE_HOME") + QStringLiteral("/quillfen"));
 }
 
 TEST(QtDialogs, FilterNamesEachPatternOnce) {

@@ -1,16 +1,23 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
+#include <csignal>
 
 #include "app/form1.h"
+#include "longwork/progress.h"
 #include "platform/services.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
 #include "support/appfixture.h"
 #include "support/fakeexcel.h"
+#include "support/progresswatch.h"
 
 using namespace testing_support;
 using platform::MousePointer;
@@ -22,21 +29,21 @@ namespace {
 struct RunBench {
     FakeServices f;
     std::shared_ptr<FakeExcelWorld> world;
-    QTemporaryDir temp;
-    QByteArray oldTemp = qgetenv("TMPDIR");
+    QTemporaryDir cache;
+    QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
     std::unique_ptr<app::Form1> form;
 
     explicit RunBench(bool running = false) {
         world = installFakeExcel(f.registry, running);
         world->clipboard = &f.clipboard;
-        qputenv("TMPDIR", temp.path().toUtf8());
+        qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
         form = std::make_unique<app::Form1>(f.services);
         form->Form_Load();
         form->show();
     }
     ~RunBench() {
         form.reset();
-        qputenv("TMPDIR", oldTemp);
+        qputenv("XDG_CACHE_HOME", oldCache);
     }
 
     void add(const QString& path, QVector<QVector<platform::Picture>> sheets) {
@@ -51,8 +58,10 @@ struct RunBench {
         }
         return rows;
     }
-    bool scratchLeft() const {
-        return !QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty();
+    // The runs' private folders, where their spills live.
+    QStringList runFolders() const {
+        return QDir(cache.filePath(QStringLiteral("quillfen")))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 };
 
@@ -107,9 +116,8 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     results::Form2* form2 = b.form->existingForm2();
     ASSERT_NE(form2, nullptr);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
-    EXPECT_EQ(b.resultRows(),
-              QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
-                           second + "|3", first + "|1", first + "|2"}));
+    EXPECT_EQ(b.resultRows(), QStringList({first + "|1", first + "|2", second + "|1", second + "|2",
+                                           second + "|3", first + "|1", first + "|2"}));
     EXPECT_EQ(form2->mTotalImages, 7);
     EXPECT_EQ(form2->imageHolderCount(), 7);
     EXPECT_EQ(form2->imageHolderPicture(4), b.world->workbooks[second][1][2]);
@@ -119,20 +127,24 @@ TEST(ExtractionRun, RowsTopToBottomFillHoldersAndHandOverToTheResultsWindow) {
     EXPECT_FALSE(b.form->isVisible());
     EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
     EXPECT_EQ(b.world->alive, 0);
-    EXPECT_FALSE(b.scratchLeft());
+    // The holders refer to the run's spill, which goes with them.
+    EXPECT_TRUE(form2->imageHolderPicture(6).isSpilled());
+    EXPECT_EQ(b.runFolders().size(), 1);
+    b.form.reset();
+    EXPECT_TRUE(b.runFolders().isEmpty());
 }
 
 TEST(ExtractionRun, NoPrivateFolderIsToldOnceAndEndsTheRunBeforeTheFirstWorkbook) {
     RunBench b;
     b.add(QStringLiteral("/in/a.xlsx"), {pictures(2, 0x102030)});
-    // A missing temporary folder, then one that cannot be written to.
-    const QString readOnly = b.temp.filePath(QStringLiteral("read-only"));
-    QDir().mkpath(readOnly);
-    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner);
-    for (const QString& temp : {b.temp.filePath(QStringLiteral("missing")), readOnly}) {
-        if (temp == readOnly && QFileInfo(readOnly).isWritable()) {
-            continue;  // the superuser writes anywhere
-        }
+    // The cache folder lies under a plain file, which fails for the superuser too; then the
+    // temporary folder is missing, or is a plain file as well.
+    const QString file = b.cache.filePath(QStringLiteral("file"));
+    QFile(file).open(QIODevice::WriteOnly);
+    qputenv("XDG_CACHE_HOME", (file + QStringLiteral("/cache")).toUtf8());
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    for (const QString& temp : {b.cache.filePath(QStringLiteral("missing")), file}) {
+        SCOPED_TRACE(temp.toStdString());
         b.f.dialogs.clear();
         const int created = b.world->created;
         qputenv("TMPDIR", temp.toUtf8());
@@ -146,6 +158,8 @@ TEST(ExtractionRun, NoPrivateFolderIsToldOnceAndEndsTheRunBeforeTheFirstWorkbook
         EXPECT_TRUE(b.form->isVisible());
         EXPECT_EQ(b.form->pointer().value(), MousePointer::kDefault);
     }
+    qputenv("TMPDIR", oldTemp);
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/quillfen-") + QString::number(::getuid())));
 }
 
 TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) {
@@ -164,6 +178,9 @@ TEST(ExtractionRun, RunWithoutPicturesOpensAnEmptyResultsWindowAndEmptyPreview) 
     EXPECT_TRUE(form2->isVisible());
     // Holder 0 still holds the earlier run's first picture; the preview does not show it.
     EXPECT_TRUE(form2->Picture1->size().isEmpty());
+    EXPECT_EQ(form2->imageHolderPicture(0), b.world->workbooks["/in/a.xlsx"][0][0]);
+    // Neither run's spill is left: the first one's went with the new run, the second kept none.
+    EXPECT_TRUE(b.runFolders().isEmpty());
 }
 
 TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
@@ -173,6 +190,8 @@ TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
     results::Form2* form2 = b.form->existingForm2();
     form2->PushButton8_Click();
     EXPECT_EQ(form2->imageHolderCount(), 1);
+    const QStringList firstSpill = b.runFolders();
+    ASSERT_EQ(firstSpill.size(), 1);
 
     b.form->PushButton6_Click();
     b.add(QStringLiteral("/in/b.xlsx"), {pictures(2, 0x600000)});
@@ -182,6 +201,9 @@ TEST(ExtractionRun, SecondRunAfterBackNumbersFromOneAndShowsOnlyItsOwnImages) {
     EXPECT_EQ(form2->mTotalImages, 2);
     EXPECT_EQ(form2->imageHolderPicture(0), b.world->workbooks["/in/b.xlsx"][0][0]);
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+    // The second run cleared the first one's spill.
+    EXPECT_EQ(b.runFolders().size(), 1);
+    EXPECT_NE(b.runFolders(), firstSpill);
 }
 
 TEST(ExtractionRun, InputToTheMainWindowIsIgnoredWhileTheRunGoes) {
@@ -230,6 +252,96 @@ TEST(ExtractionRun, ClosingTheWindowMidRunEndsWithoutLeavingAnInstanceOrFiles) {
     EXPECT_EQ(b.world->created, 2);       // the second workbook is never opened
     EXPECT_EQ(b.world->alive, 0);
     EXPECT_EQ(b.world->calls.last(), QStringLiteral("quit"));
-    EXPECT_FALSE(b.scratchLeft());
+    b.form.reset();
+    EXPECT_TRUE(b.runFolders().isEmpty());
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
+
+TEST(ExtractionRun, CancelStopsAfterThePictureInHandAndShowsWhatWasTaken) {
+    RunBench b;
+    b.f.services.progressDelayMs = 0;
+    b.add(QStringLiteral("/in/a.xlsx"), {pictures(3, 0xB00000)});
+    b.add(QStringLiteral("/in/b.xlsx"), {pictures(2, 0xC00000)});
+    QString title, label;
+    b.world->failWhen = [&](const QString& member, int, int picture) {
+        auto* window = b.form->findChild<longwork::ProgressWindow*>();
+        if (member == QStringLiteral("copyPicture") && picture == 2 && window != nullptr) {
+            title = window->windowTitle();
+            label = window->label->text();
+            QTest::mouseClick(window->cancelButton, Qt::LeftButton);
+        }
+        return false;
+    };
+    b.form->PushButton2_Click();
+    EXPECT_EQ(title, QStringLiteral("Extracting pictures - Quillfen"));
+    EXPECT_EQ(label, QStringLiteral("Workbook 1 of 2: a.xlsx"));
+    EXPECT_EQ(b.resultRows(), QStringList({"/in/a.xlsx|1", "/in/a.xlsx|2"}));
+    EXPECT_EQ(b.form->existingForm2()->mTotalImages, 2);
+    EXPECT_TRUE(b.form->existingForm2()->isVisible());
+    EXPECT_FALSE(b.form->isVisible());
+    EXPECT_EQ(b.world->created, 2);  // the start-up check and the first workbook
+    EXPECT_EQ(b.world->alive, 0);
+    EXPECT_EQ(b.form->findChild<longwork::ProgressWindow*>(), nullptr);
+    EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
+}
+
+TEST(ExtractionRun, ProgressWindowShowsOnlyOnceTheRunHasTakenASecond) {
+    // Each reading of the clock finds the run `step` ms further on.
+    for (qint64 step : {0, 600}) {
+        SCOPED_TRACE(step);
+        RunBench b;
+        qint64 now = 0;
+        b.f.services.clockMs = [&] { return now += step; };
+        for (const char* name : {"/in/a.xlsx", "/in/b.xlsx", "/in/c.xlsx"}) {
+            b.add(QString::fromLatin1(name), {pictures(1, 0xD00000)});
+        }
+        ProgressWatch watch;
+        b.form->PushButton2_Click();
+        EXPECT_EQ(watch.shown, step > 0 ? 1 : 0);
+        EXPECT_EQ(b.resultRows().size(), 3);
+        EXPECT_EQ(b.form->findChild<longwork::ProgressWindow*>(), nullptr);
+    }
+}
+
+TEST(ProgressTexts, CountsAreGroupedInThousands) {
+    EXPECT_EQ(longwork::countText(340), QStringLiteral("340"));
+    EXPECT_EQ(longwork::countText(2000), QStringLiteral("2,000"));
+    EXPECT_EQ(longwork::countText(1234567), QStringLiteral("1,234,567"));
+}
+
+TEST(ExtractionRun, FullSpillReportsEachPictureThatDoesNotFitAndTheRunGoesOn) {
+    RunBench b;
+    auto filled = [](int n, char fill) {
+        QVector<platform::Picture> list;
+        for (int i = 0; i < n; ++i) {
+            list << platform::Picture::fromBytes(QByteArray(4000, char(fill + i)));
+        }
+        return list;
+    };
+    b.add(QStringLiteral("/in/a.xlsx"), {filled(2, 'a')});
+    b.add(QStringLiteral("/in/b.xlsx"), {filled(2, 'k')});
+    b.add(QStringLiteral("/in/c.xlsx"), {filled(1, 'a')});  // kept already: needs no room
+    b.form->form2();
+    // The spill may grow to the first workbook's two pictures; a write past that fails as on
+    // a full disk.
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = 8000;
+    auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    b.form->PushButton2_Click();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldSignal);
+
+    const QStringList messages = b.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 2);
+    for (const QString& message : messages) {
+        EXPECT_TRUE(message.startsWith("Cannot write the picture to '")) << message.toStdString();
+        EXPECT_TRUE(message.contains("Image.ExtractImagesByFile at line 11"));
+    }
+    EXPECT_EQ(b.resultRows(), QStringList({"/in/a.xlsx|1", "/in/a.xlsx|2", "/in/c.xlsx|1"}));
+    EXPECT_EQ(b.form->existingForm2()->imageHolderPicture(2),
+              b.world->workbooks["/in/a.xlsx"][0][0]);
+    EXPECT_TRUE(b.form->existingForm2()->isVisible());
 }

@@ -4,7 +4,7 @@
 
 class QWidget;
 
-namespace app {
+namespace longwork {
 
 // Ignores the user's input to one window and its controls while it lives, without disabling
 // their look: the window still repaints, shows its pointer and can be closed.
@@ -20,4 +20,4 @@ private:
     QWidget* m_window;
 };
 
-}  // namespace app
+}  // namespace longwork

@@ -1,13 +1,17 @@
-#include "app/inputguard.h"
+#include "longwork/inputguard.h"
 
 #include <QApplication>
 #include <QWidget>
 
-namespace app {
+namespace longwork {
 
-InputGuard::InputGuard(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
+InputGuard::InputGuard(QWidget* window) : m_window(window) {
+    qApp->installEventFilter(this);
+}
 
-InputGuard::~InputGuard() { qApp->removeEventFilter(this); }
+InputGuard::~InputGuard() {
+    qApp->removeEventFilter(this);
+}
 
 bool InputGuard::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
@@ -36,4 +40,4 @@ bool InputGuard::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-}  // namespace app
+}  // namespace longwork
