@@ -1,7 +1,6 @@
 #include "platform/picture.h"
 
 #include <QFile>
-#include <cstring>
 
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
@@ -64,26 +63,10 @@ void Picture::save(const QString& fileName) const {
 }
 
 Picture Picture::load(const QString& fileName) {
-    return load(fileName, Picture());
-}
-
-Picture Picture::load(const QString& fileName, const Picture& likely) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         throw RuntimeError(err::kFileNotFound,
                            QStringLiteral("File not found: '%1'").arg(fileName));
-    }
-    // Compared in place, so a picture read back whole is never held twice, not even briefly.
-    if (!likely.isNull() && file.size() == likely.m_bytes.size()) {
-        const uchar* mapped = file.map(0, file.size());
-        const bool same = mapped != nullptr && std::memcmp(mapped, likely.m_bytes.constData(),
-                                                           std::size_t(file.size())) == 0;
-        if (mapped != nullptr) {
-            file.unmap(const_cast<uchar*>(mapped));
-        }
-        if (same) {
-            return likely;
-        }
     }
     // Whatever the save step wrote comes back, in a format the preview knows or not: a picture
     // that cannot be shown is still the workbook's picture, and its row keeps it.

@@ -37,10 +37,8 @@ public:
     // Writes the picture to a file in its own form, replacing an existing file. Throws
     // RuntimeError when there is no picture or the file cannot be written.
     void save(const QString& fileName) const;
-    // Reads the file back as it is, whatever it is called and whatever its format. A file that
-    // holds exactly the bytes of likely gives likely back, sharing its bytes instead of a second
-    // copy. Throws RuntimeError when it cannot be read or is empty.
-    static Picture load(const QString& fileName, const Picture& likely);
+    // Reads the file back as it is, whatever it is called and whatever its format. Throws
+    // RuntimeError when it cannot be read or is empty.
     static Picture load(const QString& fileName);
 
     // Pixels are made by the renderer (render/renderer.h), never kept here: whoever shows the

@@ -118,21 +118,6 @@ TEST(MainHelpers, DeleteFileQuietlyNeverComplains) {
     EXPECT_TRUE(QFile::exists(readOnly));
 }
 
-// The run's save-and-load step: a file read back equal to the picture it came from shares that
-// picture's bytes; any other file comes back as it is.
-TEST(PictureFiles, ReadBackEqualToTheLikelyPictureSharesItsBytes) {
-    QTemporaryDir dir;
-    const Picture likely = Picture::fromBytes(QByteArray("\x89PNG\r\n\x1a\n likely", 16));
-    likely.save(dir.filePath("same.bmp"));
-    writeFile(dir.filePath("other.bmp"), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
-    EXPECT_EQ(Picture::load(dir.filePath("same.bmp"), likely).bytes().constData(),
-              likely.bytes().constData());
-    const Picture other = Picture::load(dir.filePath("other.bmp"), likely);
-    EXPECT_EQ(other.bytes(), QByteArray("\x89PNG\r\n\x1a\n other!", 16));
-    EXPECT_NE(Picture::load(dir.filePath("same.bmp")).bytes().constData(),
-              likely.bytes().constData());
-}
-
 // The file dialog hands back every file picked, however long the names are together: it has no
 // component buffer to cut them off.
 TEST(QtFileDialog, AManyFilePickLongerThanTheOldBufferComesBackWhole) {
