@@ -22,24 +22,13 @@
 #include <string>
 
 #include "app/form1.h"
-#include "automation/nativeexcel.h"
-#include "automation/pictureclipboard.h"
-#include "automation/registry.h"
 #include "generatedset.h"
-#include "platform/scripteddialogs.h"
-#include "platform/services.h"
-#include "platform/settingsstore.h"
-#include "platform/shell.h"
 #include "results/form2.h"
+#include "windowservices.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class NoShell : public platform::Shell {
-public:
-    void openFolder(const QString&) override {}
-};
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -101,22 +90,10 @@ int main(int argc, char** argv) {
                 double(set.totalBytes) / (1 << 20));
 
     QTemporaryDir work(cache + QStringLiteral("/work-XXXXXX"));
-    platform::ScriptedDialogs dialogs;
-    platform::SettingsStore settings(work.filePath(QStringLiteral("Velmora.conf")));
-    NoShell shell;
-    automation::PictureClipboard clipboard;
-    automation::Registry registry;
-    automation::registerNativeExcel(registry, clipboard);
-    platform::Services services;
-    services.dialogs = &dialogs;
-    services.settings = &settings;
-    services.shell = &shell;
-    services.automation = &registry;
-    services.clipboard = &clipboard;
-    services.programFolder = work.path();
-    services.endProgram = [] {};
+    bench::WindowServices fakes(work.path());
+    platform::ScriptedDialogs& dialogs = fakes.dialogs;
 
-    app::Form1 form(services);
+    app::Form1 form(fakes.services);
     form.Form_Load();
     form.show();
     for (int t = 0; t < times; ++t) {

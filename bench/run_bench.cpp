@@ -19,15 +19,9 @@
 #include <ctime>
 
 #include "app/form1.h"
-#include "automation/nativeexcel.h"
-#include "automation/pictureclipboard.h"
-#include "automation/registry.h"
 #include "generatedset.h"
-#include "platform/scripteddialogs.h"
-#include "platform/services.h"
-#include "platform/settingsstore.h"
-#include "platform/shell.h"
 #include "results/form2.h"
+#include "windowservices.h"
 
 namespace {
 
@@ -39,31 +33,14 @@ double threadSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-class NoShell : public platform::Shell {
-public:
-    void openFolder(const QString&) override {}
-};
-
 // A workbook whose pictures all show one 20 MB image, once through the windows: what the run
 // keeps within the copy limit of one workbook, how long it takes and its peak memory.
 int sharedImageRun(const QTemporaryDir& folder, int count) {
     const QString path = folder.filePath(QStringLiteral("shared.xlsx"));
     bench::writeSharedImageWorkbook(path.toStdString(), count, 20u << 20);
-    platform::ScriptedDialogs dialogs;
-    platform::SettingsStore settings(folder.filePath(QStringLiteral("Velmora.conf")));
-    NoShell shell;
-    automation::PictureClipboard clipboard;
-    automation::Registry registry;
-    automation::registerNativeExcel(registry, clipboard);
-    platform::Services services;
-    services.dialogs = &dialogs;
-    services.settings = &settings;
-    services.shell = &shell;
-    services.automation = &registry;
-    services.clipboard = &clipboard;
-    services.programFolder = folder.path();
-    services.endProgram = [] {};
-    app::Form1 form(services);
+    bench::WindowServices fakes(folder.path());
+    platform::ScriptedDialogs& dialogs = fakes.dialogs;
+    app::Form1 form(fakes.services);
     form.Form_Load();
     form.show();
     form.addListRow(path);
@@ -117,22 +94,10 @@ int main(int argc, char** argv) {
     std::printf("%zu pictures, %.1f MiB stored\n", set.pictures,
                 double(set.totalBytes) / (1 << 20));
 
-    platform::ScriptedDialogs dialogs;
-    platform::SettingsStore settings(folder.filePath(QStringLiteral("Velmora.conf")));
-    NoShell shell;
-    automation::PictureClipboard clipboard;
-    automation::Registry registry;
-    automation::registerNativeExcel(registry, clipboard);
-    platform::Services services;
-    services.dialogs = &dialogs;
-    services.settings = &settings;
-    services.shell = &shell;
-    services.automation = &registry;
-    services.clipboard = &clipboard;
-    services.programFolder = folder.path();
-    services.endProgram = [] {};
+    bench::WindowServices fakes(folder.path());
+    platform::ScriptedDialogs& dialogs = fakes.dialogs;
 
-    app::Form1 form(services);
+    app::Form1 form(fakes.services);
     form.Form_Load();
     form.show();
     for (const std::string& path : set.paths) {
