@@ -220,14 +220,7 @@ MetafileLayout wmfLayout(const std::uint8_t* data, std::size_t size) {
             h *= kUnsizedMetafileSide / longest;
         }
     }
-    MetafileLayout l;
-    l.refX = ref.left;
-    l.refY = ref.top;
-    l.refWidth = widthOf(ref);
-    l.refHeight = heightOf(ref);
-    l.outWidth = w;
-    l.outHeight = h;
-    return finish(l, w, h);
+    return layoutOnto(ref, w, h);
 }
 
 MetafileLayout pictLayout(const std::uint8_t* data, std::size_t size) {
