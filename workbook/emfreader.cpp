@@ -228,10 +228,25 @@ gdi::Font readLogFont(BoundedCursor& c) {
     return font;
 }
 
+// Where a record keeps its DIB: the offsets and sizes of its header and of its pixels.
+struct DibPlace {
+    std::uint32_t offBmi = 0, cbBmi = 0, offBits = 0, cbBits = 0;
+};
+
+DibPlace readDibPlace(BoundedCursor& c) {
+    DibPlace p;
+    p.offBmi = c.u32le();
+    p.cbBmi = c.u32le();
+    p.offBits = c.u32le();
+    p.cbBits = c.u32le();
+    return p;
+}
+
 // A DIB kept in a record at the offsets the record gives; nothing when it does not fit. A probe
 // reads the header only, as the pixels may lie past its bytes.
-bool locateDib(const Record& rec, std::uint32_t offBmi, std::uint32_t cbBmi, std::uint32_t offBits,
-               std::uint32_t cbBits, ReadMode mode, BitmapDraw& draw, BitmapInfo& info) {
+bool locateDib(const Record& rec, const DibPlace& place, ReadMode mode, BitmapDraw& draw,
+               BitmapInfo& info) {
+    const auto [offBmi, cbBmi, offBits, cbBits] = place;
     if (cbBmi == 0 || std::uint64_t(offBmi) + cbBmi > rec.available ||
         std::uint64_t(offBits) + cbBits > rec.declared) {
         return false;
@@ -280,17 +295,27 @@ bool setSource(BitmapDraw& draw, const BitmapInfo& info, std::int64_t x, std::in
     return true;
 }
 
+// The part of a record's DIB that is drawn: found in the record, its source kept inside it.
+bool sourceDib(const Record& rec, const DibPlace& place, ReadMode mode, std::int64_t x,
+               std::int64_t y, std::int64_t w, std::int64_t h, bool yFromBottom, BitmapDraw& draw) {
+    BitmapInfo info;
+    return locateDib(rec, place, mode, draw, info) &&
+           setSource(draw, info, x, y, w, h, yFromBottom);
+}
+
+RectL destRect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
+    return {double(x), double(y), double(x) + w, double(y) + h};
+}
+
 std::optional<gdi::Brush> dibBrush(const Record& rec, BoundedCursor& c, ReadMode mode) {
     c.u32le();  // usage
-    const std::uint32_t offBmi = c.u32le(), cbBmi = c.u32le();
-    const std::uint32_t offBits = c.u32le(), cbBits = c.u32le();
+    const DibPlace place = readDibPlace(c);
     gdi::Brush brush;
     brush.style = 5;  // BS_DIBPATTERN
     brush.colour = {128, 128, 128};
     BitmapDraw draw;
     BitmapInfo info;
-    if (mode == ReadMode::Play &&
-        locateDib(rec, offBmi, cbBmi, offBits, cbBits, mode, draw, info)) {
+    if (mode == ReadMode::Play && locateDib(rec, place, mode, draw, info)) {
         auto pattern = std::make_shared<std::vector<std::uint8_t>>(draw.header,
                                                                    draw.header + info.headerBytes);
         pattern->insert(pattern->end(), draw.bits, draw.bits + draw.bitsSize);
@@ -389,8 +414,7 @@ void EmfReader::bitBlt(const Record& rec, bool stretch) {
     const std::int32_t xSrc = c.i32le(), ySrc = c.i32le();
     c.skip(24 + 4);  // source transform and background colour
     c.u32le();       // usage
-    const std::uint32_t offBmi = c.u32le(), cbBmi = c.u32le();
-    const std::uint32_t offBits = c.u32le(), cbBits = c.u32le();
+    const DibPlace place = readDibPlace(c);
     std::int32_t cxSrc = cxDest, cySrc = cyDest;
     if (stretch) {
         cxSrc = c.i32le();
@@ -399,15 +423,13 @@ void EmfReader::bitBlt(const Record& rec, bool stretch) {
     if (c.failed()) {
         return;
     }
-    const RectL dest{double(xDest), double(yDest), double(xDest) + cxDest, double(yDest) + cyDest};
-    BitmapDraw draw;
-    BitmapInfo info;
-    if (cbBmi == 0) {
+    const RectL dest = destRect(xDest, yDest, cxDest, cyDest);
+    if (place.cbBmi == 0) {
         m_player.patBlt(dest, rop);
         return;
     }
-    if (locateDib(rec, offBmi, cbBmi, offBits, cbBits, m_mode, draw, info) &&
-        setSource(draw, info, xSrc, ySrc, cxSrc, cySrc, false)) {
+    BitmapDraw draw;
+    if (sourceDib(rec, place, m_mode, xSrc, ySrc, cxSrc, cySrc, false, draw)) {
         m_player.bitmap(draw, dest, rop);
     }
 }
@@ -418,20 +440,16 @@ void EmfReader::stretchDiBits(const Record& rec) {
     const std::int32_t xDest = c.i32le(), yDest = c.i32le();
     const std::int32_t xSrc = c.i32le(), ySrc = c.i32le();
     const std::int32_t cxSrc = c.i32le(), cySrc = c.i32le();
-    const std::uint32_t offBmi = c.u32le(), cbBmi = c.u32le();
-    const std::uint32_t offBits = c.u32le(), cbBits = c.u32le();
+    const DibPlace place = readDibPlace(c);
     const std::uint32_t usage = c.u32le();
     const std::uint32_t rop = c.u32le();
     const std::int32_t cxDest = c.i32le(), cyDest = c.i32le();
     if (c.failed() || usage != 0) {  // palette indices instead of colours: not drawn
         return;
     }
-    const RectL dest{double(xDest), double(yDest), double(xDest) + cxDest, double(yDest) + cyDest};
     BitmapDraw draw;
-    BitmapInfo info;
-    if (locateDib(rec, offBmi, cbBmi, offBits, cbBits, m_mode, draw, info) &&
-        setSource(draw, info, xSrc, ySrc, cxSrc, cySrc, true)) {
-        m_player.bitmap(draw, dest, rop);
+    if (sourceDib(rec, place, m_mode, xSrc, ySrc, cxSrc, cySrc, true, draw)) {
+        m_player.bitmap(draw, destRect(xDest, yDest, cxDest, cyDest), rop);
     }
 }
 
@@ -441,19 +459,15 @@ void EmfReader::setDiBitsToDevice(const Record& rec) {
     const std::int32_t xDest = c.i32le(), yDest = c.i32le();
     const std::int32_t xSrc = c.i32le(), ySrc = c.i32le();
     const std::int32_t cxSrc = c.i32le(), cySrc = c.i32le();
-    const std::uint32_t offBmi = c.u32le(), cbBmi = c.u32le();
-    const std::uint32_t offBits = c.u32le(), cbBits = c.u32le();
+    const DibPlace place = readDibPlace(c);
     const std::uint32_t usage = c.u32le();
     const std::uint32_t startScan = c.u32le();
     if (c.failed() || usage != 0 || startScan != 0) {
         return;
     }
-    const RectL dest{double(xDest), double(yDest), double(xDest) + cxSrc, double(yDest) + cySrc};
     BitmapDraw draw;
-    BitmapInfo info;
-    if (locateDib(rec, offBmi, cbBmi, offBits, cbBits, m_mode, draw, info) &&
-        setSource(draw, info, xSrc, ySrc, cxSrc, cySrc, true)) {
-        m_player.bitmap(draw, dest, 0x00CC0020);
+    if (sourceDib(rec, place, m_mode, xSrc, ySrc, cxSrc, cySrc, true, draw)) {
+        m_player.bitmap(draw, destRect(xDest, yDest, cxSrc, cySrc), 0x00CC0020);
     }
 }
 
@@ -466,17 +480,13 @@ void EmfReader::blend(const Record& rec, bool alpha) {
     const std::int32_t xSrc = c.i32le(), ySrc = c.i32le();
     c.skip(24 + 4);
     c.u32le();
-    const std::uint32_t offBmi = c.u32le(), cbBmi = c.u32le();
-    const std::uint32_t offBits = c.u32le(), cbBits = c.u32le();
+    const DibPlace place = readDibPlace(c);
     const std::int32_t cxSrc = c.i32le(), cySrc = c.i32le();
     if (c.failed()) {
         return;
     }
-    const RectL dest{double(xDest), double(yDest), double(xDest) + cxDest, double(yDest) + cyDest};
     BitmapDraw draw;
-    BitmapInfo info;
-    if (!locateDib(rec, offBmi, cbBmi, offBits, cbBits, m_mode, draw, info) ||
-        !setSource(draw, info, xSrc, ySrc, cxSrc, cySrc, false)) {
+    if (!sourceDib(rec, place, m_mode, xSrc, ySrc, cxSrc, cySrc, false, draw)) {
         return;
     }
     if (alpha) {
@@ -488,7 +498,7 @@ void EmfReader::blend(const Record& rec, bool alpha) {
         draw.transparentColour = {std::uint8_t(parameter), std::uint8_t(parameter >> 8),
                                   std::uint8_t(parameter >> 16)};
     }
-    m_player.bitmap(draw, dest, 0x00CC0020);
+    m_player.bitmap(draw, destRect(xDest, yDest, cxDest, cyDest), 0x00CC0020);
 }
 
 void EmfReader::textRecord(BoundedCursor& c, const Record& rec, bool wide) {
