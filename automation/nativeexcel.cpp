@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include "metafile/metafile.h"
 #include "platform/filepath.h"
 #include "platform/picture.h"
 #include "platform/runtimeerror.h"
@@ -90,7 +91,8 @@ const workbook::PictureInfo& NativeExcel::pictureAt(int sheet, int picture) cons
 
 void NativeExcel::openWorkbook(const QString& path) {
     requireRunning();
-    auto opened = workbook::openWorkbook(platform::pathToBytes(path).toStdString());
+    auto opened = workbook::openWorkbook(platform::pathToBytes(path).toStdString(),
+                                         {.sniff = metafile::sniffDrawnImage});
     if (!opened) {
         // A workbook that fails to open leaves the active one as it was.
         throw RuntimeError(err::kAutomationError,

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "batch/pathtext.h"
+#include "metafile/metafile.h"
 #include "workbook/sha256.h"
 #include "workbook/workbook.h"
 
@@ -39,7 +40,7 @@ struct WorkbookRows {
 WorkbookRows readWorkbook(const std::string& path) {
     WorkbookRows rows;
     rows.path = path;
-    auto opened = workbook::openWorkbook(path);
+    auto opened = workbook::openWorkbook(path, {.sniff = metafile::sniffDrawnImage});
     if (!opened) {
         rows.error = opened.problem().describe();
         return rows;

@@ -13,6 +13,7 @@
 #include "batch/pathtext.h"
 #include "batch/picturefile.h"
 #include "encode/outputnames.h"
+#include "metafile/metafile.h"
 #include "platform/directorylisting.h"
 #include "render/renderer.h"
 #include "workbook/bytesink.h"
@@ -179,7 +180,7 @@ private:
     void listWorkbook(std::size_t i, WorkbookSlot& slot) {
         slot.path = m_workbooks[i];
         slot.listedPath = platform::entryNameFromBytes(slot.path.c_str());
-        auto opened = workbook::openWorkbook(slot.path);
+        auto opened = workbook::openWorkbook(slot.path, {.sniff = metafile::sniffDrawnImage});
         if (!opened) {
             slot.error = opened.problem().describe();
             return;

@@ -10,7 +10,7 @@
 #include "workbook/bitmapinfo.h"
 #include "workbook/imageformat.h"
 #include "workbook/limits.h"
-#include "workbook/metafile.h"
+#include "metafile/metafile.h"
 
 namespace {
 
@@ -20,24 +20,24 @@ void check(bool condition) {
     }
 }
 
-class CheckingCanvas : public workbook::MetafileCanvas {
+class CheckingCanvas : public metafile::MetafileCanvas {
 public:
     CheckingCanvas(const std::uint8_t* data, std::size_t size)
         : m_begin(data), m_end(data + size) {}
 
-    void fillPath(const workbook::PathData& path, workbook::FillRule,
-                  const workbook::BrushStyle& brush) override {
+    void fillPath(const metafile::PathData& path, metafile::FillRule,
+                  const metafile::BrushStyle& brush) override {
         checkPath(path);
         if (brush.pattern) {
             check(
                 workbook::readBitmapInfo(brush.pattern->data(), brush.pattern->size()).has_value());
         }
     }
-    void strokePath(const workbook::PathData& path, const workbook::PenStyle& pen) override {
+    void strokePath(const metafile::PathData& path, const metafile::PenStyle& pen) override {
         checkPath(path);
         check(pen.width >= 1 && std::isfinite(pen.width));
     }
-    void drawText(const workbook::TextRun& text) override {
+    void drawText(const metafile::TextRun& text) override {
         check(std::isfinite(text.origin.x) && std::isfinite(text.origin.y));
         check(std::isfinite(text.height) && text.height > 0);
         for (double advance : text.advances) {
@@ -45,7 +45,7 @@ public:
         }
         checkPath(text.clipTo);
     }
-    void drawBitmap(const workbook::BitmapDraw& draw) override {
+    void drawBitmap(const metafile::BitmapDraw& draw) override {
         check(draw.srcWidth > 0 && draw.srcHeight > 0 && draw.srcX >= 0 && draw.srcY >= 0);
         if (draw.pixels) {
             check(draw.pixels->size() ==
@@ -64,14 +64,14 @@ public:
         check(!file.empty());
     }
     void resetClip() override {}
-    void clip(const workbook::PathData& path, ClipOp) override { checkPath(path); }
+    void clip(const metafile::PathData& path, ClipOp) override { checkPath(path); }
 
 private:
-    static void checkPath(const workbook::PathData& path) {
+    static void checkPath(const metafile::PathData& path) {
         std::size_t points = 0;
         for (auto op : path.ops) {
-            points += op == workbook::PathData::Op::Cubic   ? 3
-                      : op == workbook::PathData::Op::Close ? 0
+            points += op == metafile::PathData::Op::Cubic   ? 3
+                      : op == metafile::PathData::Op::Close ? 0
                                                             : 1;
         }
         check(points == path.points.size());
@@ -96,11 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const ImageFormat kForced[] = {ImageFormat::Unknown, ImageFormat::Emf, ImageFormat::Wmf,
                                           ImageFormat::Pict};
     ImageFormat format = kForced[data[0] % 4];
-    const workbook::ImageInfo sniffed = workbook::sniffImage(bytes, n);
+    const workbook::ImageInfo sniffed = metafile::sniffDrawnImage(bytes, n);
     if (format == ImageFormat::Unknown) {
         format = sniffed.format;
     }
-    const workbook::MetafileLayout layout = workbook::metafileLayout(format, bytes, n);
+    const metafile::MetafileLayout layout = metafile::metafileLayout(format, bytes, n);
     check(std::int64_t(layout.width) * layout.height <= workbook::kMaxPicturePixels);
     check(layout.width <= workbook::kMaxPictureSide && layout.height <= workbook::kMaxPictureSide);
     if (format == sniffed.format && layout.usable()) {
@@ -108,6 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(sniffed.width == layout.width && sniffed.height == layout.height);
     }
     CheckingCanvas canvas(bytes, n);
-    workbook::playMetafile(format, bytes, n, layout, canvas);
+    metafile::playMetafile(format, bytes, n, layout, canvas);
     return 0;
 }

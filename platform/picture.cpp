@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "metafile/metafile.h"
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 
@@ -9,7 +10,7 @@ namespace platform {
 
 Picture Picture::fromBytes(QByteArray bytes) {
     Picture p;
-    workbook::ImageInfo info = workbook::sniffImage(
+    workbook::ImageInfo info = metafile::sniffDrawnImage(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
     p.m_length = bytes.size();
     p.m_bytes = std::move(bytes);

@@ -16,31 +16,31 @@ namespace render {
 
 namespace {
 
-using workbook::Mix;
+using metafile::Mix;
 
-QColor colourOf(workbook::Rgb c) {
+QColor colourOf(metafile::Rgb c) {
     return QColor(c.r, c.g, c.b);
 }
 
-QPainterPath toPath(const workbook::PathData& data) {
+QPainterPath toPath(const metafile::PathData& data) {
     QPainterPath path;
     std::size_t at = 0;
-    for (workbook::PathData::Op op : data.ops) {
+    for (metafile::PathData::Op op : data.ops) {
         switch (op) {
-            case workbook::PathData::Op::Move:
+            case metafile::PathData::Op::Move:
                 path.moveTo(data.points[at].x, data.points[at].y);
                 ++at;
                 break;
-            case workbook::PathData::Op::Line:
+            case metafile::PathData::Op::Line:
                 path.lineTo(data.points[at].x, data.points[at].y);
                 ++at;
                 break;
-            case workbook::PathData::Op::Cubic:
+            case metafile::PathData::Op::Cubic:
                 path.cubicTo(data.points[at].x, data.points[at].y, data.points[at + 1].x,
                              data.points[at + 1].y, data.points[at + 2].x, data.points[at + 2].y);
                 at += 3;
                 break;
-            case workbook::PathData::Op::Close:
+            case metafile::PathData::Op::Close:
                 path.closeSubpath();
                 break;
         }
@@ -110,7 +110,7 @@ const char* encodingOf(int charset) {
     }
 }
 
-QString textOf(const workbook::TextRun& run) {
+QString textOf(const metafile::TextRun& run) {
     if (!run.wide.empty()) {
         return QString::fromUtf16(run.wide.data(), qsizetype(run.wide.size()));
     }
@@ -123,7 +123,7 @@ QString textOf(const workbook::TextRun& run) {
 
 // A GDI font request as a Qt font at the painter's resolution: Windows face names reach the
 // installed fonts through fontconfig's aliases (Liberation for Arial and Times New Roman).
-QFont fontOf(const workbook::TextRun& run, const QPaintDevice* device) {
+QFont fontOf(const metafile::TextRun& run, const QPaintDevice* device) {
     QFont font(run.face.empty() ? QStringLiteral("Arial") : QString::fromStdString(run.face));
     const double pointsPerPixel = 72.0 / device->logicalDpiY();
     font.setPointSizeF(std::max(run.height, 0.5) * pointsPerPixel);
@@ -270,10 +270,10 @@ void QtCanvas::setMix(Mix mix) {
     m_painter.setRenderHint(QPainter::Antialiasing, mix == Mix::Copy);
 }
 
-void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
-                        const workbook::BrushStyle& style) {
+void QtCanvas::fillPath(const metafile::PathData& data, metafile::FillRule rule,
+                        const metafile::BrushStyle& style) {
     QPainterPath path = toPath(data);
-    path.setFillRule(rule == workbook::FillRule::Winding ? Qt::WindingFill : Qt::OddEvenFill);
+    path.setFillRule(rule == metafile::FillRule::Winding ? Qt::WindingFill : Qt::OddEvenFill);
     path = fillable(std::move(path));
     setMix(style.mix);
     if (style.pattern) {
@@ -288,7 +288,7 @@ void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
             return;
         }
     }
-    if (style.hatch != workbook::BrushStyle::Hatch::None) {
+    if (style.hatch != metafile::BrushStyle::Hatch::None) {
         static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
                                                   Qt::FDiagPattern, Qt::BDiagPattern,
                                                   Qt::CrossPattern, Qt::DiagCrossPattern};
@@ -301,46 +301,46 @@ void QtCanvas::fillPath(const workbook::PathData& data, workbook::FillRule rule,
     m_painter.fillPath(path, colourOf(style.colour));
 }
 
-void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenStyle& style) {
+void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenStyle& style) {
     QPen pen(colourOf(style.colour));
     // A pen twice as wide as the picture covers all of it wherever it passes close by; wider
     // ones only make the outline's round joins vast and slow to fill.
     pen.setWidthF(std::min(style.width, 2.0 * std::max(m_image.width(), m_image.height())));
     switch (style.dash) {
-        case workbook::PenStyle::Dash::Dash:
+        case metafile::PenStyle::Dash::Dash:
             pen.setStyle(Qt::DashLine);
             break;
-        case workbook::PenStyle::Dash::Dot:
+        case metafile::PenStyle::Dash::Dot:
             pen.setStyle(Qt::DotLine);
             break;
-        case workbook::PenStyle::Dash::DashDot:
+        case metafile::PenStyle::Dash::DashDot:
             pen.setStyle(Qt::DashDotLine);
             break;
-        case workbook::PenStyle::Dash::DashDotDot:
+        case metafile::PenStyle::Dash::DashDotDot:
             pen.setStyle(Qt::DashDotDotLine);
             break;
-        case workbook::PenStyle::Dash::Solid:
+        case metafile::PenStyle::Dash::Solid:
             break;
     }
     switch (style.cap) {
-        case workbook::PenStyle::Cap::Round:
+        case metafile::PenStyle::Cap::Round:
             pen.setCapStyle(Qt::RoundCap);
             break;
-        case workbook::PenStyle::Cap::Square:
+        case metafile::PenStyle::Cap::Square:
             pen.setCapStyle(Qt::SquareCap);
             break;
-        case workbook::PenStyle::Cap::Flat:
+        case metafile::PenStyle::Cap::Flat:
             pen.setCapStyle(Qt::FlatCap);
             break;
     }
     switch (style.join) {
-        case workbook::PenStyle::Join::Round:
+        case metafile::PenStyle::Join::Round:
             pen.setJoinStyle(Qt::RoundJoin);
             break;
-        case workbook::PenStyle::Join::Bevel:
+        case metafile::PenStyle::Join::Bevel:
             pen.setJoinStyle(Qt::BevelJoin);
             break;
-        case workbook::PenStyle::Join::Miter:
+        case metafile::PenStyle::Join::Miter:
             pen.setJoinStyle(Qt::MiterJoin);
             break;
     }
@@ -355,7 +355,7 @@ void QtCanvas::strokePath(const workbook::PathData& data, const workbook::PenSty
     m_painter.strokePath(path, pen);
 }
 
-void QtCanvas::drawText(const workbook::TextRun& run) {
+void QtCanvas::drawText(const metafile::TextRun& run) {
     const QString text = textOf(run);
     if (text.isEmpty()) {
         return;
@@ -363,7 +363,7 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
     m_painter.save();
     setMix(Mix::Copy);
     // A glyph taller than twice the picture covers it anyway, and far larger ones are slow.
-    workbook::TextRun sized = run;
+    metafile::TextRun sized = run;
     sized.height = std::min(run.height, 2.0 * std::max(m_image.width(), m_image.height()));
     const QFont font = fontOf(sized, &m_image);
     m_painter.setFont(font);
@@ -386,23 +386,23 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
     }
     double x = 0, y = 0;
     switch (run.hAlign) {
-        case workbook::TextRun::HAlign::Center:
+        case metafile::TextRun::HAlign::Center:
             x = -width / 2;
             break;
-        case workbook::TextRun::HAlign::Right:
+        case metafile::TextRun::HAlign::Right:
             x = -width;
             break;
-        case workbook::TextRun::HAlign::Left:
+        case metafile::TextRun::HAlign::Left:
             break;
     }
     switch (run.vAlign) {
-        case workbook::TextRun::VAlign::Top:
+        case metafile::TextRun::VAlign::Top:
             y = metrics.ascent();
             break;
-        case workbook::TextRun::VAlign::Bottom:
+        case metafile::TextRun::VAlign::Bottom:
             y = -metrics.descent();
             break;
-        case workbook::TextRun::VAlign::Baseline:
+        case metafile::TextRun::VAlign::Baseline:
             break;
     }
     if (!run.clipTo.empty()) {
@@ -426,7 +426,7 @@ void QtCanvas::drawText(const workbook::TextRun& run) {
     m_painter.restore();
 }
 
-void QtCanvas::drawBitmap(const workbook::BitmapDraw& draw) {
+void QtCanvas::drawBitmap(const metafile::BitmapDraw& draw) {
     QImage image;
     if (draw.pixels) {
         if (draw.pixels->size() != std::size_t(draw.pixelsWidth) * std::size_t(draw.pixelsHeight)) {
@@ -478,7 +478,7 @@ void QtCanvas::drawBitmap(const workbook::BitmapDraw& draw) {
     m_painter.save();
     setMix(draw.mix);
     m_painter.setOpacity(std::clamp(draw.constantAlpha, 0, 255) / 255.0);
-    const workbook::PointF tl = draw.topLeft, tr = draw.topRight, bl = draw.bottomLeft;
+    const metafile::PointF tl = draw.topLeft, tr = draw.topRight, bl = draw.bottomLeft;
     const bool exact = tr.y == tl.y && bl.x == tl.x && whole(tl.x) && whole(tl.y) &&
                        std::fabs(tr.x - tl.x - source.width()) < 1e-6 &&
                        std::fabs(bl.y - tl.y - source.height()) < 1e-6;
@@ -501,7 +501,7 @@ void QtCanvas::resetClip() {
     m_painter.setClipping(false);
 }
 
-void QtCanvas::clip(const workbook::PathData& data, ClipOp op) {
+void QtCanvas::clip(const metafile::PathData& data, ClipOp op) {
     QPainterPath path = toPath(data);
     path.setFillRule(Qt::WindingFill);
     path = fillable(std::move(path));

@@ -4,27 +4,27 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "workbook/metafile.h"
+#include "metafile/metafile.h"
 
 namespace render {
 
 // Draws what a metafile player hands over onto an image with QPainter: paths, text in the
 // installed fonts, bitmaps (one to one where they land on whole pixels), and the clip.
-class QtCanvas : public workbook::MetafileCanvas {
+class QtCanvas : public metafile::MetafileCanvas {
 public:
     explicit QtCanvas(QImage& image);
     ~QtCanvas() override;
 
-    void fillPath(const workbook::PathData& path, workbook::FillRule rule,
-                  const workbook::BrushStyle& brush) override;
-    void strokePath(const workbook::PathData& path, const workbook::PenStyle& pen) override;
-    void drawText(const workbook::TextRun& text) override;
-    void drawBitmap(const workbook::BitmapDraw& bitmap) override;
+    void fillPath(const metafile::PathData& path, metafile::FillRule rule,
+                  const metafile::BrushStyle& brush) override;
+    void strokePath(const metafile::PathData& path, const metafile::PenStyle& pen) override;
+    void drawText(const metafile::TextRun& text) override;
+    void drawBitmap(const metafile::BitmapDraw& bitmap) override;
     void resetClip() override;
-    void clip(const workbook::PathData& path, ClipOp op) override;
+    void clip(const metafile::PathData& path, ClipOp op) override;
 
 private:
-    void setMix(workbook::Mix mix);
+    void setMix(metafile::Mix mix);
     QRectF reach(double margin) const;
     QPainterPath fillable(QPainterPath path) const;
     QPainterPath strokable(const QPainterPath& path, double width) const;

@@ -8,7 +8,7 @@
 #include "render/qtcanvas.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
-#include "workbook/metafile.h"
+#include "metafile/metafile.h"
 
 namespace render {
 
@@ -135,7 +135,7 @@ Rendered drawRecords(const platform::Picture& picture) {
         }
         return failed(platform::err::kInvalidPicture, text);
     };
-    const workbook::MetafileLayout layout = workbook::metafileLayout(format, data, size);
+    const metafile::MetafileLayout layout = metafile::metafileLayout(format, data, size);
     if (!layout.headerReadable) {
         return cannotDraw("its header is damaged");
     }
@@ -154,14 +154,14 @@ Rendered drawRecords(const platform::Picture& picture) {
     image.fill(Qt::white);
     image.setDotsPerMeterX(kPixelsPerMetre);
     image.setDotsPerMeterY(kPixelsPerMetre);
-    workbook::MetafileError error;
+    metafile::MetafileError error;
     {
         QtCanvas canvas(image);
-        error = workbook::playMetafile(format, data, size, layout, canvas);
+        error = metafile::playMetafile(format, data, size, layout, canvas);
     }
     if (error) {
         return cannotDraw(format == workbook::ImageFormat::Pict &&
-                                  error.kind == workbook::MetafileError::Kind::NothingToDraw
+                                  error.kind == metafile::MetafileError::Kind::NothingToDraw
                               ? ""
                               : error.detail);
     }

@@ -18,8 +18,8 @@
 #include "platform/runtimeerror.h"
 #include "render/qtcanvas.h"
 #include "render/renderer.h"
-#include "workbook/limits.h"
-#include "workbook/metafile.h"
+#include "metafile/limits.h"
+#include "metafile/metafile.h"
 #include "workbook/workbook.h"
 
 using platform::Picture;
@@ -696,8 +696,8 @@ TEST(Metafile, DamagedOnesAreErrorsThatSayWhy) {
 TEST(Metafile, RecordWalkStopsAtItsLimit) {
     Emf many;
     const QByteArray record = le32s({18, 12, 1});
-    many.records = record.repeated(qsizetype(workbook::kMaxMetafileRecords) + 1);
-    many.count = int(workbook::kMaxMetafileRecords) + 1;
+    many.records = record.repeated(qsizetype(metafile::kMaxMetafileRecords) + 1);
+    many.count = int(metafile::kMaxMetafileRecords) + 1;
     const render::Rendered r =
         render::renderPicture(pictureOf(many.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 250, 250))));
     EXPECT_FALSE(r.ok());
@@ -769,7 +769,8 @@ TEST(Render, CorpusPicturesRenderAtTheirListedSize) {
     int rendered = 0;
     for (const QJsonValue& entry : QJsonDocument::fromJson(file.readAll()).array()) {
         const std::string name = entry.toObject().value("file").toString().toStdString();
-        auto opened = workbook::openWorkbook(QUILLFEN_TEST_DATA_DIR "/corpus/" + name);
+        auto opened = workbook::openWorkbook(QUILLFEN_TEST_DATA_DIR "/corpus/" + name,
+                                             {.sniff = metafile::sniffDrawnImage});
         if (!opened) {
             continue;
         }
@@ -831,14 +832,14 @@ TEST(Metafile, FuzzFindingsStayFixed) {
         if (format == workbook::ImageFormat::Unknown) {
             format = workbook::sniffImage(data, size).format;
         }
-        const workbook::MetafileLayout layout = workbook::metafileLayout(format, data, size);
+        const metafile::MetafileLayout layout = metafile::metafileLayout(format, data, size);
         if (!layout.usable() || qint64(layout.width) * layout.height > 4'000'000) {
             continue;
         }
         QImage image(layout.width, layout.height, QImage::Format_RGB32);
         image.fill(Qt::white);
         render::QtCanvas canvas(image);
-        workbook::playMetafile(format, data, size, layout, canvas);
+        metafile::playMetafile(format, data, size, layout, canvas);
     }
     EXPECT_GT(found, 0);
 }

@@ -9,6 +9,7 @@
 #include "builders/biffbuilder.h"
 #include "builders/cfbbuilder.h"
 #include "builders/xlsxbuilder.h"
+#include "metafile/metafile.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/compoundfile.h"
 #include "workbook/imageformat.h"
@@ -218,8 +219,10 @@ TEST(XlsPictures, MetafilesAreListedAtTheSizeTheirBytesAreDrawnAt) {
     BiffBuilder b;
     b.blip(BiffBuilder::kWmf, wmf).blip(BiffBuilder::kPict, pict);
     b.worksheet("S").picture(1).picture(2).picture(1);
-    auto book = openOk(b.xls());
-    ASSERT_TRUE(book);
+    auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(b.xls()),
+                                         {.sniff = metafile::sniffDrawnImage});
+    ASSERT_TRUE(opened) << opened.problem().describe();
+    auto& book = opened.value();
     const auto& pictures = book->worksheets()[0].pictures;
     ASSERT_EQ(pictures.size(), 3u);
     // Pictures showing one blip say so, and the metafile inflated once copies alike.
@@ -231,7 +234,7 @@ TEST(XlsPictures, MetafilesAreListedAtTheSizeTheirBytesAreDrawnAt) {
         auto bytes = book->readPictureBytes(0, i);
         ASSERT_TRUE(bytes);
         const workbook::ImageInfo sniffed =
-            workbook::sniffImage(bytes.value().data(), bytes.value().size());
+            metafile::sniffDrawnImage(bytes.value().data(), bytes.value().size());
         EXPECT_EQ(pictures[i].format, i == 0 ? ImageFormat::Wmf : ImageFormat::Pict);
         EXPECT_EQ(sniffed.format, pictures[i].format);
         EXPECT_GT(pictures[i].width, 0);

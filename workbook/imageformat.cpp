@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "workbook/bitmapinfo.h"
-#include "workbook/metafile.h"
 
 namespace workbook {
 namespace {
@@ -200,11 +199,7 @@ ImageInfo sniffImage(const std::uint8_t* d, std::size_t size) {
     if (size >= 16 && std::memcmp(d, "RIFF", 4) == 0 && std::memcmp(d + 8, "WEBP", 4) == 0) {
         return sniffWebP(d, size);
     }
-    // A metafile's size is the size it is drawn at: its layout decides both.
-    auto metafile = [&](ImageFormat format) {
-        MetafileLayout layout = metafileLayout(format, d, size);
-        return sized(format, layout.width, layout.height);
-    };
+    auto metafile = [&](ImageFormat format) { return sized(format, 0, 0); };
     if (size >= 44 && le32(d) == 1 && std::memcmp(d + 40, " EMF", 4) == 0) {
         return metafile(ImageFormat::Emf);
     }

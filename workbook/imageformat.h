@@ -30,8 +30,13 @@ struct ImageInfo {
     int height = 0;
 };
 
-// Sniffs the format and, where the header holds it, the pixel size. Never reads past size.
+// Sniffs the format and, where the header holds it, the pixel size. Never reads past size. A
+// metafile's size is the size it is drawn at, which only its player knows: 0 here.
 ImageInfo sniffImage(const std::uint8_t* data, std::size_t size);
+
+// A sniffer the engine is handed when it opens a workbook, so that the layer that draws
+// metafiles can give their drawn size without the engine depending on it.
+using ImageSniffer = ImageInfo (*)(const std::uint8_t* data, std::size_t size);
 
 // Lower-case name as the tools print it: "png", "jpeg", "gif", "bmp", "tiff", "webp", "emf",
 // "wmf", "svg", "dib", "pict", "unknown".

@@ -50,18 +50,6 @@ constexpr int kMaxBitmapSide = 1 << 16;
 // The size of a metafile is read from its first bytes only, as the engine sniffs them, so the
 // size a workbook lists is the size the picture is drawn at.
 constexpr std::size_t kMetafileSizeScanBytes = 4096;
-// Records played from one metafile, and the time the playing may take; real metafiles hold
-// tens of thousands of records and play in well under a second.
-constexpr std::size_t kMaxMetafileRecords = 2'000'000;
-constexpr int kMaxMetafilePlayMillis = 10'000;
-// Graphics objects a metafile may define, nesting of saved drawing states, clip steps kept per
-// state, and points of one path under construction.
-constexpr std::size_t kMaxMetafileObjects = 65'536;
-constexpr std::size_t kMaxMetafileSavedStates = 1024;
-constexpr std::size_t kMaxMetafileClipSteps = 256;
-constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
-// Characters of one text record that are drawn.
-constexpr std::size_t kMaxMetafileTextChars = 32'768;
 // Bytes read from the start of an image to tell its format and size.
 constexpr std::uint64_t kSniffBytes = 4096;
 // A JPEG keeps its size behind its metadata segments; read this far for it.

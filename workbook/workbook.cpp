@@ -13,7 +13,8 @@ namespace workbook {
 namespace {
 
 // A compound file is either a password-protected package or a binary workbook.
-Result<std::unique_ptr<Workbook>> openCompoundFile(std::unique_ptr<ByteSource> source) {
+Result<std::unique_ptr<Workbook>> openCompoundFile(std::unique_ptr<ByteSource> source,
+                                                   const OpenOptions& options) {
     auto file = CompoundFile::open(*source);
     if (!file) {
         return file.problem();
@@ -22,7 +23,7 @@ Result<std::unique_ptr<Workbook>> openCompoundFile(std::unique_ptr<ByteSource> s
         return Problem{ProblemKind::Encrypted, "", ""};
     }
     if (file.value().rootStream("Workbook") || file.value().rootStream("Book")) {
-        return XlsWorkbook::open(std::move(source), std::move(file.value()));
+        return XlsWorkbook::open(std::move(source), std::move(file.value()), options);
     }
     if (file.value().hasStream("WordDocument")) {
         return Problem{ProblemKind::NotAWorkbook, "", "it is a word-processing document"};
@@ -42,7 +43,8 @@ bool isBareOldBiff(const std::uint8_t* head, std::size_t n) {
 
 // Opens whatever the first bytes say the source holds; openZip opens it as a zip archive.
 template <typename OpenZip>
-Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, OpenZip openZip) {
+Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, OpenZip openZip,
+                                             const OpenOptions& options) {
     ByteSource& source = *owned;
     if (source.size() == 0) {
         return Problem{ProblemKind::NotAWorkbook, "", "the file is empty"};
@@ -53,7 +55,7 @@ Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, 
         return Problem{ProblemKind::Io, "", "the first bytes cannot be read"};
     }
     if (CompoundFile::hasSignature(head, n)) {
-        return openCompoundFile(std::move(owned));
+        return openCompoundFile(std::move(owned), options);
     }
     if (isBareOldBiff(head, n)) {
         return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF2 to BIFF4"};
@@ -71,7 +73,7 @@ Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, 
         }
         return problem;
     }
-    return XlsxWorkbook::open(std::move(zip.value()));
+    return XlsxWorkbook::open(std::move(zip.value()), options);
 }
 
 }  // namespace
@@ -106,18 +108,20 @@ void Workbook::noteProblem(Problem problem) {
     m_problems.push_back(std::move(problem));
 }
 
-Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path) {
+Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path, const OpenOptions& options) {
     auto source = FileSource::open(path);
     if (!source) {
         return source.problem();
     }
-    return openSource(std::move(source.value()), [&] { return ZipReader::openFile(path); });
+    return openSource(
+        std::move(source.value()), [&] { return ZipReader::openFile(path); }, options);
 }
 
 Result<std::unique_ptr<Workbook>> openWorkbook(
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
-    return openSource(std::make_unique<MemorySource>(bytes),
-                      [&] { return ZipReader::openMemory(bytes); });
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes, const OpenOptions& options) {
+    return openSource(
+        std::make_unique<MemorySource>(bytes), [&] { return ZipReader::openMemory(bytes); },
+        options);
 }
 
 std::string cellName(std::uint32_t column, std::uint32_t row) {

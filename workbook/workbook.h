@@ -61,16 +61,24 @@ protected:
     void noteProblem(Problem problem);
 
     std::vector<Problem> m_problems;
+    // Lists each picture's format and size.
+    ImageSniffer m_sniff = sniffImage;
 
 private:
     std::uint64_t m_copiedBytes = 0;
 };
 
+// How a workbook is opened: the sniffer that lists each picture's format and size.
+struct OpenOptions {
+    ImageSniffer sniff = sniffImage;
+};
+
 // Opens a workbook read-only. The format is told from the bytes, not from the file name.
-Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path);
+Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path,
+                                               const OpenOptions& options = {});
 // The same over bytes in memory, which the workbook shares.
 Result<std::unique_ptr<Workbook>> openWorkbook(
-    std::shared_ptr<const std::vector<std::uint8_t>> bytes);
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes, const OpenOptions& options = {});
 
 // The column letters and row number of a zero-based cell: (2, 6) is "C7".
 std::string cellName(std::uint32_t column, std::uint32_t row);

@@ -130,7 +130,8 @@ Problem recordCutShort(const std::string& place, const Record& r) {
 }  // namespace
 
 Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> file,
-                                                    CompoundFile compound) {
+                                                    CompoundFile compound,
+                                                    const OpenOptions& options) {
     auto index = compound.rootStream("Workbook");
     if (!index) {
         index = compound.rootStream("Book");
@@ -143,6 +144,7 @@ Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> 
         return stream.problem();
     }
     std::unique_ptr<XlsWorkbook> workbook(new XlsWorkbook(std::move(file), std::move(compound)));
+    workbook->m_sniff = options.sniff;
     workbook->m_streamName = workbook->m_compound->entries()[*index].name;
     workbook->m_stream = std::move(stream.value().source);
     if (stream.value().truncated) {
@@ -157,8 +159,10 @@ Result<std::unique_ptr<Workbook>> XlsWorkbook::open(std::unique_ptr<ByteSource> 
 }
 
 Result<std::unique_ptr<Workbook>> XlsWorkbook::openStream(std::unique_ptr<ByteSource> stream,
-                                                          std::string name) {
+                                                          std::string name,
+                                                          const OpenOptions& options) {
     std::unique_ptr<XlsWorkbook> workbook(new XlsWorkbook(nullptr, std::nullopt));
+    workbook->m_sniff = options.sniff;
     workbook->m_streamName = std::move(name);
     workbook->m_stream = std::move(stream);
     if (auto problem = workbook->load()) {
@@ -679,7 +683,7 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
     s.format = formatOfBlip(blip.type);
     if (blip.metafile) {
         std::vector<std::uint8_t> head = metafileHead(blip);
-        ImageInfo info = sniffImage(head.data(), head.size());
+        ImageInfo info = m_sniff(head.data(), head.size());
         if (info.format != ImageFormat::Unknown) {
             s.format = info.format;
             s.width = info.width;
@@ -708,10 +712,10 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
         std::memcmp(head.data() + 16, kPngSignature, 8) == 0) {
         s.skip = 16;
     }
-    ImageInfo info = sniffImage(head.data() + s.skip, head.size() - s.skip);
+    ImageInfo info = m_sniff(head.data() + s.skip, head.size() - s.skip);
     if (info.format == ImageFormat::Jpeg && info.width == 0 && blip.size > head.size()) {
         head = readHead(kJpegSniffBytes);
-        info = sniffImage(head.data(), head.size());
+        info = m_sniff(head.data(), head.size());
     }
     if (info.format != ImageFormat::Unknown) {
         s.format = info.format;

@@ -16,10 +16,12 @@ class XlsWorkbook : public Workbook {
 public:
     // The compound file must hold a workbook stream; it reads from file.
     static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ByteSource> file,
-                                                  CompoundFile compound);
+                                                  CompoundFile compound,
+                                                  const OpenOptions& options = {});
     // A workbook stream on its own, outside any compound file.
     static Result<std::unique_ptr<Workbook>> openStream(std::unique_ptr<ByteSource> stream,
-                                                        std::string name = "Workbook");
+                                                        std::string name = "Workbook",
+                                                        const OpenOptions& options = {});
 
     const std::vector<Worksheet>& worksheets() const override { return m_worksheets; }
     std::optional<Problem> readPictureBytes(std::size_t sheet, std::size_t picture,

@@ -206,8 +206,10 @@ Result<std::vector<SheetEntry>> xmlSheetList(Package& package, const std::string
 
 }  // namespace
 
-Result<std::unique_ptr<Workbook>> XlsxWorkbook::open(std::unique_ptr<ZipReader> zip) {
+Result<std::unique_ptr<Workbook>> XlsxWorkbook::open(std::unique_ptr<ZipReader> zip,
+                                                     const OpenOptions& options) {
     std::unique_ptr<XlsxWorkbook> workbook(new XlsxWorkbook(std::move(zip)));
+    workbook->m_sniff = options.sniff;
     if (auto problem = workbook->load()) {
         return *problem;
     }
@@ -499,11 +501,11 @@ XlsxWorkbook::Sniffed XlsxWorkbook::sniff(std::uint64_t entry) {
         return it->second;
     }
     std::vector<std::uint8_t> head = m_zip->readPrefix(entry, kSniffBytes);
-    ImageInfo info = sniffImage(head.data(), head.size());
+    ImageInfo info = m_sniff(head.data(), head.size());
     if (info.format == ImageFormat::Jpeg && info.width == 0 &&
         m_zip->declaredSize(entry) > head.size()) {
         head = m_zip->readPrefix(entry, kJpegSniffBytes);
-        info = sniffImage(head.data(), head.size());
+        info = m_sniff(head.data(), head.size());
     }
     Sniffed s{info.format, info.width, info.height};
     m_sniffed.emplace(entry, s);

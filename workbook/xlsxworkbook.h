@@ -13,7 +13,8 @@ namespace workbook {
 // read when it opens; images are read when asked for.
 class XlsxWorkbook : public Workbook {
 public:
-    static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ZipReader> zip);
+    static Result<std::unique_ptr<Workbook>> open(std::unique_ptr<ZipReader> zip,
+                                                  const OpenOptions& options = {});
 
     const std::vector<Worksheet>& worksheets() const override { return m_worksheets; }
     std::optional<Problem> readPictureBytes(std::size_t sheet, std::size_t picture,

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <optional>
 
-#include "workbook/gdiplayer.h"
-#include "workbook/metafile.h"
+#include "metafile/gdiplayer.h"
+#include "metafile/metafile.h"
 
-namespace workbook {
+namespace metafile {
 
 // Shared by the record readers: counts records against kMaxMetafileRecords and the clock
 // against kMaxMetafilePlayMillis.
@@ -64,4 +64,4 @@ MetafileError readPictOpcodes(const std::uint8_t* data, std::size_t size, const 
 // UTF-16 code units as UTF-8; unpaired surrogates become U+FFFD.
 std::string utf8FromUtf16(const std::u16string& text);
 
-}  // namespace workbook
+}  // namespace metafile

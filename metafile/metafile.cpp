@@ -1,12 +1,12 @@
-#include "workbook/metafile.h"
+#include "metafile/metafile.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "workbook/limits.h"
-#include "workbook/metafilereaders.h"
+#include "metafile/limits.h"
+#include "metafile/metafilereaders.h"
 
-namespace workbook {
+namespace metafile {
 
 namespace {
 
@@ -348,4 +348,15 @@ MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::si
     }
 }
 
-}  // namespace workbook
+workbook::ImageInfo sniffDrawnImage(const std::uint8_t* data, std::size_t size) {
+    workbook::ImageInfo info = workbook::sniffImage(data, size);
+    if (info.format == ImageFormat::Emf || info.format == ImageFormat::Wmf ||
+        info.format == ImageFormat::Pict) {
+        MetafileLayout layout = metafileLayout(info.format, data, size);
+        info.width = layout.width;
+        info.height = layout.height;
+    }
+    return info;
+}
+
+}  // namespace metafile

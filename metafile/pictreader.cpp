@@ -3,10 +3,12 @@
 #include <algorithm>
 
 #include "workbook/boundedcursor.h"
-#include "workbook/limits.h"
-#include "workbook/metafilereaders.h"
+#include "metafile/limits.h"
+#include "metafile/metafilereaders.h"
 
-namespace workbook {
+namespace metafile {
+
+using workbook::BoundedCursor;
 
 namespace {
 
@@ -521,4 +523,4 @@ MetafileError readPictOpcodes(const std::uint8_t* data, std::size_t size, const 
     return reader.read();
 }
 
-}  // namespace workbook
+}  // namespace metafile

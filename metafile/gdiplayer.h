@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "workbook/metafile.h"
+#include "metafile/metafile.h"
 
-namespace workbook {
+namespace metafile {
 
 // x' = a x + c y + e, y' = b x + d y + f
 struct Affine {
@@ -250,4 +250,4 @@ private:
     bool m_drew = false;
 };
 
-}  // namespace workbook
+}  // namespace metafile

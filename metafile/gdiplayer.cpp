@@ -1,11 +1,11 @@
-#include "workbook/gdiplayer.h"
+#include "metafile/gdiplayer.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "workbook/limits.h"
+#include "metafile/limits.h"
 
-namespace workbook {
+namespace metafile {
 
 namespace {
 
@@ -1226,4 +1226,4 @@ void GdiPlayer::bitmap(BitmapDraw draw, const RectL& dest, std::uint32_t rop) {
     }
 }
 
-}  // namespace workbook
+}  // namespace metafile

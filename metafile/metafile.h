@@ -8,7 +8,9 @@
 
 #include "workbook/imageformat.h"
 
-namespace workbook {
+namespace metafile {
+
+using workbook::ImageFormat;
 
 // Metafiles (EMF, WMF) and Macintosh pictures (PICT) are lists of drawing records. The players
 // here read them, bounded, and hand what they draw to a MetafileCanvas in the picture's own
@@ -169,6 +171,10 @@ struct MetafileLayout {
 // when they state no size and draw nothing that gives one.
 MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std::size_t size);
 
+// The engine's sniff, with a metafile's size the size it is drawn at: the sniffer that the
+// layers which draw pictures hand the engine (workbook::OpenOptions) and use themselves.
+workbook::ImageInfo sniffDrawnImage(const std::uint8_t* data, std::size_t size);
+
 // Why a metafile could not be drawn; empty when it was.
 struct MetafileError {
     enum class Kind { None, Damaged, NothingToDraw, TooLarge } kind = Kind::None;
@@ -181,4 +187,4 @@ struct MetafileError {
 MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
                            const MetafileLayout& layout, MetafileCanvas& canvas);
 
-}  // namespace workbook
+}  // namespace metafile

@@ -1,10 +1,14 @@
 // The records of a Windows metafile ([MS-WMF] 2.3), read into the GDI player.
 #include "workbook/bitmapinfo.h"
 #include "workbook/boundedcursor.h"
-#include "workbook/limits.h"
-#include "workbook/metafilereaders.h"
+#include "metafile/limits.h"
+#include "metafile/metafilereaders.h"
 
-namespace workbook {
+namespace metafile {
+
+using workbook::BoundedCursor;
+using workbook::BitmapInfo;
+using workbook::readBitmapInfo;
 
 namespace {
 
@@ -719,4 +723,4 @@ MetafileError readWmfRecords(const std::uint8_t* data, std::size_t size, const W
     return error;
 }
 
-}  // namespace workbook
+}  // namespace metafile

@@ -4,10 +4,14 @@
 
 #include "workbook/bitmapinfo.h"
 #include "workbook/boundedcursor.h"
-#include "workbook/limits.h"
-#include "workbook/metafilereaders.h"
+#include "metafile/limits.h"
+#include "metafile/metafilereaders.h"
 
-namespace workbook {
+namespace metafile {
+
+using workbook::BoundedCursor;
+using workbook::BitmapInfo;
+using workbook::readBitmapInfo;
 
 namespace {
 
@@ -1077,4 +1081,4 @@ MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlay
     return error;
 }
 
-}  // namespace workbook
+}  // namespace metafile

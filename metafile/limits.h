@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+
+#include "workbook/limits.h"
+
+namespace metafile {
+
+// Bounds of the players; the picture-size limits they share with the engine stay there.
+using workbook::kMaxBitmapSide;
+using workbook::kMaxPicturePixels;
+using workbook::kMaxPictureSide;
+using workbook::kMetafileSizeScanBytes;
+
+// Records played from one metafile, and the time the playing may take; real metafiles hold
+// tens of thousands of records and play in well under a second.
+constexpr std::size_t kMaxMetafileRecords = 2'000'000;
+constexpr int kMaxMetafilePlayMillis = 10'000;
+// Graphics objects a metafile may define, nesting of saved drawing states, clip steps kept per
+// state, and points of one path under construction.
+constexpr std::size_t kMaxMetafileObjects = 65'536;
+constexpr std::size_t kMaxMetafileSavedStates = 1024;
+constexpr std::size_t kMaxMetafileClipSteps = 256;
+constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
+// Characters of one text record that are drawn.
+constexpr std::size_t kMaxMetafileTextChars = 32'768;
+
+}  // namespace metafile
