@@ -6,8 +6,8 @@
 
 #include "builders/biffbuilder.h"
 #include "workbook/bytesource.h"
-#include "workbook/compoundfile.h"
 #include "workbook/workbook.h"
+#include "workbook/xls/compoundfile.h"
 
 namespace bench {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "workbook/compoundfile.h"
+#include "workbook/xls/compoundfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto bytes = std::make_shared<const std::vector<std::uint8_t>>(data, data + size);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "workbook/sheetscanner.h"
+#include "workbook/ooxml/sheetscanner.h"
 
 namespace {
 

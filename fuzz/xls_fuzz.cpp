@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "workbook/imageformat.h"
-#include "workbook/officeart.h"
-#include "workbook/xlsworkbook.h"
+#include "workbook/xls/officeart.h"
+#include "workbook/xls/xlsworkbook.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     auto bytes = std::make_shared<const std::vector<std::uint8_t>>(data, data + size);

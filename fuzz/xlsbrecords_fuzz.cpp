@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "workbook/xlsbparts.h"
+#include "workbook/ooxml/xlsbparts.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "workbook/limits.h"
-#include "workbook/sheetscanner.h"
+#include "workbook/ooxml/sheetscanner.h"
 #include "workbook/workbook.h"
 
 using namespace testing_support;

@@ -11,12 +11,12 @@
 #include "builders/xlsxbuilder.h"
 #include "metafile/metafile.h"
 #include "workbook/bitmapinfo.h"
-#include "workbook/compoundfile.h"
 #include "workbook/imageformat.h"
-#include "workbook/rc4crypto.h"
 #include "workbook/workbook.h"
-#include "workbook/xlsdecryption.h"
-#include "workbook/xlsworkbook.h"
+#include "workbook/xls/compoundfile.h"
+#include "workbook/xls/rc4crypto.h"
+#include "workbook/xls/xlsdecryption.h"
+#include "workbook/xls/xlsworkbook.h"
 
 using namespace testing_support;
 using workbook::ImageFormat;

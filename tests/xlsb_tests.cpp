@@ -6,8 +6,8 @@
 
 #include "builders/xlsbbuilder.h"
 #include "builders/xlsxbuilder.h"
+#include "workbook/ooxml/xlsbparts.h"
 #include "workbook/workbook.h"
-#include "workbook/xlsbparts.h"
 
 using namespace testing_support;
 

@@ -1,4 +1,4 @@
-#include "imageformat.h"
+#include "workbook/imageformat.h"
 
 #include <algorithm>
 #include <cstring>

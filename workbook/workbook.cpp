@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "workbook/bytesource.h"
-#include "workbook/compoundfile.h"
 #include "workbook/limits.h"
-#include "workbook/xlsworkbook.h"
-#include "workbook/xlsxworkbook.h"
-#include "workbook/zipreader.h"
+#include "workbook/ooxml/xlsxworkbook.h"
+#include "workbook/ooxml/zipreader.h"
+#include "workbook/xls/compoundfile.h"
+#include "workbook/xls/xlsworkbook.h"
 
 namespace workbook {
 namespace {
@@ -108,7 +108,8 @@ void Workbook::noteProblem(Problem problem) {
     m_problems.push_back(std::move(problem));
 }
 
-Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path, const OpenOptions& options) {
+Result<std::unique_ptr<Workbook>> openWorkbook(const std::string& path,
+                                               const OpenOptions& options) {
     auto source = FileSource::open(path);
     if (!source) {
         return source.problem();

@@ -1,4 +1,4 @@
-#include "workbook/xmlpart.h"
+#include "workbook/ooxml/xmlpart.h"
 
 #include <cstring>
 

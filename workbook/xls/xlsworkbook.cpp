@@ -1,4 +1,4 @@
-#include "workbook/xlsworkbook.h"
+#include "workbook/xls/xlsworkbook.h"
 
 #include <zlib.h>
 
@@ -8,7 +8,7 @@
 
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
-#include "workbook/xlsdecryption.h"
+#include "workbook/xls/xlsdecryption.h"
 
 namespace workbook {
 namespace {

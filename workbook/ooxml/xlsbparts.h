@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "workbook/ooxml/xlsbrecords.h"
 #include "workbook/problem.h"
-#include "workbook/xlsbrecords.h"
 
 namespace workbook {
 

@@ -1,7 +1,7 @@
-#include "workbook/xlsbparts.h"
+#include "workbook/ooxml/xlsbparts.h"
 
 #include "workbook/limits.h"
-#include "workbook/zipreader.h"
+#include "workbook/ooxml/zipreader.h"
 
 namespace workbook {
 namespace {

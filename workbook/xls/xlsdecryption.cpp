@@ -1,9 +1,9 @@
-#include "workbook/xlsdecryption.h"
+#include "workbook/xls/xlsdecryption.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "workbook/rc4crypto.h"
+#include "workbook/xls/rc4crypto.h"
 
 namespace workbook {
 namespace {

@@ -1,4 +1,4 @@
-#include "workbook/sheetscanner.h"
+#include "workbook/ooxml/sheetscanner.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "workbook/zipreader.h"
+#include "workbook/ooxml/zipreader.h"
 
 #include <zip.h>
 

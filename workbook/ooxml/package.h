@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "workbook/ooxml/xmlpart.h"
+#include "workbook/ooxml/zipreader.h"
 #include "workbook/problem.h"
-#include "workbook/xmlpart.h"
-#include "workbook/zipreader.h"
 
 namespace workbook {
 

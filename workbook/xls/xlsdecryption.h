@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "workbook/biffrecords.h"
+#include "workbook/xls/biffrecords.h"
 
 namespace workbook {
 

@@ -1,4 +1,4 @@
-#include "workbook/xlsbrecords.h"
+#include "workbook/ooxml/xlsbrecords.h"
 
 #include <algorithm>
 

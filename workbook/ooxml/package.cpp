@@ -1,4 +1,4 @@
-#include "workbook/package.h"
+#include "workbook/ooxml/package.h"
 
 #include <algorithm>
 

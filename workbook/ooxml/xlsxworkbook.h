@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "workbook/package.h"
+#include "workbook/ooxml/package.h"
+#include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"
-#include "workbook/zipreader.h"
 
 namespace workbook {
 

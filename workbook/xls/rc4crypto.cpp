@@ -1,4 +1,4 @@
-#include "workbook/rc4crypto.h"
+#include "workbook/xls/rc4crypto.h"
 
 #include <cstring>
 #include <utility>

@@ -1,12 +1,12 @@
-#include "workbook/xlsxworkbook.h"
+#include "workbook/ooxml/xlsxworkbook.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "workbook/limits.h"
-#include "workbook/sheetscanner.h"
-#include "workbook/xlsbparts.h"
+#include "workbook/ooxml/sheetscanner.h"
+#include "workbook/ooxml/xlsbparts.h"
 
 namespace workbook {
 namespace {

@@ -1,8 +1,8 @@
-#include "workbook/biffrecords.h"
+#include "workbook/xls/biffrecords.h"
 
 #include <algorithm>
 
-#include "workbook/xlsbrecords.h"  // utf8FromUtf16
+#include "workbook/ooxml/xlsbrecords.h"  // utf8FromUtf16
 
 namespace workbook::biff {
 

@@ -1,4 +1,4 @@
-#include "workbook/compoundfile.h"
+#include "workbook/xls/compoundfile.h"
 
 #include <algorithm>
 #include <cstring>

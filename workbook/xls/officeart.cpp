@@ -1,9 +1,9 @@
-#include "workbook/officeart.h"
+#include "workbook/xls/officeart.h"
 
 #include <algorithm>
 
-#include "workbook/biffrecords.h"
 #include "workbook/limits.h"
+#include "workbook/xls/biffrecords.h"
 
 namespace workbook::officeart {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "workbook/biffrecords.h"
-#include "workbook/compoundfile.h"
-#include "workbook/officeart.h"
 #include "workbook/workbook.h"
+#include "workbook/xls/biffrecords.h"
+#include "workbook/xls/compoundfile.h"
+#include "workbook/xls/officeart.h"
 
 namespace workbook {
 
