@@ -99,6 +99,8 @@ TEST(XlsPictures, WorksheetsAndTopLevelPicturesHoweverTheRecordsAreCut) {
         {"as written", [](BiffBuilder b) { return b.xls(); }},
         {"drawing continued after Obj, TxO and the chart",
          [](BiffBuilder b) { return b.drawingInContinues().xls(); }},
+        {"containers written with version 0",
+         [](BiffBuilder b) { return b.containerVersion(0).xls(); }},
         {"blip store split over CONTINUEs",
          [](BiffBuilder b) { return b.drawingGroupRecords(97).xls(); }},
         {"blip store split over repeated group records",

@@ -53,9 +53,10 @@ struct Blob {
     }
     void cut(Records records) { cuts.push_back({bytes.size(), std::move(records)}); }
     // Wraps the blob in a container record.
-    Blob container(std::uint16_t type, std::uint16_t instance = 0) const {
+    Blob container(std::uint16_t type, std::uint16_t instance = 0,
+                   std::uint16_t version = 0xF) const {
         Blob out;
-        out.add(officeArt(0xF, instance, type, {}));
+        out.add(officeArt(version, instance, type, {}));
         std::uint32_t size = std::uint32_t(bytes.size());
         for (int i = 0; i < 4; ++i) {
             out.bytes[4 + i] = std::uint8_t(size >> (8 * i));
@@ -253,6 +254,11 @@ BiffBuilder& BiffBuilder::drawingGroupRecords(std::size_t n, bool repeatType, st
     return *this;
 }
 
+BiffBuilder& BiffBuilder::containerVersion(std::uint16_t version) {
+    m_containerVersion = version;
+    return *this;
+}
+
 BiffBuilder& BiffBuilder::globalsRecord(std::uint16_t type, std::vector<std::uint8_t> data) {
     m_globals.push_back({type, std::move(data)});
     return *this;
@@ -312,9 +318,9 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
         }
         Blob group;
         group.add(officeArt(0, 0, 0xF006, Bytes(16, 0)));
-        group.add(store.container(0xF001, std::uint16_t(m_blips.size())));
+        group.add(store.container(0xF001, std::uint16_t(m_blips.size()), m_containerVersion));
         group.add(officeArt(3, 0, 0xF00B, {}));
-        Bytes data = group.container(0xF000).bytes;
+        Bytes data = group.container(0xF000, 0, m_containerVersion).bytes;
         for (std::size_t at = 0, n = 0; at < data.size(); at += n) {
             n = std::min(at == 0 ? m_firstGroupRecordBytes : m_groupRecordBytes, data.size() - at);
             write(at == 0 || m_repeatGroupType ? 0x00EB : 0x003C,
@@ -335,7 +341,7 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
             own.add(officeArt(1, 0, 0xF009, Bytes(16, 0)));
             own.add(shapeRecord(0, spid++, 0x5));
             Blob patriarch;
-            patriarch.add(own.container(0xF004));
+            patriarch.add(own.container(0xF004, 0, m_containerVersion));
             for (const Shape& shape : sheet.shapes) {
                 Blob sp;
                 switch (shape.kind) {
@@ -346,7 +352,7 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                         sp.add(anchor(shape.column, shape.row));
                         sp.add(kClientData);
                         sp.cut({{0x005D, obj(8, id++, shape.kind == Shape::Ole)}});
-                        patriarch.add(sp.container(0xF004));
+                        patriarch.add(sp.container(0xF004, 0, m_containerVersion));
                         break;
                     case Shape::Linked:
                         sp.add(shapeRecord(75, spid++, 0xA00));
@@ -354,7 +360,7 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                         sp.add(anchor(0, 0));
                         sp.add(kClientData);
                         sp.cut({{0x005D, obj(8, id++)}});
-                        patriarch.add(sp.container(0xF004));
+                        patriarch.add(sp.container(0xF004, 0, m_containerVersion));
                         break;
                     case Shape::TextBox: {
                         sp.add(shapeRecord(202, spid++, 0xA00));
@@ -370,7 +376,7 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                         // Formatting runs that could pass for a shape record if glued on.
                         Bytes runs = officeArt(0xF, 0, 0xF004, Bytes(8, 0));
                         sp.cut({{0x01B6, txo}, {0x003C, text}, {0x003C, runs}});
-                        patriarch.add(sp.container(0xF004));
+                        patriarch.add(sp.container(0xF004, 0, m_containerVersion));
                         break;
                     }
                     case Shape::Chart: {
@@ -382,14 +388,16 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                         inner.add(shapeRecord(75, 1, 0xA00));
                         inner.add(properties({{0x4104, 1}}));
                         inner.add(kClientData);
-                        Bytes chartDrawing =
-                            inner.container(0xF004).container(0xF003).container(0xF002).bytes;
+                        Bytes chartDrawing = inner.container(0xF004, 0, m_containerVersion)
+                                                 .container(0xF003, 0, m_containerVersion)
+                                                 .container(0xF002, 0, m_containerVersion)
+                                                 .bytes;
                         sp.cut({{0x005D, obj(5, id++)},
                                 {0x0809, bof(0x0020)},
                                 {0x00EC, chartDrawing},
                                 {0x005D, obj(8, 1)},
                                 {0x000A, {}}});
-                        patriarch.add(sp.container(0xF004));
+                        patriarch.add(sp.container(0xF004, 0, m_containerVersion));
                         break;
                     }
                     case Shape::Group: {
@@ -400,7 +408,7 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                         self.add(anchor(0, 0));
                         self.add(kClientData);
                         self.cut({{0x005D, obj(0, id++)}});
-                        g.add(self.container(0xF004));
+                        g.add(self.container(0xF004, 0, m_containerVersion));
                         for (std::uint32_t pib : shape.pibs) {
                             Blob child;
                             child.add(shapeRecord(75, spid++, 0xA02));
@@ -408,9 +416,9 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
                             child.add(officeArt(0, 0, 0xF00F, Bytes(16, 0)));
                             child.add(kClientData);
                             child.cut({{0x005D, obj(8, id++)}});
-                            g.add(child.container(0xF004));
+                            g.add(child.container(0xF004, 0, m_containerVersion));
                         }
-                        patriarch.add(g.container(0xF003));
+                        patriarch.add(g.container(0xF003, 0, m_containerVersion));
                         break;
                     }
                 }
@@ -420,8 +428,8 @@ std::vector<std::uint8_t> BiffBuilder::stream() const {
             add32(fdg, spid);
             Blob drawing;
             drawing.add(officeArt(0, 1, 0xF008, fdg));
-            drawing.add(patriarch.container(0xF003));
-            drawing = drawing.container(0xF002);
+            drawing.add(patriarch.container(0xF003, 0, m_containerVersion));
+            drawing = drawing.container(0xF002, 0, m_containerVersion);
 
             Records records;
             std::size_t at = 0;

@@ -38,6 +38,9 @@ public:
     // The drawing group is cut into records of at most n bytes (the first of first bytes):
     // CONTINUEs, or repeated MsoDrawingGroup records.
     BiffBuilder& drawingGroupRecords(std::size_t n, bool repeatType = false, std::size_t first = 0);
+    // Every OfficeArt container, in the drawings and the drawing group, is written with this
+    // version nibble instead of 0xF, as some writers do.
+    BiffBuilder& containerVersion(std::uint16_t version);
     // A record placed right after the globals' BOF (a FILEPASS, say).
     BiffBuilder& globalsRecord(std::uint16_t type, std::vector<std::uint8_t> data);
 
@@ -71,6 +74,7 @@ private:
     std::size_t m_groupRecordBytes = 8224;
     std::size_t m_firstGroupRecordBytes = 8224;
     bool m_repeatGroupType = false;
+    std::uint16_t m_containerVersion = 0xF;
 };
 
 // zlib-compressed bytes, as metafile blips are stored.

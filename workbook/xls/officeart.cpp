@@ -16,6 +16,7 @@ constexpr std::uint16_t kBStoreContainer = 0xF001;
 constexpr std::uint16_t kDgContainer = 0xF002;
 constexpr std::uint16_t kSpgrContainer = 0xF003;
 constexpr std::uint16_t kSpContainer = 0xF004;
+constexpr std::uint16_t kSolverContainer = 0xF005;
 constexpr std::uint16_t kFbse = 0xF007;
 constexpr std::uint16_t kFsp = 0xF00A;
 constexpr std::uint16_t kFopt = 0xF00B;
@@ -36,7 +37,11 @@ struct Header {
     std::uint16_t type = 0;
     std::uint64_t body = 0;  // where the body starts
     std::uint64_t end = 0;   // where the body ends, as the header says
-    bool container() const { return version == 0xF; }
+    // Some writers give containers version 0; their type still says what they are, and the
+    // spreadsheet application reads them by it.
+    bool container() const {
+        return version == 0xF || (type >= kDggContainer && type <= kSolverContainer);
+    }
 };
 
 Header header(const std::uint8_t* p, std::uint64_t at) {
