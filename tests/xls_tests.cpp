@@ -667,3 +667,91 @@ TEST(XlsDamage, SheetEntriesPointingIntoOneSubstreamCannotMultiplyTheWork) {
     EXPECT_NE(book->problems()[0].describe().find("the sheets' records overlap"),
               std::string::npos);
 }
+
+TEST(XlsPictures, Biff5MetafilesAreDrawnAtTheSizeTheirClipboardHeaderStates) {
+    // An anisotropic metafile: its window is 200 x 100 logical units, which says nothing of
+    // its size; the METAFILEPICT before it does.
+    Bytes wmf;
+    for (std::uint16_t w :
+         {1, 9, 0x0300, 0,      0,   0,   0, 0, 0,      4,  0,   0x0103, 8,  5, 0, 0x020B, 0,
+          0, 5, 0,      0x020C, 100, 200, 7, 0, 0x041B, 90, 190, 10,     10, 3, 0, 0}) {
+        wmf.push_back(std::uint8_t(w));
+        wmf.push_back(std::uint8_t(w >> 8));
+    }
+    const Bytes kPlaceable = {0xD7, 0xCD, 0xC6, 0x9A};
+    struct Row {
+        const char* what;
+        std::uint16_t clipboardFormat;
+        Bytes image;
+        std::size_t firstBytes;
+        ImageFormat format;
+        int width, height;  // as listed and as the copied bytes are drawn
+        bool placeable;     // the copy is a placeable header, then the metafile
+        const char* problem;
+    };
+    const std::vector<Row> rows = {
+        {"2 x 1 inches in 0.01 mm", 2, clipboardMetafile(8, 5080, 2540, wmf), 2072,
+         ImageFormat::Wmf, 192, 96, true, nullptr},
+        {"METAFILEPICT cut by a CONTINUE", 2, clipboardMetafile(8, 5080, 2540, wmf), 5,
+         ImageFormat::Wmf, 192, 96, true, nullptr},
+        {"120 x 90 pixels", 2, clipboardMetafile(1, 120, 90, wmf), 2072, ImageFormat::Wmf, 120, 90,
+         true, nullptr},
+        {"1 x 0.5 inches in twips", 2, clipboardMetafile(6, 1440, 720, wmf), 2072, ImageFormat::Wmf,
+         96, 48, true, nullptr},
+        {"no suggested size: the header goes", 2, clipboardMetafile(8, 0, 0, wmf), 2072,
+         ImageFormat::Wmf, 200, 100, false, nullptr},
+        {"only an aspect: the header goes", 2, clipboardMetafile(7, -2, -1, wmf), 2072,
+         ImageFormat::Wmf, 200, 100, false, nullptr},
+        {"a bitmap", 9, kDib, 2072, ImageFormat::Dib, 3, 2, false, nullptr},
+        {"metafile data that is no Windows metafile", 2, clipboardMetafile(8, 100, 100, kPng), 2072,
+         ImageFormat::Unknown, 0, 0, false,
+         "this workbook format is not supported yet (worksheet 'S': a metafile picture that is "
+         "not a Windows metafile)"},
+        {"an embedded object's own data", 14, Bytes(40, 1), 2072, ImageFormat::Unknown, 0, 0, false,
+         "this workbook format is not supported yet (worksheet 'S': a picture stored in "
+         "clipboard format 14)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        Biff5Builder b;
+        b.worksheet("S").picture(row.clipboardFormat, row.image, row.firstBytes).picture(9, kDib);
+        auto opened = workbook::openWorkbook(std::make_shared<const Bytes>(b.xls()),
+                                             {.sniff = metafile::sniffDrawnImage});
+        ASSERT_TRUE(opened) << opened.problem().describe();
+        auto& book = opened.value();
+        EXPECT_EQ(problemsOf(*book), "");
+        const auto& pictures = book->worksheets()[0].pictures;
+        ASSERT_EQ(pictures.size(), 2u);
+        EXPECT_EQ(pictures[0].format, row.format);
+        EXPECT_EQ(pictures[0].width, row.width);
+        EXPECT_EQ(pictures[0].height, row.height);
+        EXPECT_EQ(pictures[0].cell, "B1");
+        auto bytes = book->readPictureBytes(0, 0);
+        if (row.problem != nullptr) {
+            ASSERT_FALSE(bytes);
+            EXPECT_EQ(bytes.problem().describe(), row.problem);
+        } else {
+            ASSERT_TRUE(bytes) << bytes.problem().describe();
+            const Bytes& copied = bytes.value();
+            EXPECT_EQ(pictures[0].byteCount, copied.size());
+            const Bytes& stored = row.clipboardFormat == 2 ? wmf : row.image;
+            ASSERT_EQ(copied.size(), stored.size() + (row.placeable ? 22 : 0));
+            EXPECT_TRUE(
+                std::equal(stored.begin(), stored.end(), copied.end() - long(stored.size())));
+            EXPECT_EQ(std::equal(kPlaceable.begin(), kPlaceable.end(), copied.begin()),
+                      row.placeable);
+            if (row.placeable) {
+                std::uint16_t checksum = 0;  // the header's eleven words XOR to zero
+                for (std::size_t i = 0; i < 22; i += 2) {
+                    checksum ^= std::uint16_t(copied[i] | copied[i + 1] << 8);
+                }
+                EXPECT_EQ(checksum, 0);
+            }
+            const workbook::ImageInfo drawn =
+                metafile::sniffDrawnImage(copied.data(), copied.size());
+            EXPECT_EQ(drawn.width, row.width);
+            EXPECT_EQ(drawn.height, row.height);
+        }
+        EXPECT_EQ(book->readPictureBytes(0, 1).value(), kDib);  // the next picture's bytes
+    }
+}

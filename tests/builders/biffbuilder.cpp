@@ -461,6 +461,87 @@ std::vector<std::uint8_t> BiffBuilder::xls() const {
     return CfbBuilder().stream("Workbook", stream()).bytes();
 }
 
+Biff5Builder& Biff5Builder::worksheet(std::string name) {
+    m_sheets.push_back({std::move(name), {}});
+    return *this;
+}
+
+Biff5Builder& Biff5Builder::picture(std::uint16_t clipboardFormat, std::vector<std::uint8_t> image,
+                                    std::size_t firstBytes) {
+    m_sheets.back().pictures.push_back({clipboardFormat, std::move(image), firstBytes});
+    return *this;
+}
+
+std::vector<std::uint8_t> Biff5Builder::stream() const {
+    Bytes out;
+    auto write = [&out](std::uint16_t type, const Bytes& data) {
+        add16(out, type);
+        add16(out, std::uint16_t(data.size()));
+        append(out, data);
+    };
+    auto bof = [](std::uint16_t kind) {
+        Bytes b;
+        add16(b, 0x0500);
+        add16(b, kind);
+        b.resize(8, 0);
+        return b;
+    };
+    write(0x0809, bof(0x0005));
+    std::vector<std::size_t> offsets;
+    for (const Sheet& sheet : m_sheets) {
+        offsets.push_back(out.size() + 4);
+        Bytes b = {0, 0, 0, 0, 0, 0, std::uint8_t(sheet.name.size())};
+        append(b, Bytes(sheet.name.begin(), sheet.name.end()));
+        write(0x0085, b);
+    }
+    write(0x000A, {});
+    for (std::size_t s = 0; s < m_sheets.size(); ++s) {
+        put32(out, offsets[s], std::uint32_t(out.size()));
+        write(0x0809, bof(0x0010));
+        std::uint16_t row = 0;
+        for (const Picture& picture : m_sheets[s].pictures) {
+            Bytes object(34, 0);  // the BIFF5 Obj: type 8, a picture, anchored in column B
+            put16(object, 4, 8);
+            put16(object, 10, 1);
+            put16(object, 14, row);
+            row = std::uint16_t(row + 5);
+            write(0x005D, object);
+            Bytes imData;
+            add16(imData, picture.clipboardFormat);
+            add16(imData, 1);  // written on Windows
+            add32(imData, std::uint32_t(picture.image.size()));
+            Records records;
+            std::size_t first = std::min(picture.firstBytes, picture.image.size());
+            append(imData, Bytes(picture.image.begin(), picture.image.begin() + long(first)));
+            write(0x007F, imData);
+            if (first < picture.image.size()) {
+                addRecords(records, 0x003C,
+                           Bytes(picture.image.begin() + long(first), picture.image.end()), 2080);
+            }
+            for (const auto& [type, data] : records) {
+                write(type, data);
+            }
+        }
+        write(0x000A, {});
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> Biff5Builder::xls() const {
+    return CfbBuilder().stream("Book", stream()).bytes();
+}
+
+std::vector<std::uint8_t> clipboardMetafile(std::int16_t mapMode, std::int16_t xExt,
+                                            std::int16_t yExt,
+                                            const std::vector<std::uint8_t>& metafile) {
+    Bytes b;
+    for (std::int16_t v : {mapMode, xExt, yExt, std::int16_t(0)}) {
+        add16(b, std::uint16_t(v));
+    }
+    append(b, metafile);
+    return b;
+}
+
 std::vector<std::uint8_t> zlibCompressed(const std::vector<std::uint8_t>& bytes) {
     uLongf size = compressBound(uLong(bytes.size()));
     Bytes out(size);

@@ -77,6 +77,40 @@ private:
     std::uint16_t m_containerVersion = 0xF;
 };
 
+// Writes the workbook stream of an older binary workbook (BIFF5), which has no drawing layer:
+// each picture is an Obj record followed by an ImData record holding its image, run on into
+// CONTINUEs.
+class Biff5Builder {
+public:
+    Biff5Builder& worksheet(std::string name);
+    // A picture on the last worksheet, its image in the given clipboard format (2 a metafile
+    // behind its METAFILEPICT, 9 a bitmap); the ImData record carries at most firstBytes of
+    // the image, CONTINUEs the rest.
+    Biff5Builder& picture(std::uint16_t clipboardFormat, std::vector<std::uint8_t> image,
+                          std::size_t firstBytes = 2072);
+
+    std::vector<std::uint8_t> stream() const;
+    // The stream in a compound file, named "Book".
+    std::vector<std::uint8_t> xls() const;
+
+private:
+    struct Picture {
+        std::uint16_t clipboardFormat;
+        std::vector<std::uint8_t> image;
+        std::size_t firstBytes;
+    };
+    struct Sheet {
+        std::string name;
+        std::vector<Picture> pictures;
+    };
+    std::vector<Sheet> m_sheets;
+};
+
+// A metafile as a clipboard keeps it: its METAFILEPICT (mapping mode, extent), then its bytes.
+std::vector<std::uint8_t> clipboardMetafile(std::int16_t mapMode, std::int16_t xExt,
+                                            std::int16_t yExt,
+                                            const std::vector<std::uint8_t>& metafile);
+
 // zlib-compressed bytes, as metafile blips are stored.
 std::vector<std::uint8_t> zlibCompressed(const std::vector<std::uint8_t>& bytes);
 // A small packed DIB (BITMAPINFOHEADER, 24 bits) and a placeable-less WMF.

@@ -8,6 +8,7 @@
 
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
+#include "workbook/xls/metafilepict.h"
 #include "workbook/xls/xlsdecryption.h"
 
 namespace workbook {
@@ -20,6 +21,10 @@ constexpr std::uint16_t kPictureObject = 0x08;
 constexpr std::uint16_t kPictureFrame = 75;
 constexpr std::uint8_t kDialogFlag = 0x10;  // WsBool.fDialog
 constexpr double kEmuPerPixel = 9525;       // at 96 dots per inch
+constexpr std::int64_t kEmuPerInch = 914400;
+// ImData clipboard formats: a Windows metafile behind its METAFILEPICT, a bitmap (a DIB).
+constexpr std::uint16_t kClipboardMetafile = 2;
+constexpr std::uint16_t kClipboardBitmap = 9;
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 enum class Inflated { Whole, Damaged, TooLarge };
@@ -500,8 +505,9 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
     std::vector<std::uint8_t> data;
     int depth = 0;
     bool dialog = false;
-    bool waiting = false;       // a picture Obj whose ImData has not come yet
-    std::uint64_t missing = 0;  // image bytes still to come in CONTINUEs
+    bool waiting = false;                // a picture Obj whose ImData has not come yet
+    std::vector<std::uint16_t> formats;  // each picture's clipboard format
+    std::uint64_t missing = 0;           // image bytes still to come in CONTINUEs
     auto finish = [&] {
         if (waiting) {
             images.back().problem = damaged(place, "a picture has no image data");
@@ -532,11 +538,13 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
             break;
         }
         if (r.type == biff::kImData && waiting && reader.data(r, data) && data.size() >= 8) {
-            // cf 9 is a bitmap (a DIB), 2 a Windows metafile.
             std::uint16_t format = biff::le16(data.data());
             std::uint64_t size = biff::le32(data.data() + 4);
             officeart::Blip blip;
-            blip.type = format == 9 ? officeart::kBlipDib : kUnknownBlip;
+            blip.type = format == kClipboardBitmap     ? officeart::kBlipDib
+                        : format == kClipboardMetafile ? officeart::kBlipWmf
+                                                       : kUnknownBlip;
+            formats.back() = format;
             blip.offset = m_group->size();
             blip.size = std::min<std::uint64_t>(size, data.size() - 8);
             m_group->append(r.dataOffset + 8, blip.size);
@@ -562,6 +570,7 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
             info.cell = cellName(biff::le16(data.data() + 10), biff::le16(data.data() + 14));
             sheet.pictures.push_back(std::move(info));
             images.push_back({});
+            formats.push_back(0);
             waiting = true;
         }
     }
@@ -572,6 +581,23 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
     if (auto cut = reader.cutShort()) {
         noteProblem(recordCutShort(place, *cut));
     }
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        std::optional<Problem> problem;
+        if (!images[i].blip || formats[i] == kClipboardBitmap) {
+            continue;
+        }
+        if (formats[i] == kClipboardMetafile) {
+            problem = takeMetafilePict(place, *images[i].blip);
+        } else {
+            // A picture in any other form (an embedded object's own data) is not guessed at.
+            problem = Problem{ProblemKind::Unsupported, place,
+                              "a picture stored in clipboard format " + std::to_string(formats[i])};
+        }
+        if (problem) {
+            images[i].blip.reset();
+            images[i].problem = std::move(problem);
+        }
+    }
     m_sniffed.resize(m_blips.entries.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
         if (images[i].blip) {
@@ -579,7 +605,8 @@ XlsWorkbook::SheetKind XlsWorkbook::loadBiff5Worksheet(const std::string& place,
             sheet.pictures[i].format = s.format;
             sheet.pictures[i].width = s.width;
             sheet.pictures[i].height = s.height;
-            sheet.pictures[i].byteCount = m_blips.entries[*images[i].blip].size;
+            sheet.pictures[i].byteCount =
+                m_blips.entries[*images[i].blip].size + headerOf(*images[i].blip).size();
             sheet.pictures[i].imageId = *images[i].blip;
         }
     }
@@ -657,6 +684,40 @@ void XlsWorkbook::addPictures(const std::string& place, const officeart::Drawing
     }
 }
 
+std::optional<Problem> XlsWorkbook::takeMetafilePict(const std::string& place, std::size_t index) {
+    officeart::Blip& blip = m_blips.entries[index];
+    std::uint8_t head[kMetafilePictBytes + 18] = {};
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(blip.size, sizeof head));
+    if (!m_group->read(blip.offset, head, n)) {
+        return damaged(place, "a picture's image data cannot be read");
+    }
+    blip.metafile = true;
+    if (n >= kMetafilePictBytes &&
+        startsWithWmfHeader(head + kMetafilePictBytes, n - kMetafilePictBytes)) {
+        // The metafile itself states no size; its METAFILEPICT does, and becomes a placeable
+        // header so that the picture is drawn at that size.
+        blip.offset += kMetafilePictBytes;
+        blip.size -= kMetafilePictBytes;
+        if (auto size = metafilePictSize(*readMetafilePict(head, n))) {
+            m_headers[index] = placeableWmfHeader(*size);
+            blip.emuWidth = std::int64_t(size->width) * kEmuPerInch / size->units;
+            blip.emuHeight = std::int64_t(size->height) * kEmuPerInch / size->units;
+        }
+        return std::nullopt;
+    }
+    if (startsWithWmfHeader(head, n)) {
+        return std::nullopt;  // a metafile kept without its METAFILEPICT
+    }
+    return Problem{ProblemKind::Unsupported, place,
+                   "a metafile picture that is not a Windows metafile"};
+}
+
+const std::vector<std::uint8_t>& XlsWorkbook::headerOf(std::size_t blip) const {
+    static const std::vector<std::uint8_t> kNone;
+    auto it = m_headers.find(blip);
+    return it == m_headers.end() ? kNone : it->second;
+}
+
 std::vector<std::uint8_t> XlsWorkbook::metafileHead(const officeart::Blip& blip) {
     // The sniffer sizes a metafile from its first kMetafileSizeScanBytes, as it does for the
     // whole bytes handed on, so it must see as many here; deflate adds a few bytes at most.
@@ -683,6 +744,9 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
     s.format = formatOfBlip(blip.type);
     if (blip.metafile) {
         std::vector<std::uint8_t> head = metafileHead(blip);
+        const std::vector<std::uint8_t>& header = headerOf(index);
+        head.insert(head.begin(), header.begin(), header.end());
+        head.resize(std::min(head.size(), kMetafileSizeScanBytes));
         ImageInfo info = m_sniff(head.data(), head.size());
         if (info.format != ImageFormat::Unknown) {
             s.format = info.format;
@@ -742,17 +806,19 @@ std::optional<Problem> XlsWorkbook::readPictureBytes(std::size_t sheet, std::siz
     const officeart::Blip& blip = m_blips.entries[*image.blip];
     const std::string place = "blip " + std::to_string(*image.blip + 1);
     const Sniffed& s = sniff(*image.blip);
+    const std::vector<std::uint8_t>& header = headerOf(*image.blip);
     std::uint64_t size = blip.size - s.skip;
-    if (size > kMaxBlipBytes) {
+    if (size + header.size() > kMaxBlipBytes) {
         return tooLarge(place,
                         "a picture of more than " + std::to_string(kMaxBlipBytes >> 20) + " MiB");
     }
     // Every copy counts towards the workbook's total, pictures sharing a blip each once.
     if (!blip.compressed) {
-        if (auto problem = chargeCopy(size, place)) {
+        if (auto problem = chargeCopy(size + header.size(), place)) {
             return problem;
         }
-        std::uint8_t* to = sink.allocate(std::size_t(size));
+        std::uint8_t* to = sink.allocate(std::size_t(size + header.size()));
+        to = std::copy(header.begin(), header.end(), to);
         if (!m_group->read(blip.offset + s.skip, to, std::size_t(size))) {
             return damaged(place, "the picture's data cannot be read");
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <unordered_map>
 
 #include "workbook/workbook.h"
 #include "workbook/xls/biffrecords.h"
@@ -60,6 +61,11 @@ private:
                      const std::vector<biff::ObjInfo>& objects, Worksheet& sheet,
                      std::vector<Image>& images);
     const Sniffed& sniff(std::size_t blip);
+    // A clipboard metafile's METAFILEPICT, taken off its bytes and kept as the placeable header
+    // written before them; a problem when the bytes are no Windows metafile.
+    std::optional<Problem> takeMetafilePict(const std::string& place, std::size_t blip);
+    // The bytes a blip's copy starts with before its stored bytes; most have none.
+    const std::vector<std::uint8_t>& headerOf(std::size_t blip) const;
     std::vector<std::uint8_t> metafileHead(const officeart::Blip& blip);
     std::string streamPlace() const { return "stream " + m_streamName; }
 
@@ -71,6 +77,7 @@ private:
     std::unique_ptr<biff::PieceSource> m_group;
     officeart::BlipStore m_blips;
     std::vector<std::optional<Sniffed>> m_sniffed;
+    std::unordered_map<std::size_t, std::vector<std::uint8_t>> m_headers;
     // The metafile blip inflated last, while it is no larger than kMaxSharedImageCacheBytes.
     struct LastInflated {
         std::size_t blip = 0;
