@@ -2,15 +2,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "workbook/bitmapinfo.h"
-#include "workbook/boundedcursor.h"
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
+#include "workbook/bitmapinfo.h"
+#include "workbook/boundedcursor.h"
 
 namespace metafile {
 
-using workbook::BoundedCursor;
 using workbook::BitmapInfo;
+using workbook::BoundedCursor;
 using workbook::readBitmapInfo;
 
 namespace {
@@ -136,15 +136,6 @@ PointF readPointS(BoundedCursor& c) {
     return {x, double(c.i16le())};
 }
 
-Rgb readColour(BoundedCursor& c) {
-    Rgb rgb;
-    rgb.r = c.u8();
-    rgb.g = c.u8();
-    rgb.b = c.u8();
-    c.u8();
-    return rgb;
-}
-
 std::optional<std::vector<PointF>> readPoints(BoundedCursor& c, std::uint32_t count, bool sixteen) {
     const std::size_t each = sixteen ? 4 : 8;
     if (count > c.remaining() / each) {
@@ -208,30 +199,6 @@ std::optional<gdi::Region> readRegion(BoundedCursor& c, std::uint32_t bytes) {
     return region;
 }
 
-gdi::Font readLogFont(BoundedCursor& c) {
-    gdi::Font font;
-    font.height = c.i32le();
-    font.width = c.i32le();
-    font.escapement = c.i32le();
-    c.i32le();  // orientation
-    font.weight = c.i32le();
-    font.italic = c.u8() != 0;
-    font.underline = c.u8() != 0;
-    font.strikeOut = c.u8() != 0;
-    font.charset = c.u8();
-    c.skip(4);  // precisions, quality, pitch and family
-    std::u16string face;
-    for (int i = 0; i < 32 && c.remaining() >= 2; ++i) {
-        const char16_t ch = char16_t(c.u16le());
-        if (ch == 0) {
-            break;
-        }
-        face.push_back(ch);
-    }
-    font.face = utf8FromUtf16(face);
-    return font;
-}
-
 // Where a record keeps its DIB: the offsets and sizes of its header and of its pixels.
 struct DibPlace {
     std::uint32_t offBmi = 0, cbBmi = 0, offBits = 0, cbBits = 0;
@@ -271,61 +238,27 @@ bool locateDib(const Record& rec, const DibPlace& place, ReadMode mode, BitmapDr
     return true;
 }
 
-// Keeps a source rectangle inside its bitmap; rows of a bottom-up DIB count from the bottom
-// in the records that address it as a DIB.
-bool setSource(BitmapDraw& draw, const BitmapInfo& info, std::int64_t x, std::int64_t y,
-               std::int64_t w, std::int64_t h, bool yFromBottom) {
-    if (w < 0) {
-        x += w;
-        w = -w;
-    }
-    if (h < 0) {
-        y += h;
-        h = -h;
-    }
-    if (yFromBottom && !info.topDown) {
-        y = info.height - (y + h);
-    }
-    const std::int64_t x0 = std::max<std::int64_t>(x, 0), y0 = std::max<std::int64_t>(y, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(x + w, info.width);
-    const std::int64_t y1 = std::min<std::int64_t>(y + h, info.height);
-    if (x1 <= x0 || y1 <= y0) {
-        return false;
-    }
-    draw.srcX = int(x0);
-    draw.srcY = int(y0);
-    draw.srcWidth = int(x1 - x0);
-    draw.srcHeight = int(y1 - y0);
-    return true;
-}
-
 // The part of a record's DIB that is drawn: found in the record, its source kept inside it.
 bool sourceDib(const Record& rec, const DibPlace& place, ReadMode mode, std::int64_t x,
                std::int64_t y, std::int64_t w, std::int64_t h, bool yFromBottom, BitmapDraw& draw) {
     BitmapInfo info;
     return locateDib(rec, place, mode, draw, info) &&
-           setSource(draw, info, x, y, w, h, yFromBottom);
+           gdi::setBitmapSource(draw, info, x, y, w, h, yFromBottom);
 }
 
 RectL destRect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
     return {double(x), double(y), double(x) + w, double(y) + h};
 }
 
-std::optional<gdi::Brush> dibBrush(const Record& rec, BoundedCursor& c, ReadMode mode) {
+gdi::Brush dibBrush(const Record& rec, BoundedCursor& c, ReadMode mode) {
     c.u32le();  // usage
     const DibPlace place = readDibPlace(c);
-    gdi::Brush brush;
-    brush.style = 5;  // BS_DIBPATTERN
-    brush.colour = {128, 128, 128};
     BitmapDraw draw;
     BitmapInfo info;
     if (mode == ReadMode::Play && locateDib(rec, place, mode, draw, info)) {
-        auto pattern = std::make_shared<std::vector<std::uint8_t>>(draw.header,
-                                                                   draw.header + info.headerBytes);
-        pattern->insert(pattern->end(), draw.bits, draw.bits + draw.bitsSize);
-        brush.pattern = std::move(pattern);
+        return gdi::patternBrush(draw.header, info.headerBytes, draw.bits, draw.bitsSize);
     }
-    return brush;
+    return gdi::unreadablePatternBrush();
 }
 
 class EmfReader {
@@ -673,7 +606,7 @@ void EmfReader::read(const Record& rec) {
         }
         case kSetPixelV: {
             const PointF p = readPointL(c);
-            m_player.setPixel(p, readColour(c));
+            m_player.setPixel(p, gdi::readColorRef(c));
             break;
         }
         case kSetMapMode:
@@ -692,10 +625,10 @@ void EmfReader::read(const Record& rec) {
             m_player.setTextAlign(int(c.u32le()));
             break;
         case kSetTextColor:
-            m_player.setTextColour(readColour(c));
+            m_player.setTextColour(gdi::readColorRef(c));
             break;
         case kSetBkColor:
-            m_player.setBkColour(readColour(c));
+            m_player.setBkColour(gdi::readColorRef(c));
             break;
         case kSetArcDirection:
             m_player.setArcDirection(int(c.u32le()));
@@ -756,73 +689,57 @@ void EmfReader::read(const Record& rec) {
             break;
         case kCreatePen: {
             const std::uint32_t index = c.u32le();
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Pen;
-            o.pen.style = int(c.u32le());
-            o.pen.width = c.i32le();
-            c.i32le();
-            o.pen.colour = readColour(c);
-            o.pen.cosmetic = o.pen.width <= 0;
+            const gdi::Pen pen = gdi::readLogPen(c, gdi::Fields::ThirtyTwo);
             if (!c.failed()) {
-                m_player.setObject(index, o);
+                m_player.setObject(index, gdi::penObject(pen));
             }
             break;
         }
         case kExtCreatePen: {
             const std::uint32_t index = c.u32le();
             c.skip(16);  // pattern bitmap, drawn as the pen's colour
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Pen;
-            o.pen.style = int(c.u32le());
-            o.pen.width = c.u32le();
+            gdi::Pen pen;
+            pen.style = int(c.u32le());
+            pen.width = c.u32le();
             const std::uint32_t brushStyle = c.u32le();
-            o.pen.colour = readColour(c);
-            o.pen.cosmetic = (o.pen.style & 0xF0000) == 0 || o.pen.width <= 0;
+            pen.colour = gdi::readColorRef(c);
+            pen.cosmetic = (pen.style & 0xF0000) == 0 || pen.width <= 0;
             if (brushStyle == 1) {  // BS_NULL
-                o.pen.style = (o.pen.style & ~0xF) | 5;
+                pen.style = (pen.style & ~0xF) | 5;
             }
             if (!c.failed()) {
-                m_player.setObject(index, o);
+                m_player.setObject(index, gdi::penObject(pen));
             }
             break;
         }
         case kCreateBrushIndirect: {
             const std::uint32_t index = c.u32le();
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Brush;
-            o.brush.style = int(c.u32le());
-            o.brush.colour = readColour(c);
-            o.brush.hatch = int(c.u32le());
+            const gdi::Brush brush = gdi::readLogBrush(c, gdi::Fields::ThirtyTwo);
             if (!c.failed()) {
-                m_player.setObject(index, o);
+                m_player.setObject(index, gdi::brushObject(brush));
             }
             break;
         }
         case kCreateMonoBrush:
         case kCreateDibPatternBrushPt: {
             const std::uint32_t index = c.u32le();
-            auto brush = dibBrush(rec, c, m_mode);
-            if (!c.failed() && brush) {
-                gdi::Object o;
-                o.kind = gdi::Object::Kind::Brush;
-                o.brush = *brush;
-                m_player.setObject(index, o);
+            const gdi::Brush brush = dibBrush(rec, c, m_mode);
+            if (!c.failed()) {
+                m_player.setObject(index, gdi::brushObject(brush));
             }
             break;
         }
         case kCreatePalette: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Palette;
-            m_player.setObject(c.u32le(), o);
+            const std::uint32_t index = c.u32le();
+            c.u16le();  // version
+            m_player.setObject(index, gdi::paletteObject(gdi::readPaletteEntries(c)));
             break;
         }
         case kExtCreateFontIndirectW: {
             const std::uint32_t index = c.u32le();
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Font;
-            o.font = readLogFont(c);
+            const gdi::Font font = gdi::readLogFont(c, gdi::Fields::ThirtyTwo);
             if (!c.failed()) {
-                m_player.setObject(index, o);
+                m_player.setObject(index, gdi::fontObject(font));
             }
             break;
         }

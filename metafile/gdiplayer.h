@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "metafile/gdiobjects.h"
 #include "metafile/metafile.h"
 
 namespace metafile {
@@ -17,10 +18,6 @@ struct Affine {
     // This transform applied after other.
     Affine after(const Affine& other) const;
     double determinant() const { return a * d - b * c; }
-};
-
-struct RectL {
-    double left = 0, top = 0, right = 0, bottom = 0;
 };
 
 // What the first bytes of a metafile draw, as seen by the layout: the bounds of everything and
@@ -39,43 +36,6 @@ struct MetafileProbe {
     RectL bounds;
     void include(PointF p);
 };
-
-namespace gdi {
-
-struct Pen {
-    int style = 0;     // PS_* with end cap, join and type bits
-    double width = 0;  // logical units; 0 is one pixel
-    bool cosmetic = true;
-    Rgb colour;
-};
-
-struct Brush {
-    int style = 0;  // BS_*
-    Rgb colour;
-    int hatch = 0;
-    std::shared_ptr<const std::vector<std::uint8_t>> pattern;
-};
-
-struct Font {
-    int height = 0, width = 0, escapement = 0, weight = 400;
-    bool italic = false, underline = false, strikeOut = false;
-    int charset = 0;
-    std::string face;
-};
-
-struct Region {
-    std::vector<RectL> rects;
-};
-
-struct Object {
-    enum class Kind { Empty, Pen, Brush, Font, Palette, Region } kind = Kind::Empty;
-    Pen pen;
-    Brush brush;
-    Font font;
-    std::shared_ptr<const Region> region;
-};
-
-}  // namespace gdi
 
 // The drawing state of a Windows metafile being played: objects, transforms, current position,
 // path and clip. The EMF and WMF record readers translate records into calls on it; it turns

@@ -1,13 +1,13 @@
 // The records of a Windows metafile ([MS-WMF] 2.3), read into the GDI player.
-#include "workbook/bitmapinfo.h"
-#include "workbook/boundedcursor.h"
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
+#include "workbook/bitmapinfo.h"
+#include "workbook/boundedcursor.h"
 
 namespace metafile {
 
-using workbook::BoundedCursor;
 using workbook::BitmapInfo;
+using workbook::BoundedCursor;
 using workbook::readBitmapInfo;
 
 namespace {
@@ -83,15 +83,6 @@ struct Record {
     BoundedCursor params() const { return BoundedCursor(base + 6, available - 6); }
 };
 
-Rgb readColour(BoundedCursor& c) {
-    Rgb rgb;
-    rgb.r = c.u8();
-    rgb.g = c.u8();
-    rgb.b = c.u8();
-    c.u8();
-    return rgb;
-}
-
 // The four coordinates as WMF records keep them: bottom, right, top, left.
 RectL readReversedRect(BoundedCursor& c) {
     RectL r;
@@ -140,31 +131,6 @@ std::optional<gdi::Region> readRegion(BoundedCursor& c) {
         return std::nullopt;
     }
     return region;
-}
-
-gdi::Font readFont(BoundedCursor& c) {
-    gdi::Font font;
-    font.height = c.i16le();
-    font.width = c.i16le();
-    font.escapement = c.i16le();
-    c.i16le();  // orientation
-    font.weight = c.i16le();
-    font.italic = c.u8() != 0;
-    font.underline = c.u8() != 0;
-    font.strikeOut = c.u8() != 0;
-    font.charset = c.u8();
-    c.skip(4);
-    for (int i = 0; i < 32 && c.remaining() >= 1; ++i) {
-        const char ch = char(c.u8());
-        if (ch == 0) {
-            break;
-        }
-        // Face names are ANSI; those of real fonts are plain ASCII, and the rest is dropped.
-        if (std::uint8_t(ch) < 0x80) {
-            font.face.push_back(ch);
-        }
-    }
-    return font;
 }
 
 class WmfReader {
@@ -261,28 +227,9 @@ void WmfReader::dibBlt(const Record& rec) {
     if (!dibAt(rec, c.position() + 6, draw, info)) {
         return;
     }
-    if (srcW < 0) {
-        xSrc += srcW;
-        srcW = -srcW;
-    }
-    if (srcH < 0) {
-        ySrc += srcH;
-        srcH = -srcH;
-    }
-    std::int64_t top = ySrc;
-    if (yFromBottom && !info.topDown) {
-        top = std::int64_t(info.height) - (ySrc + srcH);
-    }
-    const std::int64_t x0 = std::max<std::int64_t>(xSrc, 0), y0 = std::max<std::int64_t>(top, 0);
-    const std::int64_t x1 = std::min<std::int64_t>(std::int64_t(xSrc) + srcW, info.width);
-    const std::int64_t y1 = std::min<std::int64_t>(top + srcH, info.height);
-    if (x1 <= x0 || y1 <= y0) {
+    if (!gdi::setBitmapSource(draw, info, xSrc, ySrc, srcW, srcH, yFromBottom)) {
         return;
     }
-    draw.srcX = int(x0);
-    draw.srcY = int(y0);
-    draw.srcWidth = int(x1 - x0);
-    draw.srcHeight = int(y1 - y0);
     m_player.bitmap(draw, dest, rop);
 }
 
@@ -362,10 +309,10 @@ void WmfReader::read(const Record& rec) {
             m_player.setTextCharExtra(c.i16le());
             break;
         case kSetBkColor:
-            m_player.setBkColour(readColour(c));
+            m_player.setBkColour(gdi::readColorRef(c));
             break;
         case kSetTextColor:
-            m_player.setTextColour(readColour(c));
+            m_player.setTextColour(gdi::readColorRef(c));
             break;
         case kSetWindowOrg:
         case kSetWindowExt:
@@ -437,65 +384,37 @@ void WmfReader::read(const Record& rec) {
                 false);
             break;
         }
-        case kCreatePalette: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Palette;
-            m_player.addObject(o);
+        case kCreatePalette:
+            c.u16le();  // start
+            m_player.addObject(gdi::paletteObject(gdi::readPaletteEntries(c)));
             break;
-        }
-        case kCreatePenIndirect: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Pen;
-            o.pen.style = c.u16le();
-            o.pen.width = c.i16le();
-            c.i16le();
-            o.pen.colour = readColour(c);
-            o.pen.cosmetic = o.pen.width <= 0;
-            m_player.addObject(o);
+        case kCreatePenIndirect:
+            m_player.addObject(gdi::penObject(gdi::readLogPen(c, gdi::Fields::Sixteen)));
             break;
-        }
-        case kCreateBrushIndirect: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Brush;
-            o.brush.style = c.u16le();
-            o.brush.colour = readColour(c);
-            o.brush.hatch = c.u16le();
-            m_player.addObject(o);
+        case kCreateBrushIndirect:
+            m_player.addObject(gdi::brushObject(gdi::readLogBrush(c, gdi::Fields::Sixteen)));
             break;
-        }
         case kCreatePatternBrush:
         case kDibCreatePatternBrush: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Brush;
-            o.brush.style = 5;
-            o.brush.colour = {128, 128, 128};
             BitmapDraw draw;
             BitmapInfo info;
-            if (rec.function == kDibCreatePatternBrush && m_mode == ReadMode::Play &&
-                dibAt(rec, 6 + 4, draw, info)) {
-                auto pattern = std::make_shared<std::vector<std::uint8_t>>(
-                    draw.header, draw.header + draw.headerSize);
-                pattern->insert(pattern->end(), draw.bits, draw.bits + draw.bitsSize);
-                o.brush.pattern = std::move(pattern);
-            }
             // The slot is taken whether or not the pattern could be read, so the indexes of
             // later objects stay right.
-            m_player.addObject(o);
+            if (rec.function == kDibCreatePatternBrush && m_mode == ReadMode::Play &&
+                dibAt(rec, 6 + 4, draw, info)) {
+                m_player.addObject(gdi::brushObject(
+                    gdi::patternBrush(draw.header, draw.headerSize, draw.bits, draw.bitsSize)));
+            } else {
+                m_player.addObject(gdi::brushObject(gdi::unreadablePatternBrush()));
+            }
             break;
         }
-        case kCreateFontIndirect: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Font;
-            o.font = readFont(c);
-            m_player.addObject(o);
+        case kCreateFontIndirect:
+            m_player.addObject(gdi::fontObject(gdi::readLogFont(c, gdi::Fields::Sixteen)));
             break;
-        }
         case kCreateRegion: {
-            gdi::Object o;
-            o.kind = gdi::Object::Kind::Region;
             auto region = readRegion(c);
-            o.region = std::make_shared<gdi::Region>(region ? std::move(*region) : gdi::Region{});
-            m_player.addObject(o);
+            m_player.addObject(gdi::regionObject(region ? std::move(*region) : gdi::Region{}));
             break;
         }
         case kFillRegion:
@@ -585,7 +504,7 @@ void WmfReader::read(const Record& rec) {
             break;
         }
         case kSetPixel: {
-            const Rgb colour = readColour(c);
+            const Rgb colour = gdi::readColorRef(c);
             const double y = c.i16le(), x = c.i16le();
             if (!c.failed()) {
                 m_player.setPixel({x, y}, colour);
