@@ -102,11 +102,6 @@ void PathData::append(const PathData& other) {
     points.insert(points.end(), other.points.begin(), other.points.end());
 }
 
-Affine Affine::after(const Affine& o) const {
-    return {a * o.a + c * o.b, b * o.a + d * o.b,     a * o.c + c * o.d,
-            b * o.c + d * o.d, a * o.e + c * o.f + e, b * o.e + d * o.f + f};
-}
-
 void MetafileProbe::include(PointF p) {
     if (!finite(p)) {
         return;

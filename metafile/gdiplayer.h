@@ -11,15 +11,6 @@
 
 namespace metafile {
 
-// x' = a x + c y + e, y' = b x + d y + f
-struct Affine {
-    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
-    PointF map(PointF p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
-    // This transform applied after other.
-    Affine after(const Affine& other) const;
-    double determinant() const { return a * d - b * c; }
-};
-
 // What the first bytes of a metafile draw, as seen by the layout: the bounds of everything and
 // whether the first thing drawn is a bitmap, in the metafile's reference units.
 struct MetafileProbe {

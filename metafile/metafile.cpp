@@ -243,6 +243,45 @@ MetafileLayout pictLayout(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
+Affine Affine::after(const Affine& o) const {
+    return {a * o.a + c * o.b, b * o.a + d * o.b,     a * o.c + c * o.d,
+            b * o.c + d * o.d, a * o.e + c * o.f + e, b * o.e + d * o.f + f};
+}
+
+void MetafileCanvas::fillShadedTriangles(const std::vector<ShadedVertex>& vertices, Mix mix) {
+    for (std::size_t i = 0; i + 2 < vertices.size(); i += 3) {
+        PathData triangle;
+        int r = 0, g = 0, b = 0;
+        for (std::size_t k = i; k < i + 3; ++k) {
+            triangle.lineTo(vertices[k].at);
+            r += vertices[k].colour.r;
+            g += vertices[k].colour.g;
+            b += vertices[k].colour.b;
+        }
+        triangle.close();
+        BrushStyle brush;
+        brush.colour = {std::uint8_t(r / 3), std::uint8_t(g / 3), std::uint8_t(b / 3)};
+        brush.mix = mix;
+        fillPath(triangle, FillRule::Winding, brush);
+    }
+}
+
+void MetafileCanvas::setClipRects(const std::vector<PixelRect>* rects) {
+    resetClip();
+    if (rects == nullptr) {
+        return;
+    }
+    PathData path;
+    for (const PixelRect& r : *rects) {
+        path.moveTo({double(r.left), double(r.top)});
+        path.lineTo({double(r.right), double(r.top)});
+        path.lineTo({double(r.right), double(r.bottom)});
+        path.lineTo({double(r.left), double(r.bottom)});
+        path.close();
+    }
+    clip(path, ClipOp::Replace);
+}
+
 RecordBudget::RecordBudget()
     : m_deadline(std::chrono::steady_clock::now() +
                  std::chrono::milliseconds(kMaxMetafilePlayMillis)) {}

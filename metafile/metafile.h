@@ -1,9 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "workbook/imageformat.h"
@@ -23,6 +26,16 @@ struct Rgb {
 
 struct PointF {
     double x = 0, y = 0;
+};
+
+// x' = a x + c y + e, y' = b x + d y + f
+struct Affine {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    PointF map(PointF p) const { return {a * p.x + c * p.y + e, b * p.x + d * p.y + f}; }
+    // This transform applied after other.
+    Affine after(const Affine& other) const;
+    double determinant() const { return a * d - b * c; }
+    bool identity() const { return a == 1 && b == 0 && c == 0 && d == 1 && e == 0 && f == 0; }
 };
 
 // A path in picture pixels: figures of straight and cubic segments.
@@ -55,6 +68,56 @@ enum class Mix {
 
 enum class FillRule { EvenOdd, Winding };
 
+// A colour at a place along a gradient, from 0 to 1.
+struct GradientStop {
+    double position = 0;
+    Rgb colour;
+    std::uint8_t alpha = 255;
+};
+
+// Colours that vary across a fill, in the gradient's own space (BrushStyle::transform takes
+// it to picture pixels).
+struct Gradient {
+    enum class Kind { Linear, Path } kind = Kind::Linear;
+    // Linear: position 0 at start, 1 at end, the colour constant across the line between them.
+    PointF start, end;
+    // Outside 0..1: the end colours carried on, the ramp repeated, or repeated mirrored.
+    enum class Spread { Pad, Repeat, Reflect } spread = Spread::Pad;
+    std::vector<GradientStop> stops;  // ascending positions; at least one
+    // Path: a closed boundary and a centre, each boundary point with its colour (one for all
+    // when there is one), blending into the centre's colour; nothing is painted outside the
+    // boundary. Where stops are given they run from the boundary (0) to the centre (1) and
+    // replace these colours; blend maps the way in (0 at the boundary, 1 at the centre) to how
+    // much of the centre colour shows, linear when empty.
+    std::vector<PointF> boundary;
+    std::vector<GradientStop> boundaryColours;
+    PointF centre;
+    GradientStop centreColour;
+    std::vector<std::pair<double, double>> blend;
+};
+
+// An image that fills: encoded file bytes (PNG, JPEG, BMP, GIF, TIFF, ...), a packed DIB, or
+// ready pixels (0xAARRGGBB rows from the top), whichever is set.
+struct ImageSource {
+    std::shared_ptr<const std::vector<std::uint8_t>> encoded;
+    std::shared_ptr<const std::vector<std::uint8_t>> dib;
+    std::shared_ptr<const std::vector<std::uint32_t>> pixels;
+    int pixelsWidth = 0, pixelsHeight = 0;
+};
+
+// A two-colour bitmap that tiles a fill from the picture's origin, as GDI's hatches and
+// monochrome pattern brushes and QuickDraw's patterns do.
+struct MonoPattern {
+    int width = 8, height = 8;
+    // Rows from the top, (width + 7) / 8 bytes each, the leftmost pixel in the high bit; a set
+    // bit shows the foreground.
+    std::vector<std::uint8_t> bits;
+    Rgb foreground, background{255, 255, 255};
+    bool transparentBackground = false;
+};
+
+struct BrushStyle;
+
 struct PenStyle {
     enum class Dash { Solid, Dash, Dot, DashDot, DashDotDot };
     enum class Cap { Round, Square, Flat };
@@ -66,6 +129,20 @@ struct PenStyle {
     Join join = Join::Round;
     double miterLimit = 10;
     Mix mix = Mix::Copy;
+    std::uint8_t alpha = 255;
+    // Lengths of dashes and gaps in turn, in picture pixels, in place of dash when not empty;
+    // the pattern starts dashOffset pixels in.
+    std::vector<double> dashes;
+    double dashOffset = 0;
+    // GDI's styled one-pixel lines show their gaps in this colour when set.
+    bool opaqueGaps = false;
+    Rgb gapColour{255, 255, 255};
+    // Edges blended with what lies below (GDI+ when it asks), or whole pixels (GDI, QuickDraw).
+    bool antialias = true;
+    // GDI's one-pixel line: width is ignored, and each open figure leaves out its last point.
+    bool onePixel = false;
+    // Painted with this brush instead of colour when set.
+    std::shared_ptr<const BrushStyle> fill;
 };
 
 struct BrushStyle {
@@ -87,6 +164,24 @@ struct BrushStyle {
     // A bitmap that tiles the fill (a packed DIB), or empty.
     std::shared_ptr<const std::vector<std::uint8_t>> pattern;
     Mix mix = Mix::Copy;
+    std::uint8_t alpha = 255;  // of colour, and of a hatch's lines
+    // Whichever of these is set paints the fill in place of the colour, hatch and pattern.
+    std::shared_ptr<const MonoPattern> monoPattern;
+    std::shared_ptr<const Gradient> gradient;
+    std::shared_ptr<const ImageSource> texture;
+    // Outside the texture's own rectangle: tiled, tiled with every other copy mirrored across,
+    // or nothing painted.
+    enum class Wrap { Tile, FlipX, FlipY, FlipXY, Clamp } wrap = Wrap::Tile;
+    // From the gradient's, texture's or pattern's own space to picture pixels.
+    Affine transform;
+    bool antialias = true;
+};
+
+// A corner of a shaded triangle: colours blend smoothly between the three.
+struct ShadedVertex {
+    PointF at;
+    Rgb colour;
+    std::uint8_t alpha = 255;
 };
 
 struct TextRun {
@@ -114,6 +209,10 @@ struct TextRun {
     std::vector<double> advances;
     // Text clipped to its own rectangle, within the clip; empty when it is not.
     PathData clipTo;
+    std::uint8_t alpha = 255;
+    bool antialias = true;
+    // Painted with this brush instead of colour when set.
+    std::shared_ptr<const BrushStyle> fill;
 };
 
 struct BitmapDraw {
@@ -136,6 +235,16 @@ struct BitmapDraw {
     // TransparentBlt: pixels of this colour are not drawn.
     bool hasTransparentColour = false;
     Rgb transparentColour;
+    // In place of the DIB and pixels above when set: an image file's bytes, decoded by the
+    // canvas; the source rectangle is then in the decoded image's pixels.
+    std::shared_ptr<const ImageSource> image;
+    // Resampled smoothly when scaled, or by nearest pixel.
+    bool smooth = true;
+};
+
+// Disjoint rectangles of whole pixels; right and bottom are outside.
+struct PixelRect {
+    int left = 0, top = 0, right = 0, bottom = 0;
 };
 
 class MetafileCanvas {
@@ -149,6 +258,23 @@ public:
     enum class ClipOp { Intersect, Unite, Xor, Exclude, Replace };
     virtual void resetClip() = 0;
     virtual void clip(const PathData& path, ClipOp op) = 0;
+
+    // Triangles of three vertices each, their colours blended between the corners. By default
+    // each is filled with the mean of its corners.
+    virtual void fillShadedTriangles(const std::vector<ShadedVertex>& vertices, Mix mix);
+    // The clip as whole pixels, replacing any other; null lifts it. By default it becomes a
+    // path clip.
+    virtual void setClipRects(const std::vector<PixelRect>* rects);
+    // Drawing inside one call stops once the play's time is up; see pastDeadline().
+    void setDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
+
+protected:
+    bool pastDeadline() const {
+        return m_deadline && std::chrono::steady_clock::now() > *m_deadline;
+    }
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
 };
 
 // Where a metafile's picture lies and the size it is drawn at.

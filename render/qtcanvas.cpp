@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "render/canvasfills.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
 
@@ -17,10 +18,6 @@ namespace render {
 namespace {
 
 using metafile::Mix;
-
-QColor colourOf(metafile::Rgb c) {
-    return QColor(c.r, c.g, c.b);
-}
 
 QPainterPath toPath(const metafile::PathData& data) {
     QPainterPath path;
@@ -158,6 +155,18 @@ bool whole(double v) {
 // they would take too long, and the step is left out.
 constexpr int kMaxCombinedClipPoints = 20'000;
 constexpr double kMaxDashes = 1'000'000;
+// Entries of a dash pattern that are kept.
+constexpr std::size_t kMaxDashEntries = 64;
+
+// Qt's aliased rasteriser takes a pixel whose centre lies exactly on an edge when the edge is
+// its right or bottom one; whole-pixel drawing takes it on the left and top edges instead (as
+// GDI does), which moving the shape this little up and left gives, without moving any other
+// pixel.
+constexpr double kTopLeftNudge = 1.0 / 64;
+
+QPainterPath nudged(const QPainterPath& path, bool antialias) {
+    return antialias ? path : path.translated(-kTopLeftNudge, -kTopLeftNudge);
+}
 
 int elementCount(const QPainterPath& path) {
     return path.elementCount();
@@ -264,45 +273,95 @@ QtCanvas::~QtCanvas() {
     m_painter.end();
 }
 
-void QtCanvas::setMix(Mix mix) {
+void QtCanvas::setMix(Mix mix, bool antialias) {
     m_painter.setCompositionMode(modeOf(mix));
     // Raster operations combine bits; blended edges would combine twice.
-    m_painter.setRenderHint(QPainter::Antialiasing, mix == Mix::Copy);
+    m_painter.setRenderHint(QPainter::Antialiasing, antialias && mix == Mix::Copy);
+}
+
+// The part of the picture a path may touch, in whole pixels.
+QRect QtCanvas::areaOf(const QPainterPath& path) const {
+    return path.controlPointRect().toAlignedRect().adjusted(-1, -1, 1, 1) & m_image.rect();
+}
+
+void QtCanvas::paintFill(const QPainterPath& path, const metafile::BrushStyle& style) {
+    using metafile::BrushStyle;
+    const KeepGoing keepGoing = [this] { return !pastDeadline(); };
+    if (style.gradient && style.gradient->kind == metafile::Gradient::Kind::Path) {
+        const QRect area = areaOf(path);
+        const QImage layer = pathGradientLayer(*style.gradient, style.transform, area, keepGoing);
+        if (!layer.isNull()) {
+            m_painter.save();
+            m_painter.setClipPath(path, m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+            m_painter.drawImage(area.topLeft(), layer);
+            m_painter.restore();
+        }
+        return;
+    }
+    if (style.texture && style.wrap == BrushStyle::Wrap::Clamp) {
+        const QImage image = imageOf(*style.texture);
+        if (!image.isNull()) {
+            m_painter.save();
+            m_painter.setClipPath(path, m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+            m_painter.setTransform(transformOf(style.transform), true);
+            m_painter.setRenderHint(QPainter::SmoothPixmapTransform, style.antialias);
+            m_painter.drawImage(QPointF(0, 0), image);
+            m_painter.restore();
+        }
+        return;
+    }
+    const bool plainHatch = !style.texture && !style.gradient && !style.monoPattern &&
+                            !style.pattern && style.hatch != BrushStyle::Hatch::None;
+    if (plainHatch && style.opaqueHatch) {
+        m_painter.fillPath(path, colourOf(style.background));
+    }
+    m_painter.fillPath(path, brushOf(style));
+}
+
+void QtCanvas::fillShadedTriangles(const std::vector<metafile::ShadedVertex>& vertices, Mix mix) {
+    QPolygonF corners;
+    for (const metafile::ShadedVertex& v : vertices) {
+        if (std::isfinite(v.at.x) && std::isfinite(v.at.y)) {
+            corners.append(QPointF(v.at.x, v.at.y));
+        }
+    }
+    const QRect area =
+        corners.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1) & m_image.rect();
+    const QImage layer = shadedTrianglesLayer(vertices, area, [this] { return !pastDeadline(); });
+    if (layer.isNull()) {
+        return;
+    }
+    m_painter.save();
+    setMix(mix, false);
+    m_painter.drawImage(area.topLeft(), layer);
+    m_painter.restore();
+}
+
+void QtCanvas::setClipRects(const std::vector<metafile::PixelRect>* rects) {
+    if (rects == nullptr) {
+        resetClip();
+        return;
+    }
+    QRegion region;
+    for (const metafile::PixelRect& r : *rects) {
+        region += QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+    }
+    m_hasClip = true;
+    m_painter.setClipping(true);
+    m_painter.setClipRegion(region);
 }
 
 void QtCanvas::fillPath(const metafile::PathData& data, metafile::FillRule rule,
                         const metafile::BrushStyle& style) {
     QPainterPath path = toPath(data);
     path.setFillRule(rule == metafile::FillRule::Winding ? Qt::WindingFill : Qt::OddEvenFill);
-    path = fillable(std::move(path));
-    setMix(style.mix);
-    if (style.pattern) {
-        const auto& dib = *style.pattern;
-        auto info = workbook::readBitmapInfo(dib.data(), dib.size());
-        QImage tile =
-            info ? imageFromDib(dib.data(), info->headerBytes, dib.data() + info->headerBytes,
-                                dib.size() - info->headerBytes)
-                 : QImage();
-        if (!tile.isNull()) {
-            m_painter.fillPath(path, QBrush(tile));
-            return;
-        }
-    }
-    if (style.hatch != metafile::BrushStyle::Hatch::None) {
-        static const Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,
-                                                  Qt::FDiagPattern, Qt::BDiagPattern,
-                                                  Qt::CrossPattern, Qt::DiagCrossPattern};
-        if (style.opaqueHatch) {
-            m_painter.fillPath(path, colourOf(style.background));
-        }
-        m_painter.fillPath(path, QBrush(colourOf(style.colour), kHatches[int(style.hatch)]));
-        return;
-    }
-    m_painter.fillPath(path, colourOf(style.colour));
+    path = nudged(fillable(std::move(path)), style.antialias);
+    setMix(style.mix, style.antialias);
+    paintFill(path, style);
 }
 
 void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenStyle& style) {
-    QPen pen(colourOf(style.colour));
+    QPen pen(style.fill ? brushOf(*style.fill) : QBrush(colourOf(style.colour, style.alpha)), 1);
     // A pen twice as wide as the picture covers all of it wherever it passes close by; wider
     // ones only make the outline's round joins vast and slow to fill.
     pen.setWidthF(std::min(style.width, 2.0 * std::max(m_image.width(), m_image.height())));
@@ -345,12 +404,40 @@ void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenSty
             break;
     }
     pen.setMiterLimit(style.miterLimit);
-    setMix(style.mix);
-    const QPainterPath path = strokable(toPath(data), pen.widthF() * style.miterLimit);
+    if (style.onePixel) {
+        // Qt's own one-pixel line with flat ends is GDI's: a walk from pixel centre to pixel
+        // centre that leaves out the last point of an open figure.
+        pen.setWidth(0);
+        pen.setCapStyle(Qt::FlatCap);
+    }
+    const double unit = std::max(pen.widthF(), 1.0);
+    if (!style.dashes.empty()) {
+        QList<qreal> pattern;
+        for (std::size_t i = 0; i < style.dashes.size() && i < kMaxDashEntries; ++i) {
+            const double length = style.dashes[i];
+            pattern.append(std::isfinite(length) ? std::clamp(length / unit, 1e-3, 1e6) : 1.0);
+        }
+        if (pattern.size() % 2 != 0) {
+            pattern += pattern;
+        }
+        pen.setDashPattern(pattern);
+        if (std::isfinite(style.dashOffset)) {
+            pen.setDashOffset(style.dashOffset / unit);
+        }
+    }
+    setMix(style.mix, style.antialias);
+    const QPainterPath path =
+        nudged(strokable(toPath(data), pen.widthF() * style.miterLimit), style.antialias);
     // Dashes are laid one by one along the whole outline; a dash pattern that would need
     // millions of them is drawn solid.
-    if (pen.style() != Qt::SolidLine && path.length() / pen.widthF() > kMaxDashes) {
+    if (pen.style() != Qt::SolidLine && path.length() / unit > kMaxDashes) {
         pen.setStyle(Qt::SolidLine);
+    }
+    if (style.opaqueGaps && pen.style() != Qt::SolidLine) {
+        QPen gaps = pen;
+        gaps.setStyle(Qt::SolidLine);
+        gaps.setBrush(colourOf(style.gapColour));
+        m_painter.strokePath(path, gaps);
     }
     m_painter.strokePath(path, pen);
 }
@@ -361,7 +448,8 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
         return;
     }
     m_painter.save();
-    setMix(Mix::Copy);
+    setMix(Mix::Copy, run.antialias);
+    m_painter.setRenderHint(QPainter::TextAntialiasing, run.antialias);
     // A glyph taller than twice the picture covers it anyway, and far larger ones are slow.
     metafile::TextRun sized = run;
     sized.height = std::min(run.height, 2.0 * std::max(m_image.width(), m_image.height()));
@@ -415,12 +503,27 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
         m_painter.fillRect(QRectF(x, y - metrics.ascent(), width, metrics.height()),
                            colourOf(run.background));
     }
-    m_painter.setPen(colourOf(run.colour));
+    m_painter.setPen(colourOf(run.colour, run.alpha));
+    // Text painted with a brush is filled as outlines.
+    const QBrush fill = run.fill ? brushOf(*run.fill) : QBrush();
+    auto draw = [&](QPointF at, const QString& piece) {
+        if (!run.fill) {
+            m_painter.drawText(at, piece);
+            return;
+        }
+        QPainterPath outline;
+        outline.addText(at, m_painter.font(), piece);
+        m_painter.fillPath(outline, fill);
+    };
     if (offsets.empty()) {
-        m_painter.drawText(QPointF(x, y), text);
+        draw(QPointF(x, y), text);
     } else {
         for (qsizetype i = 0; i < text.size(); ++i) {
-            m_painter.drawText(QPointF(x + offsets[std::size_t(i)], y), QString(text[i]));
+            // A long run at a large size stops once the play's time is up.
+            if (i % 64 == 63 && pastDeadline()) {
+                break;
+            }
+            draw(QPointF(x + offsets[std::size_t(i)], y), QString(text[i]));
         }
     }
     m_painter.restore();
@@ -428,7 +531,9 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
 
 void QtCanvas::drawBitmap(const metafile::BitmapDraw& draw) {
     QImage image;
-    if (draw.pixels) {
+    if (draw.image) {
+        image = imageOf(*draw.image);
+    } else if (draw.pixels) {
         if (draw.pixels->size() != std::size_t(draw.pixelsWidth) * std::size_t(draw.pixelsHeight)) {
             return;
         }
@@ -476,7 +581,7 @@ void QtCanvas::drawBitmap(const metafile::BitmapDraw& draw) {
         }
     }
     m_painter.save();
-    setMix(draw.mix);
+    setMix(draw.mix, draw.smooth);
     m_painter.setOpacity(std::clamp(draw.constantAlpha, 0, 255) / 255.0);
     const metafile::PointF tl = draw.topLeft, tr = draw.topRight, bl = draw.bottomLeft;
     const bool exact = tr.y == tl.y && bl.x == tl.x && whole(tl.x) && whole(tl.y) &&
@@ -490,7 +595,8 @@ void QtCanvas::drawBitmap(const metafile::BitmapDraw& draw) {
                              (bl.x - tl.x) / source.height(), (bl.y - tl.y) / source.height(), tl.x,
                              tl.y);
         m_painter.setTransform(map, true);
-        m_painter.setRenderHint(QPainter::SmoothPixmapTransform, draw.mix == Mix::Copy);
+        m_painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                                draw.smooth && draw.mix == Mix::Copy);
         m_painter.drawImage(QPointF(0, 0), image, source);
     }
     m_painter.restore();

@@ -8,8 +8,9 @@
 
 namespace render {
 
-// Draws what a metafile player hands over onto an image with QPainter: paths, text in the
-// installed fonts, bitmaps (one to one where they land on whole pixels), and the clip.
+// Draws what a metafile player hands over onto an image with QPainter: paths, anti-aliased or
+// in whole pixels, filled with colours, patterns, gradients or images; text in the installed
+// fonts; bitmaps (one to one where they land on whole pixels); and the clip.
 class QtCanvas : public metafile::MetafileCanvas {
 public:
     explicit QtCanvas(QImage& image);
@@ -22,9 +23,14 @@ public:
     void drawBitmap(const metafile::BitmapDraw& bitmap) override;
     void resetClip() override;
     void clip(const metafile::PathData& path, ClipOp op) override;
+    void fillShadedTriangles(const std::vector<metafile::ShadedVertex>& vertices,
+                             metafile::Mix mix) override;
+    void setClipRects(const std::vector<metafile::PixelRect>* rects) override;
 
 private:
-    void setMix(metafile::Mix mix);
+    void setMix(metafile::Mix mix, bool antialias);
+    void paintFill(const QPainterPath& path, const metafile::BrushStyle& style);
+    QRect areaOf(const QPainterPath& path) const;
     QRectF reach(double margin) const;
     QPainterPath fillable(QPainterPath path) const;
     QPainterPath strokable(const QPainterPath& path, double width) const;

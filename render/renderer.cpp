@@ -4,11 +4,11 @@
 #include <QImageReader>
 #include <cmath>
 
+#include "metafile/metafile.h"
 #include "platform/runtimeerror.h"
 #include "render/qtcanvas.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
-#include "metafile/metafile.h"
 
 namespace render {
 
