@@ -9,9 +9,10 @@
 #include <ostream>
 #include <thread>
 
-#include "batch/manifest.h"
+#include "batch/partrecord.h"
 #include "batch/pathtext.h"
 #include "batch/picturefile.h"
+#include "batch/workbookreport.h"
 #include "encode/outputnames.h"
 #include "metafile/metafile.h"
 #include "platform/directorylisting.h"
@@ -50,7 +51,9 @@ struct PictureSlot {
 
     enum class Read { Pending, Ok, Failed } read = Read::Pending;
     bool claimed = false;
-    QString outputPath;
+    QString baseName;  // the name it asks for
+    QString extension;
+    QString outputPath;  // the name it was given
     bool done = false;
     std::optional<SkipKind> skip;
     std::string reason;
@@ -98,7 +101,8 @@ public:
           m_err(err),
           m_interruptSignal(interruptSignal),
           m_slots(workbooks.size()),
-          m_window(std::size_t(settings.jobs) * kWorkbooksAheadPerJob + 1) {
+          m_window(std::size_t(settings.jobs) * kWorkbooksAheadPerJob + 1),
+          m_reporter(m_tally, settings.manifest, [this](const std::string& text) { line(text); }) {
         m_tally.workbooks = workbooks.size();
     }
 
@@ -234,11 +238,11 @@ private:
                     return;
                 }
                 if (picture.read == PictureSlot::Read::Ok) {
-                    const QString base =
+                    picture.baseName =
                         encode::outputBaseName(slot.listedPath, QString::number(picture.number));
+                    picture.extension = outputExtension(m_settings.format, picture.info.format);
                     picture.outputPath =
-                        m_paths.claim(m_settings.outFolder, base,
-                                      outputExtension(m_settings.format, picture.info.format));
+                        m_paths.claim(m_settings.outFolder, picture.baseName, picture.extension);
                     picture.claimed = true;
                     claimed = true;
                 }
@@ -279,7 +283,8 @@ private:
             return;
         }
         picture.bytes = std::uint64_t(sink.bytes.size());
-        if (m_settings.manifest) {
+        // A part's record serves a manifest the merge may write.
+        if (m_settings.manifest || m_settings.part) {
             picture.sha256 =
                 workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(sink.bytes.constData()),
                                       std::size_t(sink.bytes.size()));
@@ -314,8 +319,7 @@ private:
             return;
         }
         if (std::string failed = file->write(path); !failed.empty()) {
-            finishPicture(task, SkipKind::NotWritten,
-                          "cannot write '" + path.toStdString() + "': " + failed);
+            finishPicture(task, SkipKind::NotWritten, failed);
             return;
         }
         finishPicture(task, std::nullopt, "");
@@ -351,65 +355,37 @@ private:
             commit(slot);
             m_slots[m_nextCommit].reset();
             ++m_nextCommit;
-            ++m_tally.workbooksDone;
         }
     }
 
-    void commit(const WorkbookSlot& slot) {
-        const std::string shown = displayText(slot.path);
-        if (!slot.error.empty()) {
-            ++m_tally.workbooksFailed;
-            line(shown + ": " + slot.error);
-            addWorkbookRow(slot.path, slot.error);
-            return;
-        }
-        if (!slot.problems.empty()) {
-            ++m_tally.workbooksDamaged;
-        }
-        for (const std::string& problem : slot.problems) {
-            line(shown + ": " + problem);
-            addWorkbookRow(slot.path, problem);
-        }
-        for (const PictureSlot& picture : slot.pictures) {
-            ++m_tally.picturesFound;
-            SkipKind skip =
-                picture.done ? picture.skip.value_or(SkipKind::Interrupted) : SkipKind::Interrupted;
-            const bool written = picture.done && !picture.skip;
-            if (!written) {
-                ++m_tally.skipped[std::size_t(skip)];
-                if (skip != SkipKind::Interrupted) {
-                    line(shown + ": picture " + std::to_string(picture.number) + ": " +
-                         picture.reason);
-                }
-            }
+    void commit(WorkbookSlot& slot) {
+        WorkbookReport report;
+        report.path = slot.path;
+        report.error = slot.error;
+        report.problems = std::move(slot.problems);
+        for (PictureSlot& picture : slot.pictures) {
             const workbook::PictureInfo& info = picture.info;
-            addRow({.workbook = slot.path,
-                    .worksheet = slot.sheetNames[picture.sheet],
-                    .number = picture.number,
-                    .cell = info.cell,
-                    .format = info.linked ? "" : std::string(workbook::formatName(info.format)),
-                    .width = info.width > 0 ? info.width : picture.width,
-                    .height = info.height > 0 ? info.height : picture.height,
-                    .bytes = picture.bytes,
-                    .sha256 = picture.sha256,
-                    .output = written ? picture.outputPath.toStdString() : "",
-                    .skipped = written                         ? ""
-                               : skip == SkipKind::Interrupted ? "interrupted"
-                                                               : picture.reason});
+            const bool written = picture.done && !picture.skip;
+            report.pictures.push_back(
+                {.worksheet = slot.sheetNames[picture.sheet],
+                 .number = picture.number,
+                 .cell = info.cell,
+                 .format = info.linked ? "" : std::string(workbook::formatName(info.format)),
+                 .width = info.width > 0 ? info.width : picture.width,
+                 .height = info.height > 0 ? info.height : picture.height,
+                 .bytes = picture.bytes,
+                 .sha256 = picture.sha256,
+                 .baseName = picture.claimed ? picture.baseName : QString(),
+                 .extension = picture.claimed ? picture.extension : QString(),
+                 .outputPath = picture.claimed ? picture.outputPath.toStdString() : "",
+                 .written = written,
+                 .skip = picture.done ? picture.skip : std::nullopt,
+                 .reason = std::move(picture.reason)});
         }
-    }
-
-    void addWorkbookRow(const std::string& path, const std::string& reason) {
-        ManifestRow row;
-        row.workbook = path;
-        row.skipped = reason;
-        addRow(row);
-    }
-
-    void addRow(const ManifestRow& row) {
-        if (m_settings.manifest) {
-            m_settings.manifest->add(row);
+        if (m_settings.part) {
+            m_settings.part->add(report);
         }
+        m_reporter.add(report);
     }
 
     void line(const std::string& text) {
@@ -460,6 +436,7 @@ private:
     bool m_stopping = false;
     bool m_progressShown = false;
     Tally m_tally;
+    Reporter m_reporter;
     Clock::time_point m_start;
     Clock::time_point m_lastDraw;
 };

@@ -14,6 +14,7 @@
 namespace batch {
 
 class ManifestWriter;
+class PartRecordWriter;
 
 // Why a picture found in a workbook was not written.
 enum class SkipKind { Linked, Unreadable, Undecodable, NotWritten, Interrupted };
@@ -40,7 +41,8 @@ struct ExtractionSettings {
     int quality = 85;
     int jobs = 1;
     ManifestWriter* manifest = nullptr;
-    bool progress = false;  // draw the progress line on err
+    PartRecordWriter* part = nullptr;  // also record each workbook for a later merge
+    bool progress = false;             // draw the progress line on err
 };
 
 // Takes every picture out of the workbooks, in input order as far as anyone can see: the output

@@ -9,6 +9,7 @@ namespace batch {
 namespace {
 
 constexpr int kMaxJobs = 256;
+constexpr int kMaxWorkbooks = 2'000'000'000;
 
 std::optional<int> parseInt(std::string_view text, int low, int high) {
     int value = 0;
@@ -78,6 +79,25 @@ Options parseOptions(const std::vector<std::string>& arguments, std::string* err
             flag(o.list);
         } else if (name == "--json") {
             flag(o.json);
+        } else if (name == "--walk") {
+            flag(o.walk);
+        } else if (name == "--merge") {
+            flag(o.merge);
+        } else if (name == "--part") {
+            if (auto v = value()) {
+                o.part = *v;
+                if (o.part.empty()) {
+                    *error = "--part needs a folder";
+                }
+            }
+        } else if (name == "--workbooks") {
+            if (auto v = value()) {
+                if (auto n = parseInt(*v, 0, kMaxWorkbooks)) {
+                    o.workbooks = *n;
+                } else {
+                    *error = "--workbooks is a count of workbooks, not '" + *v + "'";
+                }
+            }
         } else if (name == "--quiet" || name == "-q") {
             flag(o.quiet);
         } else if (name == "--help" || name == "-h") {
@@ -139,13 +159,23 @@ Options parseOptions(const std::vector<std::string>& arguments, std::string* err
         return o;
     }
     if (o.paths.empty()) {
-        *error = "no workbook or folder given";
+        *error = o.merge ? "no part given" : "no workbook or folder given";
+    } else if (int(o.list) + int(o.walk) + int(!o.part.empty()) + int(o.merge) > 1) {
+        *error = "--list, --walk, --part and --merge are ways of running: give one";
+    } else if (o.workbooks >= 0 && !o.merge) {
+        *error = "--workbooks goes with --merge";
     } else if (o.list) {
         if (!o.outFolder.empty() || !o.manifest.empty()) {
             *error = "--list writes no files: leave out --out and --manifest";
         }
     } else if (o.json) {
         *error = "--json goes with --list (the manifest takes .json by its name)";
+    } else if (o.walk || !o.part.empty()) {
+        if (!o.outFolder.empty() || !o.manifest.empty()) {
+            *error =
+                std::string(o.walk ? "--walk writes no files" : "--part writes into its folder") +
+                ": leave out --out and --manifest";
+        }
     } else if (o.outFolder.empty()) {
         *error = "--out is needed: the folder the pictures are written to";
     }
@@ -194,6 +224,22 @@ Options:
       --json            with --list: as JSON
   -h, --help            this text
   -V, --version         the version
+
+For quillfen-cluster, which runs this program in the tasks of a Dask cluster and makes their
+parts one run (see quillfen-cluster(1)):
+      --walk            write the workbooks the PATHs name, as a run takes them, to standard
+                        output, each followed by a NUL character, and nothing else
+      --part DIR        run as one part of a larger run: the pictures go into DIR, which must
+                        exist, under names of the part's own, and DIR/part.record tells what
+                        became of each workbook and the name each picture asks for; standard
+                        output gets the part's counts as one line of JSON
+      --merge           with --out: make the parts whose folders are the PATHs one run, in the
+                        order given ("-": folders read from standard input as they come, each
+                        followed by a NUL character). Each picture gets its name by the clash
+                        rule over the whole run and its file is moved there; the lines, the
+                        manifest, the summary and the exit status are those of one run over
+                        the parts' workbooks, in their order
+      --workbooks N     with --merge: the whole run's number of workbooks, for the summary
 
 Each workbook or picture that cannot be read or written is one line on standard error,
 "path: reason", and the run goes on. A summary ends the run; on a terminal a progress line

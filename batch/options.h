@@ -22,6 +22,12 @@ struct Options {
     std::string manifest;
     ManifestFormat manifestFormat = ManifestFormat::None;
     std::vector<std::string> paths;  // workbooks, folders, "-" for standard input
+    // The ways of running that quillfen-cluster drives: the walk alone, one part of a run, and
+    // the merge of the parts (whose folders are then the paths).
+    bool walk = false;
+    std::string part;
+    bool merge = false;
+    int workbooks = -1;  // with merge: the whole run's; -1 when not given
 };
 
 // The options, or the reason the command line is not one the tool takes ("" when it is).

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -13,7 +14,9 @@
 #include "batch/extraction.h"
 #include "batch/inputpaths.h"
 #include "batch/manifest.h"
+#include "batch/merge.h"
 #include "batch/options.h"
+#include "batch/partrecord.h"
 #include "batch/pathtext.h"
 
 #ifndef QUILLFEN_VERSION
@@ -41,14 +44,25 @@ std::vector<std::string> givenPaths(const Options& options, std::istream* in) {
     return paths;
 }
 
-int extract(const Options& options, const std::vector<std::string>& workbooks,
-            const Console& console) {
+// What a run that writes files does around its pictures: the output folder (or the part's), the
+// manifest (or the part's record), the summary and the exit status.
+using RunBody = std::function<Tally(const ExtractionSettings&, bool* failed)>;
+
+int writeFiles(const Options& options, const Console& console, const RunBody& body) {
     const auto start = std::chrono::steady_clock::now();
+    const std::string& folder = options.part.empty() ? options.outFolder : options.part;
     std::error_code error;
-    std::filesystem::create_directories(options.outFolder, error);
-    if (error || !std::filesystem::is_directory(options.outFolder)) {
-        console.err << "quillfen-batch: cannot make the output folder '"
-                    << displayText(options.outFolder)
+    if (!options.part.empty()) {
+        // A part's folder is made by whoever cut the run, and is never made again here once it
+        // has gone with a cancelled run.
+        if (!std::filesystem::is_directory(folder, error)) {
+            console.err << "quillfen-batch: the part's folder '" << displayText(folder)
+                        << "' is missing\n";
+            return kExitFailed;
+        }
+    } else if (std::filesystem::create_directories(folder, error);
+               error || !std::filesystem::is_directory(folder)) {
+        console.err << "quillfen-batch: cannot make the output folder '" << displayText(folder)
                     << "': " << (error ? error.message() : "it is not a folder") << "\n";
         return kExitFailed;
     }
@@ -61,22 +75,44 @@ int extract(const Options& options, const std::vector<std::string>& workbooks,
             return kExitFailed;
         }
     }
+    std::optional<PartRecordWriter> part;
+    if (!options.part.empty()) {
+        part.emplace(options.part);
+        if (!part->error().empty()) {
+            console.err << "quillfen-batch: cannot write the part's record in '"
+                        << displayText(options.part) << "': " << part->error() << "\n";
+            return kExitFailed;
+        }
+    }
     ExtractionSettings settings;
-    settings.outFolder = QString::fromStdString(options.outFolder);
+    settings.outFolder = QString::fromStdString(folder);
     settings.format = options.format;
     settings.quality = options.quality;
     settings.jobs =
         options.jobs > 0 ? options.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
     settings.manifest = manifest ? &*manifest : nullptr;
+    settings.part = part ? &*part : nullptr;
     settings.progress = console.errIsTerminal && !options.quiet;
-    Tally tally = extractPictures(workbooks, settings, console.err, console.interruptSignal);
+    bool failed = false;
+    Tally tally = body(settings, &failed);
 
-    bool manifestFailed = false;
     if (manifest) {
-        if (std::string failed = manifest->finish(); !failed.empty()) {
+        if (std::string why = manifest->finish(); !why.empty()) {
             console.err << "quillfen-batch: cannot write the manifest '"
-                        << displayText(options.manifest) << "': " << failed << "\n";
-            manifestFailed = true;
+                        << displayText(options.manifest) << "': " << why << "\n";
+            failed = true;
+        }
+    }
+    // An interrupted part leaves no record: it is no part of any run.
+    if (part && !tally.interrupted) {
+        if (std::string why = part->finish(tally.workbooksDone); !why.empty()) {
+            console.err << "quillfen-batch: cannot write the part's record in '"
+                        << displayText(options.part) << "': " << why << "\n";
+            failed = true;
+        } else {
+            console.out << "{\"workbooks\": " << tally.workbooksDone
+                        << ", \"written\": " << tally.picturesWritten
+                        << ", \"bytes\": " << tally.bytesRead << "}\n";
         }
     }
     if (!options.quiet) {
@@ -88,8 +124,29 @@ int extract(const Options& options, const std::vector<std::string>& workbooks,
         return signal > 0 ? 128 + signal : kExitInterrupted;
     }
     const bool allWritten = tally.workbooksFailed == 0 && tally.workbooksDamaged == 0 &&
-                            tally.picturesSkipped() == 0 && !manifestFailed;
+                            tally.picturesSkipped() == 0 && !failed &&
+                            tally.workbooksDone == tally.workbooks;
     return allWritten ? kExitOk : kExitFailed;
+}
+
+// The part folders of --merge: the paths, and "-" those on standard input as they come.
+std::function<std::optional<std::string>()> partFolders(const Options& options, std::istream* in) {
+    return [&options, in, i = std::size_t(0)]() mutable -> std::optional<std::string> {
+        while (i < options.paths.size()) {
+            if (options.paths[i] != "-") {
+                return options.paths[i++];
+            }
+            std::string entry;
+            if (in && std::getline(*in, entry, '\0')) {
+                if (!entry.empty()) {
+                    return entry;
+                }
+                continue;
+            }
+            ++i;
+        }
+        return std::nullopt;
+    };
 }
 
 }  // namespace
@@ -109,17 +166,31 @@ int runBatch(const std::vector<std::string>& arguments, const Console& console) 
         console.out << "quillfen-batch " << QUILLFEN_VERSION << "\n";
         return kExitOk;
     }
-    if (!isUtf8(options.outFolder)) {
+    if (!isUtf8(options.outFolder) || !isUtf8(options.part)) {
         // Output paths are made as text, which cannot hold such a name.
         console.err << "quillfen-batch: the output folder's name is not valid UTF-8: "
-                    << displayText(options.outFolder) << "\n";
+                    << displayText(options.outFolder + options.part) << "\n";
         return kExitUsage;
+    }
+    if (options.merge) {
+        return writeFiles(options, console, [&](const ExtractionSettings& settings, bool* failed) {
+            return mergeParts(partFolders(options, console.in), options.workbooks, settings,
+                              console.err, console.interruptSignal, failed);
+        });
     }
     const std::vector<std::string> workbooks = workbookPaths(givenPaths(options, console.in));
     if (options.list) {
         return runList(workbooks, options.json, console.out, console.err);
     }
-    return extract(options, workbooks, console);
+    if (options.walk) {
+        for (const std::string& path : workbooks) {
+            console.out << path << '\0';
+        }
+        return console.out.flush() ? kExitOk : kExitFailed;
+    }
+    return writeFiles(options, console, [&](const ExtractionSettings& settings, bool*) {
+        return extractPictures(workbooks, settings, console.err, console.interruptSignal);
+    });
 }
 
 int runBatch(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
