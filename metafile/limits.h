@@ -24,5 +24,11 @@ constexpr std::size_t kMaxMetafileClipSteps = 256;
 constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
 // Characters of one text record that are drawn.
 constexpr std::size_t kMaxMetafileTextChars = 32'768;
+// QuickDraw pictures: the work of turning one picture's shapes into regions (rows and spans
+// visited), the spans one region may keep, and the side of a colour pattern's tile. Real
+// pictures stay far below them: a full-page oval costs a few thousand steps.
+constexpr std::size_t kMaxPictRasterSteps = 100'000'000;
+constexpr std::size_t kMaxPictRegionSpans = 250'000;
+constexpr int kMaxPictPatternSide = 64;
 
 }  // namespace metafile

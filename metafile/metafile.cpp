@@ -230,15 +230,28 @@ MetafileLayout pictLayout(const std::uint8_t* data, std::size_t size) {
     }
     MetafileProbe probe;
     readPictOpcodes(data, size, *header, MetafileLayout{}, nullptr, &probe, ReadMode::Probe);
+    // QuickDraw's points are the pixels of a 72 dpi screen, which the frame counts in; an
+    // extended header's opcodes draw in their own rectangle at their own resolution, and that
+    // rectangle lands on the frame.
     const RectL frame = header->frame;
-    if (probe.firstIsBitmap && (!positive(frame) || covers(probe.firstBitmapDest, frame))) {
+    const RectL ref = header->extended ? header->source : frame;
+    double w = widthOf(frame), h = heightOf(frame);
+    if (!positive(frame) && header->extended) {
+        w = widthOf(ref) * 72 / header->hRes;
+        h = heightOf(ref) * 72 / header->vRes;
+    }
+    // A bitmap that fills the picture gives it its pixels, one to one, where the picture keeps
+    // QuickDraw's own resolution.
+    const bool screenResolution = !header->extended || (std::fabs(header->hRes - 72) < 0.5 &&
+                                                        std::fabs(header->vRes - 72) < 0.5);
+    if (probe.firstIsBitmap && screenResolution &&
+        (!positive(ref) || covers(probe.firstBitmapDest, ref))) {
         return wrappedLayout(probe);
     }
-    if (!positive(frame)) {
+    if (!positive(ref)) {
         return {};
     }
-    // QuickDraw's points are the pixels of the screen the picture was made on.
-    return layoutOnto(frame, widthOf(frame), heightOf(frame));
+    return layoutOnto(ref, w, h);
 }
 
 }  // namespace

@@ -52,9 +52,14 @@ MetafileError readWmfRecords(const std::uint8_t* data, std::size_t size, const W
 
 // Macintosh PICT without its 512-byte file header, as workbooks keep it.
 struct PictHeader {
-    RectL frame;  // QuickDraw points
+    RectL frame;  // QuickDraw points, 72 to the inch
     std::size_t opcodesAt = 0;
     bool version2 = false;
+    // An extended version 2 header: the rectangle the opcodes' coordinates fill, at the
+    // resolution given (dots per inch), which the frame shows at 72.
+    bool extended = false;
+    RectL source;
+    double hRes = 72, vRes = 72;
 };
 std::optional<PictHeader> readPictHeader(const std::uint8_t* data, std::size_t size);
 MetafileError readPictOpcodes(const std::uint8_t* data, std::size_t size, const PictHeader& header,

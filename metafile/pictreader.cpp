@@ -1,13 +1,20 @@
-// Macintosh pictures (QuickDraw PICT, versions 1 and 2): the opcodes are walked by their known
-// lengths and the bitmap opcodes drawn (Inside Macintosh: Imaging With QuickDraw, appendix A).
+// Macintosh pictures (QuickDraw PICT, versions 1 and 2): the opcodes are read by their known
+// lengths (Inside Macintosh: Imaging With QuickDraw, appendix A) and played into a QuickDraw
+// port, which draws their shapes, text and bitmaps.
 #include <algorithm>
+#include <cmath>
 
-#include "workbook/boundedcursor.h"
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
+#include "metafile/qdport.h"
+#include "workbook/bitmapinfo.h"
+#include "workbook/boundedcursor.h"
 
 namespace metafile {
 
+using qd::IntRect;
+using qd::Point;
+using qd::Verb;
 using workbook::BoundedCursor;
 
 namespace {
@@ -15,6 +22,14 @@ namespace {
 constexpr std::size_t kFileHeaderBytes = 512;
 constexpr std::uint16_t kEndOfPicture = 0x00FF;
 constexpr std::uint16_t kHeaderOp = 0x0C00;
+constexpr std::uint16_t kCompressedQuickTime = 0x8200;
+constexpr std::int16_t kExtendedVersion2 = -2;
+constexpr int kSrcOr = 1, kSrcXor = 2;
+// A QuickTime image description ends its fixed part here; its width, height and data size lie
+// at these offsets.
+constexpr std::size_t kImageDescriptionBytes = 86;
+constexpr std::uint32_t kJpegCodec = 0x6A706567;  // 'jpeg'
+constexpr std::uint32_t kPngCodec = 0x706E6720;   // 'png '
 
 struct QdRect {
     int top = 0, left = 0, bottom = 0, right = 0;
@@ -116,6 +131,58 @@ bool readColourTable(BoundedCursor& c, PixMap& pm) {
 // The bytes of one row as stored, and how they unpack.
 enum class RowForm { Raw, Packed, Packed16, RawRgb };
 
+// The eight colours of the original QuickDraw, numbered as its colour planes combine.
+Rgb oldStyleColour(std::uint32_t value, Rgb otherwise) {
+    switch (value) {
+        case 33:
+            return {0, 0, 0};
+        case 30:
+            return {255, 255, 255};
+        case 205:
+            return {221, 8, 6};
+        case 341:
+            return {31, 183, 20};
+        case 409:
+            return {0, 0, 212};
+        case 273:
+            return {2, 171, 234};
+        case 137:
+            return {242, 8, 132};
+        case 69:
+            return {252, 243, 5};
+        default:
+            return otherwise;
+    }
+}
+
+Rgb rgbOf(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
+    return {std::uint8_t(r >> 8), std::uint8_t(g >> 8), std::uint8_t(b >> 8)};
+}
+
+void putLe16(std::vector<std::uint8_t>& b, unsigned v) {
+    b.push_back(std::uint8_t(v));
+    b.push_back(std::uint8_t(v >> 8));
+}
+void putLe32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    putLe16(b, v & 0xFFFF);
+    putLe16(b, v >> 16);
+}
+
+// The header of a DIB of width x height (rows from the top) at the depth and compression given.
+std::vector<std::uint8_t> dibHeader(int width, int height, int bits, std::uint32_t compression) {
+    std::vector<std::uint8_t> b;
+    putLe32(b, 40);
+    putLe32(b, std::uint32_t(width));
+    putLe32(b, std::uint32_t(-height));
+    putLe16(b, 1);
+    putLe16(b, unsigned(bits));
+    putLe32(b, compression);
+    for (int i = 0; i < 5; ++i) {
+        putLe32(b, 0);
+    }
+    return b;
+}
+
 class PictReader {
 public:
     PictReader(const std::uint8_t* data, std::size_t size, const PictHeader& header,
@@ -124,6 +191,7 @@ public:
         : m_c(data, size),
           m_header(header),
           m_layout(layout),
+          m_port(mode == ReadMode::Play ? canvas : nullptr, layout),
           m_canvas(canvas),
           m_probe(probe),
           m_mode(mode) {}
@@ -131,43 +199,367 @@ public:
     MetafileError read();
 
 private:
+    // Each false when the opcode's data cannot be read; the walk then stops.
+    bool play(std::uint16_t op);
     bool skipData(std::uint16_t op);
-    bool skipPixPat();
-    // False when the bitmap cannot be read; the walk then stops.
+    bool shape(std::uint16_t op);
+    bool text(std::uint16_t op);
+    bool line(std::uint16_t op);
+    bool pattern(qd::Pattern& out);
+    bool pixPattern(qd::Pattern& out);
+    bool region(qd::Region& out);
+    bool polygon(std::vector<Point>& out);
+    bool quickTime();
     bool bitmap(std::uint16_t op);
-    bool readRows(const PixMap& pm, RowForm form, int height, std::vector<std::uint32_t>& pixels);
-    PointF out(double x, double y) const {
-        const double sx = m_layout.refWidth != 0 ? m_layout.outWidth / m_layout.refWidth : 1;
-        const double sy = m_layout.refHeight != 0 ? m_layout.outHeight / m_layout.refHeight : 1;
-        return {m_layout.outX + (x - m_layout.refX) * sx, m_layout.outY + (y - m_layout.refY) * sy};
+    bool readRows(const PixMap& pm, RowForm form, int height, bool keep,
+                  std::vector<std::uint32_t>& pixels);
+    // Points, rectangles and regions are kept as stored and moved by the origin's shifts
+    // only when drawn, as QuickDraw maps them.
+    Point point() {
+        const int v = m_c.i16be(), h = m_c.i16be();
+        return {h, v};
+    }
+    IntRect rect() {
+        const QdRect r = readRect(m_c);
+        return {r.left, r.top, r.right, r.bottom};
+    }
+    Point shifted(Point p) const { return {p.h - m_origin.h, p.v - m_origin.v}; }
+    IntRect shifted(const IntRect& r) const {
+        return {r.left - m_origin.h, r.top - m_origin.v, r.right - m_origin.h,
+                r.bottom - m_origin.v};
+    }
+    qd::Region shifted(const qd::Region& r) {
+        return r.mapped(1, -m_origin.h, 1, -m_origin.v, m_port.budget());
+    }
+    void noteDrawing(bool counts = true) {
+        if (m_probe != nullptr && counts) {
+            m_probe->drew = true;
+        }
     }
 
     BoundedCursor m_c;
     PictHeader m_header;
     MetafileLayout m_layout;
+    qd::QdPort m_port;
     MetafileCanvas* m_canvas;
     MetafileProbe* m_probe;
     ReadMode m_mode;
     bool m_drew = false;
+    Point m_origin, m_penAt, m_textAt;
+    IntRect m_lastRect;
+    std::vector<Point> m_lastPolygon;
+    qd::Region m_lastRegion;
+    std::optional<qd::Region> m_clip;
 };
 
-bool PictReader::skipPixPat() {
+bool PictReader::pattern(qd::Pattern& out) {
+    qd::Pattern p;
+    for (auto& row : p.bits) {
+        row = m_c.u8();
+    }
+    if (m_c.failed()) {
+        return false;
+    }
+    out = p;
+    return true;
+}
+
+bool PictReader::pixPattern(qd::Pattern& out) {
     const std::uint16_t type = m_c.u16be();
-    m_c.skip(8);  // the black-and-white pattern
+    qd::Pattern p;
+    if (!pattern(p)) {
+        return false;
+    }
     if (type == 2) {
-        m_c.skip(6);  // an RGB colour to dither
+        // A colour QuickDraw dithers from its pattern; drawn as the colour itself.
+        const std::uint16_t r = m_c.u16be(), g = m_c.u16be(), b = m_c.u16be();
+        p.colour = rgbOf(r, g, b);
+        out = p;
         return !m_c.failed();
     }
     if (type != 1) {
-        return !m_c.failed() && type == 0;
+        out = p;
+        return type == 0;
     }
     PixMap pm;
     if (!readPixMapHeader(m_c, pm) || !readColourTable(m_c, pm)) {
         return false;
     }
-    std::vector<std::uint32_t> ignored;
-    return readRows(pm, pm.rowBytes < 8 ? RowForm::Raw : RowForm::Packed, pm.bounds.height(),
-                    ignored);
+    // The tile itself where it is small enough to be a pattern, else its black-and-white
+    // version.
+    const bool keep = m_mode == ReadMode::Play && pm.bounds.width() <= kMaxPictPatternSide &&
+                      pm.bounds.height() <= kMaxPictPatternSide;
+    std::vector<std::uint32_t> pixels;
+    if (!readRows(pm, pm.rowBytes < 8 ? RowForm::Raw : RowForm::Packed, pm.bounds.height(), keep,
+                  pixels)) {
+        return false;
+    }
+    if (keep) {
+        auto dib = std::make_shared<std::vector<std::uint8_t>>(
+            dibHeader(pm.bounds.width(), pm.bounds.height(), 32, workbook::BitmapInfo::kRgb));
+        for (std::uint32_t argb : pixels) {
+            putLe32(*dib, argb);
+        }
+        p.tile = std::move(dib);
+    }
+    out = p;
+    return true;
+}
+
+bool PictReader::region(qd::Region& out) {
+    BoundedCursor peek(m_c.here(), m_c.remaining());
+    const std::size_t size = peek.u16be();
+    if (peek.failed() || size < 10 || !m_c.has(size)) {
+        return false;
+    }
+    const bool ok =
+        m_mode == ReadMode::Probe || qd::readRegion(m_c.here(), size, out, m_port.budget());
+    m_c.skip(size);
+    return ok;
+}
+
+bool PictReader::polygon(std::vector<Point>& out) {
+    const std::size_t size = m_c.u16be();
+    if (m_c.failed() || size < 10 || !m_c.has(size - 2)) {
+        return false;
+    }
+    m_c.skip(8);  // the bounding box
+    out.clear();
+    out.reserve((size - 10) / 4);
+    for (std::size_t i = 0; i < (size - 10) / 4; ++i) {
+        out.push_back(point());
+    }
+    m_c.skip((size - 10) % 4);
+    return !m_c.failed();
+}
+
+bool PictReader::shape(std::uint16_t op) {
+    const Verb verb = Verb(op & 7);
+    const bool same = (op & 8) != 0;
+    const int family = op >> 4;
+    noteDrawing(verb != Verb::Erase);
+    switch (family) {
+        case 3:
+        case 4:
+        case 5:
+            if (!same) {
+                m_lastRect = rect();
+            }
+            if (m_c.failed()) {
+                return false;
+            }
+            if (family == 3) {
+                m_port.rect(verb, shifted(m_lastRect));
+            } else if (family == 4) {
+                m_port.roundRect(verb, shifted(m_lastRect));
+            } else {
+                m_port.oval(verb, shifted(m_lastRect));
+            }
+            return true;
+        case 6: {
+            if (!same) {
+                m_lastRect = rect();
+            }
+            const int start = m_c.i16be(), angle = m_c.i16be();
+            if (m_c.failed()) {
+                return false;
+            }
+            m_port.arc(verb, shifted(m_lastRect), start, angle);
+            return true;
+        }
+        case 7: {
+            if (!same && !polygon(m_lastPolygon)) {
+                return false;
+            }
+            std::vector<Point> points;
+            points.reserve(m_lastPolygon.size());
+            for (const Point& p : m_lastPolygon) {
+                points.push_back(shifted(p));
+            }
+            m_port.polygon(verb, points);
+            return true;
+        }
+        default:
+            if (!same && !region(m_lastRegion)) {
+                return false;
+            }
+            m_port.region(verb, shifted(m_lastRegion));
+            return true;
+    }
+}
+
+bool PictReader::line(std::uint16_t op) {
+    Point to;
+    switch (op) {
+        case 0x20:
+            m_penAt = point();
+            to = point();
+            break;
+        case 0x21:
+            to = point();
+            break;
+        case 0x22: {
+            m_penAt = point();
+            const int dh = std::int8_t(m_c.u8()), dv = std::int8_t(m_c.u8());
+            to = {m_penAt.h + dh, m_penAt.v + dv};
+            break;
+        }
+        default: {
+            const int dh = std::int8_t(m_c.u8()), dv = std::int8_t(m_c.u8());
+            to = {m_penAt.h + dh, m_penAt.v + dv};
+            break;
+        }
+    }
+    if (m_c.failed()) {
+        return false;
+    }
+    noteDrawing();
+    m_port.line(shifted(m_penAt), shifted(to));
+    m_penAt = to;
+    return true;
+}
+
+bool PictReader::text(std::uint16_t op) {
+    switch (op) {
+        case 0x28:
+            m_textAt = point();
+            break;
+        case 0x29:
+            m_textAt.h += m_c.u8();
+            break;
+        case 0x2A:
+            m_textAt.v += m_c.u8();
+            break;
+        default:
+            m_textAt.h += m_c.u8();
+            m_textAt.v += m_c.u8();
+            break;
+    }
+    const std::size_t count = m_c.u8();
+    if (!m_c.has(count)) {
+        return false;
+    }
+    const std::string bytes(reinterpret_cast<const char*>(m_c.here()), count);
+    m_c.skip(count);
+    noteDrawing();
+    m_port.text(shifted(m_textAt), bytes);
+    return true;
+}
+
+bool PictReader::play(std::uint16_t op) {
+    switch (op) {
+        case 0x01: {
+            qd::Region clip;
+            if (!region(clip)) {
+                return false;
+            }
+            m_clip = std::move(clip);
+            m_port.setClip(shifted(*m_clip));
+            return true;
+        }
+        case 0x02:
+            return pattern(m_port.backPattern);
+        case 0x09:
+            return pattern(m_port.penPattern);
+        case 0x0A:
+            return pattern(m_port.fillPattern);
+        case 0x12:
+            return pixPattern(m_port.backPattern);
+        case 0x13:
+            return pixPattern(m_port.penPattern);
+        case 0x14:
+            return pixPattern(m_port.fillPattern);
+        case 0x03:
+            m_port.textFont = m_c.i16be();
+            break;
+        case 0x04:
+            m_port.textFace = m_c.u8();
+            break;
+        case 0x05:
+            m_port.textMode = m_c.i16be();
+            break;
+        case 0x07: {
+            const int v = m_c.i16be(), h = m_c.i16be();
+            m_port.penSize = {h, v};
+            break;
+        }
+        case 0x08:
+            m_port.penMode = m_c.i16be();
+            break;
+        case 0x0B: {
+            const int v = m_c.i16be(), h = m_c.i16be();
+            m_port.ovalSize = {h, v};
+            break;
+        }
+        case 0x0C: {
+            // Later coordinates are in a system moved by this much, and so is the clip.
+            const int dh = m_c.i16be(), dv = m_c.i16be();
+            m_origin = {m_origin.h + dh, m_origin.v + dv};
+            if (m_clip && !m_c.failed()) {
+                m_port.setClip(shifted(*m_clip));
+            }
+            break;
+        }
+        case 0x0D:
+            m_port.textSize = m_c.i16be();
+            break;
+        case 0x0E:
+            m_port.fore = oldStyleColour(m_c.u32be(), m_port.fore);
+            break;
+        case 0x0F:
+            m_port.back = oldStyleColour(m_c.u32be(), m_port.back);
+            break;
+        case 0x1A:
+        case 0x1B: {
+            const std::uint16_t r = m_c.u16be(), g = m_c.u16be(), b = m_c.u16be();
+            (op == 0x1A ? m_port.fore : m_port.back) = rgbOf(r, g, b);
+            break;
+        }
+        case 0x20:
+        case 0x21:
+        case 0x22:
+        case 0x23:
+            return line(op);
+        case 0x28:
+        case 0x29:
+        case 0x2A:
+        case 0x2B:
+            return text(op);
+        case 0x2C: {
+            // Font name: the old font number it stands for, then the name.
+            const std::size_t length = m_c.u16be();
+            if (!m_c.has(length)) {
+                return false;
+            }
+            BoundedCursor f(m_c.here(), length);
+            const int id = f.i16be();
+            const std::size_t nameLength = f.u8();
+            if (!f.failed() && f.has(nameLength)) {
+                m_port.fontNames[id] =
+                    std::string(reinterpret_cast<const char*>(f.here()), nameLength);
+            }
+            m_c.skip(length);
+            break;
+        }
+        case 0x90:
+        case 0x91:
+        case 0x98:
+        case 0x99:
+        case 0x9A:
+        case 0x9B:
+            return bitmap(op);
+        case kHeaderOp:
+            m_c.skip(24);  // read with the header
+            break;
+        case kCompressedQuickTime:
+            return quickTime();
+        default:
+            if (op >= 0x30 && op < 0x90 && (op & 7) <= 4) {
+                return shape(op);
+            }
+            return skipData(op);
+    }
+    return !m_c.failed();
 }
 
 // Skips the data of an opcode that is not drawn; false when its length cannot be known.
@@ -177,11 +569,6 @@ bool PictReader::skipData(std::uint16_t op) {
         BoundedCursor p(m_c.here(), m_c.remaining());
         p.skip(at);
         return std::size_t(p.u16be());
-    };
-    auto peekByte = [&](std::size_t at) {
-        BoundedCursor p(m_c.here(), m_c.remaining());
-        p.skip(at);
-        return std::size_t(p.u8());
     };
     std::size_t n = 0;
     if (op >= 0x8100) {
@@ -194,15 +581,13 @@ bool PictReader::skipData(std::uint16_t op) {
         n = m_c.u32be();
     } else if (op >= 0xB0 && op <= 0xCF) {
         n = 0;
-    } else if (op == 0x12 || op == 0x13 || op == 0x14) {
-        return skipPixPat();
-    } else if (op == 0x01 || (op >= 0x70 && op <= 0x77) || (op >= 0x80 && op <= 0x87)) {
-        // Regions and polygons start with their own size, which counts itself.
+    } else if ((op >= 0x75 && op <= 0x77) || (op >= 0x85 && op <= 0x87)) {
+        // Reserved like polygons and regions: their data starts with its own size.
         n = peekWord(0);
         if (n < 2) {
             return false;
         }
-    } else if ((op >= 0x24 && op <= 0x27) || (op >= 0x2C && op <= 0x2F) ||
+    } else if ((op >= 0x24 && op <= 0x27) || (op >= 0x2D && op <= 0x2F) ||
                (op >= 0x92 && op <= 0x97) || (op >= 0x9C && op <= 0x9F) ||
                (op >= 0xA2 && op <= 0xAF)) {
         n = word();
@@ -216,64 +601,32 @@ bool PictReader::skipData(std::uint16_t op) {
             case 0x1E:
                 n = 0;
                 break;
-            case 0x04:
-                n = 1;
-                break;
-            case 0x03:
-            case 0x05:
-            case 0x08:
-            case 0x0D:
             case 0x15:
             case 0x16:
-            case 0x23:
             case 0xA0:
                 n = 2;
                 break;
             case 0x06:
-            case 0x07:
-            case 0x0B:
-            case 0x0C:
-            case 0x0E:
-            case 0x0F:
-            case 0x21:
                 n = 4;
                 break;
-            case 0x1A:
-            case 0x1B:
             case 0x1D:
             case 0x1F:
-            case 0x22:
                 n = 6;
                 break;
-            case 0x02:
-            case 0x09:
-            case 0x0A:
             case 0x10:
-            case 0x20:
                 n = 8;
                 break;
             case 0x11:
                 n = m_header.version2 ? 2 : 1;
-                break;
-            case 0x28:
-                n = 4 + 1 + peekByte(4);
-                break;
-            case 0x29:
-            case 0x2A:
-                n = 1 + 1 + peekByte(1);
-                break;
-            case 0x2B:
-                n = 2 + 1 + peekByte(2);
                 break;
             case 0xA1:
                 n = 4 + peekWord(2);
                 break;
             default:
                 if (op >= 0x30 && op <= 0x67) {
-                    // Rectangles, rounded rectangles, ovals and arcs: eight bytes (twelve for an
-                    // arc) for the shape, none for the "same shape" forms.
-                    const int low = op & 0x0F;
-                    const bool same = low >= 8;
+                    // Reserved like rectangles, rounded rectangles, ovals and arcs: eight bytes
+                    // (twelve like an arc), none like the "same shape" forms.
+                    const bool same = (op & 0x0F) >= 8;
                     n = same ? 0 : (op >= 0x60 ? 12 : 8);
                 } else if (op >= 0x68 && op <= 0x6F) {
                     n = 4;
@@ -289,10 +642,101 @@ bool PictReader::skipData(std::uint16_t op) {
     return !m_c.failed();
 }
 
-bool PictReader::readRows(const PixMap& pm, RowForm form, int height,
+bool PictReader::quickTime() {
+    // QuickTime's compressed picture: a matrix that places the image, an optional matte and
+    // mask, then the image description and the compressed image.
+    const std::size_t length = m_c.u32be();
+    if (m_c.failed() || !m_c.has(length)) {
+        return false;
+    }
+    BoundedCursor q(m_c.here(), length);
+    m_c.skip(length);
+    q.u16be();  // version
+    double matrix[9];
+    for (double& v : matrix) {
+        v = q.i32be();
+    }
+    const std::size_t matteSize = q.u32be();
+    q.skip(8 + 2);  // matte rectangle, transfer mode
+    const QdRect src = readRect(q);
+    q.u32be();  // accuracy
+    const std::size_t maskSize = q.u32be();
+    if (matteSize > 0) {
+        // The matte's own image description, then its data.
+        BoundedCursor peek(q.here(), q.remaining());
+        q.skip(peek.u32be());
+        q.skip(matteSize);
+    }
+    q.skip(maskSize);
+    const std::size_t describedAt = q.position();
+    const std::size_t descriptionSize = q.u32be();
+    const std::uint32_t codec = q.u32be();
+    q.skip(24);
+    const int width = q.u16be(), height = q.u16be();
+    q.skip(8);
+    std::size_t dataSize = q.u32be();
+    if (q.failed() || descriptionSize < kImageDescriptionBytes) {
+        return !q.failed();  // nothing this player can draw, but the walk goes on
+    }
+    q.seek(describedAt + descriptionSize);
+    if (q.failed() || (codec != kJpegCodec && codec != kPngCodec) || width <= 0 || height <= 0 ||
+        width > kMaxBitmapSide || height > kMaxBitmapSide) {
+        return true;
+    }
+    if (dataSize == 0 || dataSize > q.remaining()) {
+        dataSize = q.remaining();
+    }
+    // Fixed-point 16.16, with the third column in 2.30 (perspective, which pictures do not use).
+    const double a = matrix[0] / 65536, b = matrix[1] / 65536, c = matrix[3] / 65536,
+                 d = matrix[4] / 65536, tx = matrix[6] / 65536, ty = matrix[7] / 65536;
+    auto place = [&](double x, double y) {
+        return PointF{a * x + c * y + tx - m_origin.h, b * x + d * y + ty - m_origin.v};
+    };
+    const int x0 = std::clamp(src.left, 0, width), y0 = std::clamp(src.top, 0, height);
+    int x1 = std::clamp(src.right, 0, width), y1 = std::clamp(src.bottom, 0, height);
+    if (x1 <= x0 || y1 <= y0) {
+        x1 = width;
+        y1 = height;
+    }
+    const PointF topLeft = place(x0, y0), topRight = place(x1, y0), bottomLeft = place(x0, y1);
+    const PointF bottomRight = place(x1, y1);
+    if (m_probe != nullptr) {
+        if (!m_probe->drew) {
+            m_probe->firstIsBitmap = true;
+            m_probe->firstBitmapDest = {
+                std::min(topLeft.x, bottomRight.x), std::min(topLeft.y, bottomRight.y),
+                std::max(topLeft.x, bottomRight.x), std::max(topLeft.y, bottomRight.y)};
+            m_probe->firstBitmapWidth = x1 - x0;
+            m_probe->firstBitmapHeight = y1 - y0;
+        }
+        return false;  // the probe knows what it needs
+    }
+    m_drew = true;
+    if (m_canvas == nullptr) {
+        return true;
+    }
+    const std::vector<std::uint8_t> header =
+        dibHeader(width, height, 0,
+                  codec == kJpegCodec ? workbook::BitmapInfo::kJpeg : workbook::BitmapInfo::kPng);
+    BitmapDraw draw;
+    draw.header = header.data();
+    draw.headerSize = header.size();
+    draw.bits = q.here();
+    draw.bitsSize = dataSize;
+    draw.srcX = x0;
+    draw.srcY = y0;
+    draw.srcWidth = x1 - x0;
+    draw.srcHeight = y1 - y0;
+    draw.topLeft = m_port.toPicture(topLeft.x, topLeft.y);
+    draw.topRight = m_port.toPicture(topRight.x, topRight.y);
+    draw.bottomLeft = m_port.toPicture(bottomLeft.x, bottomLeft.y);
+    m_canvas->drawBitmap(draw);
+    return true;
+}
+
+bool PictReader::readRows(const PixMap& pm, RowForm form, int height, bool keep,
                           std::vector<std::uint32_t>& pixels) {
     const int width = pm.bounds.width();
-    const bool keep = m_mode == ReadMode::Play;
     // Bytes a row needs once unpacked; 32-bit pixels packed by component lie in planes.
     std::size_t needed = 0;
     if (!pm.direct) {
@@ -354,7 +798,9 @@ bool PictReader::readRows(const PixMap& pm, RowForm form, int height,
                 if (pm.isPixMap) {
                     argb = pm.palette[index];
                 } else {
-                    argb = index != 0 ? 0xFF000000u : 0xFFFFFFFFu;
+                    // A bitmap takes the port's colours: set bits the foreground.
+                    const Rgb c = index != 0 ? m_port.fore : m_port.back;
+                    argb = 0xFF000000u | std::uint32_t(c.r) << 16 | std::uint32_t(c.g) << 8 | c.b;
                 }
             } else if (pm.pixelSize == 16) {
                 const std::uint32_t v =
@@ -397,15 +843,14 @@ bool PictReader::bitmap(std::uint16_t op) {
         pm.pixelSize = 1;
     }
     const QdRect src = readRect(m_c);
-    const QdRect dst = readRect(m_c);
-    m_c.u16be();  // transfer mode
-    if (op == 0x91 || op == 0x99 || op == 0x9B) {
-        const std::size_t regionSize = m_c.u16be();
-        if (regionSize < 2) {
-            return false;
-        }
-        m_c.skip(regionSize - 2);
+    const IntRect dst = shifted(rect());
+    const int mode = m_c.i16be();
+    qd::Region mask;
+    const bool masked = op == 0x91 || op == 0x99 || op == 0x9B;
+    if (masked && !region(mask)) {
+        return false;
     }
+    mask = shifted(mask);
     if (m_c.failed()) {
         return false;
     }
@@ -415,7 +860,7 @@ bool PictReader::bitmap(std::uint16_t op) {
     const int x1 = std::clamp(src.right - pm.bounds.left, 0, pm.bounds.width());
     const int y1 = std::clamp(src.bottom - pm.bounds.top, 0, pm.bounds.height());
     if (m_probe != nullptr) {
-        if (!m_probe->drew && x1 > x0 && y1 > y0 && dst.width() > 0 && dst.height() > 0) {
+        if (!m_probe->drew && x1 > x0 && y1 > y0 && !dst.empty()) {
             m_probe->firstIsBitmap = true;
             m_probe->firstBitmapDest = {double(dst.left), double(dst.top), double(dst.right),
                                         double(dst.bottom)};
@@ -435,10 +880,10 @@ bool PictReader::bitmap(std::uint16_t op) {
         form = RowForm::Packed16;
     }
     auto pixels = std::make_shared<std::vector<std::uint32_t>>();
-    if (!readRows(pm, form, pm.bounds.height(), *pixels)) {
+    if (!readRows(pm, form, pm.bounds.height(), m_mode == ReadMode::Play, *pixels)) {
         return false;
     }
-    if (x1 <= x0 || y1 <= y0 || dst.width() <= 0 || dst.height() <= 0) {
+    if (x1 <= x0 || y1 <= y0 || dst.empty()) {
         return true;
     }
     BitmapDraw draw;
@@ -449,12 +894,25 @@ bool PictReader::bitmap(std::uint16_t op) {
     draw.srcY = y0;
     draw.srcWidth = x1 - x0;
     draw.srcHeight = y1 - y0;
-    draw.topLeft = out(dst.left, dst.top);
-    draw.topRight = out(dst.right, dst.top);
-    draw.bottomLeft = out(dst.left, dst.bottom);
+    draw.topLeft = m_port.toPicture(dst.left, dst.top);
+    draw.topRight = m_port.toPicture(dst.right, dst.top);
+    draw.bottomLeft = m_port.toPicture(dst.left, dst.bottom);
+    // A black-and-white bitmap drawn in srcOr leaves the page where its bits are clear; srcXor
+    // inverts where they are set.
+    if (!pm.isPixMap && (mode & 7) == kSrcOr) {
+        draw.mix = Mix::And;
+    } else if (!pm.isPixMap && (mode & 7) == kSrcXor) {
+        draw.mix = Mix::Xor;
+    }
     m_drew = true;
     if (m_canvas != nullptr) {
+        if (masked) {
+            m_port.beginMask(mask);
+        }
         m_canvas->drawBitmap(draw);
+        if (masked) {
+            m_port.endMask();
+        }
     }
     return true;
 }
@@ -474,14 +932,15 @@ MetafileError PictReader::read() {
         if (m_c.failed() || op == kEndOfPicture) {
             break;
         }
-        const bool bitmapOp =
-            op == 0x90 || op == 0x91 || op == 0x98 || op == 0x99 || op == 0x9A || op == 0x9B;
-        if (bitmapOp ? !bitmap(op)
-                     : (op == kHeaderOp ? (m_c.skip(24), m_c.failed()) : !skipData(op))) {
+        const bool ok = play(op);
+        if (m_port.spent()) {
+            return {MetafileError::Kind::TooLarge, "its shapes take too much work to draw"};
+        }
+        if (!ok) {
             break;
         }
     }
-    if (m_mode == ReadMode::Play && !m_drew) {
+    if (m_mode == ReadMode::Play && !m_drew && !m_port.drew()) {
         return {MetafileError::Kind::NothingToDraw, ""};
     }
     return error;
@@ -509,9 +968,23 @@ std::optional<PictHeader> readPictHeader(const std::uint8_t* data, std::size_t s
         } else {
             continue;
         }
-        if (!c.failed()) {
-            return h;
+        if (c.failed()) {
+            continue;
         }
+        // An extended version 2 header gives the rectangle and resolution the opcodes use.
+        if (h.version2 && c.u16be() == kHeaderOp && c.i16be() == kExtendedVersion2) {
+            c.u16be();  // reserved
+            const double hRes = c.i32be() / 65536.0, vRes = c.i32be() / 65536.0;
+            const QdRect source = readRect(c);
+            if (!c.failed() && hRes > 0 && vRes > 0 && source.width() > 0 && source.height() > 0) {
+                h.extended = true;
+                h.hRes = hRes;
+                h.vRes = vRes;
+                h.source = {double(source.left), double(source.top), double(source.right),
+                            double(source.bottom)};
+            }
+        }
+        return h;
     }
     return std::nullopt;
 }

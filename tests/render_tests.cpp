@@ -667,17 +667,16 @@ TEST(Metafile, DamagedOnesAreErrorsThatSayWhy) {
     zeroSize.rec(0x0102, le16s({1}));
     QByteArray zeroBytes = zeroSize.bytes(QRect(0, 0, 100, 100));
     zeroBytes[22 + 18] = 0;  // a record of no words
-    QByteArray frameRect;
-    be16(frameRect, 0x0030);
-    for (int v : {0, 0, 10, 10}) {
-        be16(frameRect, v);
-    }
+    // A picture that only comments draws nothing.
+    QByteArray commentOnly;
+    be16(commentOnly, 0x00A0);
+    be16(commentOnly, 100);
     const std::vector<std::pair<QByteArray, QString>> cases = {
         {cutBytes, "(emf): record 2 runs past the end of the file"},
         {plusOnly.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 250, 250)),
          "(emf): it holds only EMF+ records"},
         {zeroBytes, "(wmf): record 1 has a bad size"},
-        {pict(QRect(0, 0, 10, 10), frameRect), "(pict)"},
+        {pict(QRect(0, 0, 10, 10), commentOnly), "(pict)"},
     };
     QTemporaryDir dir;
     for (const auto& [bytes, reason] : cases) {
