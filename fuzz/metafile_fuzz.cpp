@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "metafile/metafile.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/imageformat.h"
 #include "workbook/limits.h"
-#include "metafile/metafile.h"
 
 namespace {
 
@@ -31,6 +31,20 @@ public:
         if (brush.pattern) {
             check(
                 workbook::readBitmapInfo(brush.pattern->data(), brush.pattern->size()).has_value());
+        }
+        if (brush.monoPattern) {
+            const metafile::MonoPattern& p = *brush.monoPattern;
+            check(p.width > 0 && p.height > 0 &&
+                  p.bits.size() >= std::size_t(p.width + 7) / 8 * std::size_t(p.height));
+        }
+        if (brush.texture) {
+            checkImage(*brush.texture);
+        }
+    }
+    void setClipRects(const std::vector<metafile::PixelRect>* rects) override {
+        for (const metafile::PixelRect& r :
+             rects != nullptr ? *rects : std::vector<metafile::PixelRect>{}) {
+            check(r.left < r.right && r.top < r.bottom);
         }
     }
     void strokePath(const metafile::PathData& path, const metafile::PenStyle& pen) override {
@@ -54,13 +68,12 @@ public:
                   draw.srcY + draw.srcHeight <= draw.pixelsHeight);
             return;
         }
-        check(inside(draw.bits, draw.bitsSize));
+        if (draw.image) {
+            checkImage(*draw.image);
+            return;
+        }
+        check(inside(draw.header, draw.headerSize) && inside(draw.bits, draw.bitsSize));
         auto info = workbook::readBitmapInfo(draw.header, draw.headerSize);
-        // A compressed image (a QuickTime picture's JPEG) comes with a header the player
-        // made; every other header lies in the input.
-        const bool compressed = info && (info->compression == workbook::BitmapInfo::kJpeg ||
-                                         info->compression == workbook::BitmapInfo::kPng);
-        check(compressed || inside(draw.header, draw.headerSize));
         check(info.has_value() && info->headerBytes <= draw.headerSize);
         check(draw.srcX + draw.srcWidth <= info->width &&
               draw.srcY + draw.srcHeight <= info->height);
@@ -72,6 +85,14 @@ public:
     void clip(const metafile::PathData& path, ClipOp) override { checkPath(path); }
 
 private:
+    static void checkImage(const metafile::ImageSource& image) {
+        if (image.pixels) {
+            check(image.pixels->size() ==
+                  std::size_t(image.pixelsWidth) * std::size_t(image.pixelsHeight));
+        } else {
+            check((image.encoded && !image.encoded->empty()) || image.dib);
+        }
+    }
     static void checkPath(const metafile::PathData& path) {
         std::size_t points = 0;
         for (auto op : path.ops) {

@@ -7,7 +7,6 @@
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
 #include "metafile/qdport.h"
-#include "workbook/bitmapinfo.h"
 #include "workbook/boundedcursor.h"
 
 namespace metafile {
@@ -159,30 +158,6 @@ Rgb rgbOf(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     return {std::uint8_t(r >> 8), std::uint8_t(g >> 8), std::uint8_t(b >> 8)};
 }
 
-void putLe16(std::vector<std::uint8_t>& b, unsigned v) {
-    b.push_back(std::uint8_t(v));
-    b.push_back(std::uint8_t(v >> 8));
-}
-void putLe32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    putLe16(b, v & 0xFFFF);
-    putLe16(b, v >> 16);
-}
-
-// The header of a DIB of width x height (rows from the top) at the depth and compression given.
-std::vector<std::uint8_t> dibHeader(int width, int height, int bits, std::uint32_t compression) {
-    std::vector<std::uint8_t> b;
-    putLe32(b, 40);
-    putLe32(b, std::uint32_t(width));
-    putLe32(b, std::uint32_t(-height));
-    putLe16(b, 1);
-    putLe16(b, unsigned(bits));
-    putLe32(b, compression);
-    for (int i = 0; i < 5; ++i) {
-        putLe32(b, 0);
-    }
-    return b;
-}
-
 class PictReader {
 public:
     PictReader(const std::uint8_t* data, std::size_t size, const PictHeader& header,
@@ -295,12 +270,11 @@ bool PictReader::pixPattern(qd::Pattern& out) {
         return false;
     }
     if (keep) {
-        auto dib = std::make_shared<std::vector<std::uint8_t>>(
-            dibHeader(pm.bounds.width(), pm.bounds.height(), 32, workbook::BitmapInfo::kRgb));
-        for (std::uint32_t argb : pixels) {
-            putLe32(*dib, argb);
-        }
-        p.tile = std::move(dib);
+        auto tile = std::make_shared<ImageSource>();
+        tile->pixels = std::make_shared<std::vector<std::uint32_t>>(std::move(pixels));
+        tile->pixelsWidth = pm.bounds.width();
+        tile->pixelsHeight = pm.bounds.height();
+        p.tile = std::move(tile);
     }
     out = p;
     return true;
@@ -715,14 +689,10 @@ bool PictReader::quickTime() {
     if (m_canvas == nullptr) {
         return true;
     }
-    const std::vector<std::uint8_t> header =
-        dibHeader(width, height, 0,
-                  codec == kJpegCodec ? workbook::BitmapInfo::kJpeg : workbook::BitmapInfo::kPng);
     BitmapDraw draw;
-    draw.header = header.data();
-    draw.headerSize = header.size();
-    draw.bits = q.here();
-    draw.bitsSize = dataSize;
+    auto image = std::make_shared<ImageSource>();
+    image->encoded = std::make_shared<std::vector<std::uint8_t>>(q.here(), q.here() + dataSize);
+    draw.image = std::move(image);
     draw.srcX = x0;
     draw.srcY = y0;
     draw.srcWidth = x1 - x0;

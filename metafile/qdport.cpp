@@ -21,40 +21,6 @@ constexpr std::size_t kSpansPerFill = 256;
 constexpr std::size_t kStepsPerDrawnSpan = 100;
 constexpr std::uint8_t kMacRomanCharset = 77;  // LOGFONT's MAC_CHARSET
 
-void le16(std::vector<std::uint8_t>& b, unsigned v) {
-    b.push_back(std::uint8_t(v));
-    b.push_back(std::uint8_t(v >> 8));
-}
-void le32(std::vector<std::uint8_t>& b, std::uint32_t v) {
-    le16(b, v & 0xFFFF);
-    le16(b, v >> 16);
-}
-
-// An 8 x 8 one-bit DIB: clear bits in off, set bits in on.
-std::shared_ptr<const std::vector<std::uint8_t>> twoColourTile(
-    const std::array<std::uint8_t, 8>& bits, Rgb off, Rgb on) {
-    auto dib = std::make_shared<std::vector<std::uint8_t>>();
-    auto& b = *dib;
-    le32(b, 40);
-    le32(b, 8);
-    le32(b, std::uint32_t(-8));  // rows from the top
-    le16(b, 1);
-    le16(b, 1);
-    le32(b, 0);
-    le32(b, 32);
-    le32(b, 0);
-    le32(b, 0);
-    le32(b, 2);
-    le32(b, 0);
-    for (Rgb c : {off, on}) {
-        b.insert(b.end(), {c.b, c.g, c.r, 0});
-    }
-    for (std::uint8_t row : bits) {
-        b.insert(b.end(), {row, 0, 0, 0});
-    }
-    return dib;
-}
-
 // How a transfer mode meets the pixels below, reduced to its four kinds.
 enum class Transfer { Copy, Or, Xor, Bic };
 
@@ -310,25 +276,44 @@ void QdPort::setClip(const Region& region) {
         return;
     }
     m_clip = deviceRegion(region);
-    m_canvas->resetClip();
-    m_canvas->clip(m_clip->path(), MetafileCanvas::ClipOp::Replace);
+    applyClip(nullptr);
 }
 
 void QdPort::beginMask(const Region& region) {
     if (m_canvas == nullptr) {
         return;
     }
-    m_canvas->clip(deviceRegion(region).path(), MetafileCanvas::ClipOp::Intersect);
+    const Region mask = deviceRegion(region);
+    applyClip(&mask);
 }
 
 void QdPort::endMask() {
-    if (m_canvas == nullptr) {
+    if (m_canvas != nullptr) {
+        applyClip(nullptr);
+    }
+}
+
+// The clip region, cut down to the mask when there is one, as whole pixels.
+void QdPort::applyClip(const Region* mask) {
+    if (!m_clip && mask == nullptr) {
+        m_canvas->setClipRects(nullptr);
         return;
     }
-    m_canvas->resetClip();
-    if (m_clip) {
-        m_canvas->clip(m_clip->path(), MetafileCanvas::ClipOp::Replace);
+    Region clip = m_clip && mask != nullptr ? combine(*m_clip, *mask, SetOp::Intersect, m_budget)
+                  : m_clip                  ? *m_clip
+                                            : *mask;
+    if (!m_budget.spend(clip.spanCount() * kStepsPerDrawnSpan)) {
+        return;
     }
+    std::vector<PixelRect> rects;
+    rects.reserve(clip.spanCount());
+    for (const Region::Band& band : clip.bands()) {
+        for (std::uint32_t k = 0; k < band.count; ++k) {
+            const Span s = clip.spans(band)[k];
+            rects.push_back({s.left, band.top, s.right, band.bottom});
+        }
+    }
+    m_canvas->setClipRects(&rects);
 }
 
 void QdPort::draw(const Region& pixels, Verb verb) {
@@ -346,6 +331,7 @@ void QdPort::drawPart(const PathData& path, Verb verb) {
     switch (verb) {
         case Verb::Invert: {
             BrushStyle brush;
+            brush.antialias = false;
             brush.mix = Mix::NotDestination;
             m_canvas->fillPath(path, FillRule::Winding, brush);
             return;
@@ -365,8 +351,9 @@ void QdPort::drawPart(const PathData& path, Verb verb) {
 
 void QdPort::paint(const PathData& path, const Pattern& pattern, int mode) {
     BrushStyle brush;
+    brush.antialias = false;
     if (pattern.tile) {
-        brush.pattern = pattern.tile;
+        brush.texture = pattern.tile;
         m_canvas->fillPath(path, FillRule::Winding, brush);
         return;
     }
@@ -385,15 +372,21 @@ void QdPort::paint(const PathData& path, const Pattern& pattern, int mode) {
     }
     const bool all = std::all_of(bits.begin(), bits.end(), [](auto b) { return b == 0xFF; });
     const bool none = std::all_of(bits.begin(), bits.end(), [](auto b) { return b == 0; });
-    const Rgb white{255, 255, 255}, black{0, 0, 0};
-    // Where a mode leaves the clear bits alone, the tile's clear bits are the colour that
-    // leaves a pixel as it is under the raster operation chosen.
+    auto tile = [&](Rgb set, Rgb clear, bool transparent) {
+        auto p = std::make_shared<MonoPattern>();
+        p->bits.assign(bits.begin(), bits.end());
+        p->foreground = set;
+        p->background = clear;
+        p->transparentBackground = transparent;
+        brush.monoPattern = std::move(p);
+    };
+    // The modes other than copy leave the pixels under clear bits as they are.
     switch (transfer) {
         case Transfer::Copy:
             if (all || none) {
                 brush.colour = all ? on : back;
             } else {
-                brush.pattern = twoColourTile(bits, back, on);
+                tile(on, back, false);
             }
             break;
         case Transfer::Or:
@@ -403,8 +396,7 @@ void QdPort::paint(const PathData& path, const Pattern& pattern, int mode) {
             if (all) {
                 brush.colour = on;
             } else {
-                brush.pattern = twoColourTile(bits, white, on);
-                brush.mix = Mix::And;
+                tile(on, back, true);
             }
             break;
         case Transfer::Xor:
@@ -414,7 +406,8 @@ void QdPort::paint(const PathData& path, const Pattern& pattern, int mode) {
             if (all) {
                 brush.mix = Mix::NotDestination;
             } else {
-                brush.pattern = twoColourTile(bits, black, white);
+                // White where set, black where clear: exclusive-or inverts the set ones only.
+                tile({255, 255, 255}, {0, 0, 0}, false);
                 brush.mix = Mix::Xor;
             }
             break;
@@ -425,8 +418,7 @@ void QdPort::paint(const PathData& path, const Pattern& pattern, int mode) {
             if (all) {
                 brush.colour = back;
             } else {
-                brush.pattern = twoColourTile(bits, black, back);
-                brush.mix = Mix::Or;
+                tile(back, back, true);
             }
             break;
     }

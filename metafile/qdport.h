@@ -14,11 +14,11 @@
 namespace metafile::qd {
 
 // An 8 x 8 pattern, whose set bits take the foreground colour and clear bits the background;
-// or a colour pattern, whose own colour or tile of pixels (a packed DIB) it draws instead.
+// or a colour pattern, whose own colour or tile of pixels it draws instead.
 struct Pattern {
     std::array<std::uint8_t, 8> bits{};
     std::optional<Rgb> colour;
-    std::shared_ptr<const std::vector<std::uint8_t>> tile;
+    std::shared_ptr<const ImageSource> tile;
 
     static Pattern black();
     static Pattern white();
@@ -80,6 +80,7 @@ private:
     void draw(const Region& pixels, Verb verb);
     void drawPart(const PathData& path, Verb verb);
     void paint(const PathData& path, const Pattern& pattern, int mode);
+    void applyClip(const Region* mask);
     std::string fontFace() const;
 
     MetafileCanvas* m_canvas;

@@ -258,6 +258,17 @@ TEST(PictVectors, ShapesCoverThePixelsQuickDrawCovers) {
         {"origin moves later coordinates",
          op(0x000C, {-5, -5}) + op(0x0031, {0, 0, 5, 5}),
          {{7, 7, kBlack}, {2, 2, kWhite}}},
+        {"patOr and patBic leave the clear bits alone",
+         op(0x0031, {0, 0, 10, 10}) + red + op(0x0009, {0xAA55, 0xAA55, 0xAA55, 0xAA55}) +
+             op(0x0008, {9}) + op(0x0031, {0, 0, 4, 4}) + op(0x0008, {11}) +
+             op(0x0031, {4, 4, 8, 8}),
+         {{0, 0, kRed}, {1, 0, kBlack}, {4, 4, kWhite}, {5, 4, kBlack}, {12, 12, kWhite}}},
+        {"a colour pixel pattern tiles its own pixels",
+         op(0x0014, {1, 0, 0, 0, 0, 0x8002, 0, 0, 2, 2, 0, 0, 0, 0,      72, 0, 72, 0, 0, 8,
+                     1, 8, 0, 0, 0, 0,      0, 0, 0, 0, 0, 1, 0, 0xFFFF, 0,  0, 1,  0, 0, 0xFFFF},
+            bytes({0, 1, 1, 0})) +
+             op(0x0034, {0, 0, 4, 4}),
+         {{0, 0, kRed}, {1, 0, 0xFF0000FF}, {0, 1, 0xFF0000FF}, {2, 2, kRed}, {4, 0, kWhite}}},
         {"an RGB pixel pattern fills in its colour",
          op(0x0014, {2, 0, 0, 0, 0, 0xFFFF, 0, 0}) + op(0x0034, {0, 0, 5, 5}),
          {{2, 2, kRed}}},
