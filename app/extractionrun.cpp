@@ -76,7 +76,9 @@ void Form1::PushButton2_Click() {
     // and the results window shows what was taken so far.
     auto progress = std::make_unique<longwork::Progress>(
         m_services, this, QStringLiteral("Extracting pictures - Quillfen"), rows);
-    auto stopped = [&] { return m_services.ending || progress->cancelled(); };
+    // A spill that cannot take a picture (a full cache folder) would fail every picture after
+    // it, each with a report: the first is told, and the run ends as after Cancel.
+    auto stopped = [&] { return m_services.ending || progress->cancelled() || spill->failed(); };
     context.yield = [&progress] {
         QCoreApplication::processEvents();
         progress->tick();

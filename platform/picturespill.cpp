@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
@@ -23,25 +24,9 @@ constexpr int kDiskFull = 61;
 // A run folder without its spill file is a start that died at once, unless it is this young:
 // then it may be another program's that is making its spill right now.
 constexpr qint64 kEmptyFolderGraceSeconds = 60;
-constexpr qsizetype kSampleBytes = 1024;
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Length and three slices of the bytes (all of a small picture): cheap next to the write, and
-// equal pictures always agree; the bytes themselves decide before a picture counts as kept.
-quint64 sampleKey(const QByteArray& bytes) {
-    const QByteArrayView all(bytes);
-    const qsizetype n = all.size();
-    if (n <= 3 * kSampleBytes) {
-        return quint64(qHash(all, size_t(n)));
-    }
-    const qsizetype slice = kSampleBytes;
-    size_t key = qHash(all.first(slice), size_t(n));
-    key = qHash(all.sliced((n - slice) / 2, slice), key);
-    key = qHash(all.last(slice), key);
-    return quint64(key);
 }
 
 }  // namespace
@@ -84,7 +69,9 @@ std::shared_ptr<PictureSpill> PictureSpill::create(const QString& root) {
     return std::shared_ptr<PictureSpill>(new PictureSpill(folder, fd));
 }
 
-PictureSpill::PictureSpill(QString folder, int fd) : m_folder(std::move(folder)), m_fd(fd) {}
+// The seed is the run's own, so no file can be made whose pictures all share one key.
+PictureSpill::PictureSpill(QString folder, int fd)
+    : m_folder(std::move(folder)), m_fd(fd), m_seed(QRandomGenerator::global()->generate64()) {}
 
 PictureSpill::~PictureSpill() {
     const QByteArray folder = QFile::encodeName(m_folder);
@@ -98,6 +85,7 @@ QString PictureSpill::filePath() const {
 }
 
 void PictureSpill::fail(const QString& what, int error) const {
+    m_failed.store(true);
     const bool full = error == ENOSPC || error == EDQUOT || error == EFBIG;
     throw RuntimeError(
         full ? kDiskFull : err::kPathNotFound,
@@ -125,7 +113,9 @@ Picture PictureSpill::keep(const Picture& picture) {
     if (bytes.constData() == m_last.constData() && bytes.size() == m_last.size()) {
         return keptAt(picture, m_lastOffset);
     }
-    const quint64 key = sampleKey(bytes);
+    // A hash of all the bytes: pictures that differ share a key only by chance, so a picture
+    // is compared with the bytes of another almost only when they are the same.
+    const quint64 key = quint64(qHash(QByteArrayView(bytes), size_t(m_seed)));
     for (auto it = m_entries.constFind(key); it != m_entries.cend() && it.key() == key; ++it) {
         if (it->length == bytes.size() && read(it->offset, it->length) == bytes) {
             m_last = bytes;
@@ -186,7 +176,9 @@ QString runFoldersRoot() {
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (!cache.isEmpty()) {
         const QString root = cache + QStringLiteral("/quillfen");
-        if (QDir().mkpath(root)) {
+        // A folder that exists but takes no new folder (read-only) is no better than none.
+        if (QDir().mkpath(root) &&
+            ::access(QFile::encodeName(root).constData(), W_OK | X_OK) == 0) {
             return root;
         }
     }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QMultiHash>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 #include "platform/picture.h"
@@ -33,6 +34,10 @@ public:
     // be read whole.
     QByteArray read(qint64 offset, qint64 length) const;
 
+    // Whether a write or a read of the file has failed (a full disk, a failing one): the run
+    // then ends, rather than failing every picture after it one by one.
+    bool failed() const { return m_failed.load(); }
+
     QString folder() const { return m_folder; }
     QString filePath() const;
     qint64 size() const { return m_size; }
@@ -49,13 +54,14 @@ private:
     QString m_folder;
     int m_fd;
     qint64 m_size = 0;
-    // Kept pictures by a key of their length and a few samples of their bytes; the bytes
-    // themselves decide.
+    // Kept pictures by a seeded hash of all their bytes; the bytes themselves decide.
     struct Entry {
         qint64 offset;
         qint64 length;
     };
     QMultiHash<quint64, Entry> m_entries;
+    quint64 m_seed;
+    mutable std::atomic<bool> m_failed{false};
     // The bytes kept last, sharing the caller's buffer, and where they are.
     QByteArray m_last;
     qint64 m_lastOffset = 0;
@@ -63,8 +69,8 @@ private:
 
 // The folder under which runs make their private folders: "quillfen" in the user's cache
 // folder ($XDG_CACHE_HOME, normally ~/.cache), which lies on disk where a temporary folder may
-// live in memory; the temporary folder only when the cache folder cannot be made; "" when
-// neither exists.
+// live in memory; the temporary folder only when the cache folder cannot be made or written
+// to; "" when neither exists.
 QString runFoldersRoot();
 
 // Removes what runs of programs that did not end cleanly left under root: only folders named
