@@ -1,6 +1,7 @@
 #include "app/addfolder.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,9 @@ void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
         return isEnding(ending);
     };
     std::vector<std::string> found;
-    if (!platform::walkSubfolders(starts, recurse, found, unspellable, turn)) {
+    platform::WalkBudget budget;
+    if (!platform::walkSubfolders(starts, recurse, found, unspellable, turn, &budget) &&
+        budget.stoppedAt.empty()) {
         return;
     }
     for (const std::string& folder : found) {
@@ -69,6 +72,17 @@ void AddSubfolders(QStringList& folders, bool recurse, const bool* ending) {
             return;
         }
         folders << platform::pathFromBytes(QByteArray::fromStdString(folder));
+    }
+    // A tree too large to walk keeps what was found, and the caller's trap tells where the
+    // walk stopped.
+    if (!budget.stoppedAt.empty()) {
+        throw platform::RuntimeError(
+            platform::err::kPathNotFound,
+            QStringLiteral("The folder walk stopped at '%1': the folders hold more than %2 "
+                           "entries")
+                .arg(platform::shownPath(
+                         platform::pathFromBytes(QByteArray::fromStdString(budget.stoppedAt))),
+                     QLocale(QLocale::English).toString(qulonglong(platform::kMaxWalkEntries))));
     }
 }
 

@@ -44,7 +44,9 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 // are neither added nor searched; names holding "?" are skipped. The message loop gets a turn
 // at each step. A link back up the tree (to the folder it is in or one above) is not followed,
 // so the walk always ends; a folder reached by two roads (a link to a sibling) is walked on
-// both. When *ending turns true the walk stops at its next turn.
+// both, up to platform::kMaxWalksPerFolder roads. When *ending turns true the walk stops at its
+// next turn. Past platform::kMaxWalkEntries entries the walk stops: the folders found until then
+// are appended, then RuntimeError names the folder where it stopped.
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending = nullptr);
 
 // The names of the files in the folder that match the wildcard pattern, in directory order;

@@ -1,5 +1,6 @@
 #include "batch/batchlist.h"
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -35,9 +36,14 @@ struct WorkbookRows {
     std::vector<SheetRows> sheets;
 };
 
+bool isInterrupted(const std::atomic<int>* signal) {
+    return signal && signal->load() != 0;
+}
+
 // Opens one workbook and reads every embedded picture once, for its size and digest; only one
-// image is held at a time, and pictures that share an image read it once.
-WorkbookRows readWorkbook(const std::string& path) {
+// image is held at a time, and pictures that share an image read it once. An interruption
+// leaves the pictures not yet read without their digest.
+WorkbookRows readWorkbook(const std::string& path, const std::atomic<int>* signal) {
     WorkbookRows rows;
     rows.path = path;
     auto opened = workbook::openWorkbook(path, {.sniff = metafile::sniffDrawnImage});
@@ -62,7 +68,7 @@ WorkbookRows readWorkbook(const std::string& path) {
             if (known != digests.end()) {
                 row.bytes = known->second.first;
                 row.sha256 = known->second.second;
-            } else if (!row.info->linked) {
+            } else if (!row.info->linked && !isInterrupted(signal)) {
                 auto bytes = rows.workbook->readPictureBytes(s, p);
                 if (bytes) {
                     row.bytes = bytes.value().size();
@@ -85,106 +91,118 @@ std::string jsonNumberOrNull(std::uint64_t value, bool known) {
     return known ? std::to_string(value) : "null";
 }
 
-void writeJson(const std::vector<WorkbookRows>& all, std::ostream& out) {
-    out << "[";
-    for (std::size_t w = 0; w < all.size(); ++w) {
-        const WorkbookRows& rows = all[w];
-        out << (w ? ",\n " : "\n ") << "{\"workbook\": " << jsonString(rows.path)
-            << ", \"error\": " << (rows.error.empty() ? "null" : jsonString(rows.error))
-            << ", \"problems\": [";
-        for (std::size_t i = 0; i < rows.problems.size(); ++i) {
-            out << (i ? ", " : "") << jsonString(rows.problems[i]);
-        }
-        out << "], \"worksheets\": [";
-        for (std::size_t s = 0; s < rows.sheets.size(); ++s) {
-            const SheetRows& sheet = rows.sheets[s];
-            out << (s ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(sheet.name)
-                << ", \"pictures\": [";
-            for (std::size_t p = 0; p < sheet.pictures.size(); ++p) {
-                const PictureRow& row = sheet.pictures[p];
-                const workbook::PictureInfo& info = *row.info;
-                out << (p ? ",\n   " : "\n   ") << "{\"number\": " << row.number << ", \"format\": "
-                    << (info.linked ? "null" : jsonString(workbook::formatName(info.format)))
-                    << ", \"width\": " << jsonNumberOrNull(info.width, info.width > 0)
-                    << ", \"height\": " << jsonNumberOrNull(info.height, info.height > 0)
-                    << ", \"bytes\": "
-                    << jsonNumberOrNull(row.bytes.value_or(0), row.bytes.has_value())
-                    << ", \"sha256\": " << (row.sha256.empty() ? "null" : jsonString(row.sha256))
-                    << ", \"linked\": " << (info.linked ? "true" : "false")
-                    << ", \"cell\": " << (info.cell.empty() ? "null" : jsonString(info.cell))
-                    << "}";
-            }
-            out << "]}";
+void writeJson(const WorkbookRows& rows, bool first, std::ostream& out) {
+    out << (first ? "\n " : ",\n ") << "{\"workbook\": " << jsonString(rows.path)
+        << ", \"error\": " << (rows.error.empty() ? "null" : jsonString(rows.error))
+        << ", \"problems\": [";
+    for (std::size_t i = 0; i < rows.problems.size(); ++i) {
+        out << (i ? ", " : "") << jsonString(rows.problems[i]);
+    }
+    out << "], \"worksheets\": [";
+    for (std::size_t s = 0; s < rows.sheets.size(); ++s) {
+        const SheetRows& sheet = rows.sheets[s];
+        out << (s ? ",\n  " : "\n  ") << "{\"name\": " << jsonString(sheet.name)
+            << ", \"pictures\": [";
+        for (std::size_t p = 0; p < sheet.pictures.size(); ++p) {
+            const PictureRow& row = sheet.pictures[p];
+            const workbook::PictureInfo& info = *row.info;
+            out << (p ? ",\n   " : "\n   ") << "{\"number\": " << row.number << ", \"format\": "
+                << (info.linked ? "null" : jsonString(workbook::formatName(info.format)))
+                << ", \"width\": " << jsonNumberOrNull(info.width, info.width > 0)
+                << ", \"height\": " << jsonNumberOrNull(info.height, info.height > 0)
+                << ", \"bytes\": " << jsonNumberOrNull(row.bytes.value_or(0), row.bytes.has_value())
+                << ", \"sha256\": " << (row.sha256.empty() ? "null" : jsonString(row.sha256))
+                << ", \"linked\": " << (info.linked ? "true" : "false")
+                << ", \"cell\": " << (info.cell.empty() ? "null" : jsonString(info.cell)) << "}";
         }
         out << "]}";
     }
-    out << (all.empty() ? "]\n" : "\n]\n");
+    out << "]}";
 }
 
-void writeText(const std::vector<WorkbookRows>& all, std::ostream& out) {
-    for (const WorkbookRows& rows : all) {
-        out << rows.path << "\n";
-        if (!rows.error.empty()) {
-            out << "  error: " << rows.error << "\n";
-            continue;
-        }
-        for (const std::string& problem : rows.problems) {
-            out << "  problem: " << problem << "\n";
-        }
-        for (const SheetRows& sheet : rows.sheets) {
-            out << "  worksheet \"" << sheet.name << "\": " << sheet.pictures.size()
-                << (sheet.pictures.size() == 1 ? " picture\n" : " pictures\n");
-            for (const PictureRow& row : sheet.pictures) {
-                const workbook::PictureInfo& info = *row.info;
-                out << "    " << row.number << "  " << workbook::formatName(info.format) << "  ";
-                if (info.width > 0 && info.height > 0) {
-                    out << info.width << "x" << info.height;
-                } else {
-                    out << "?x?";
-                }
-                if (info.linked) {
-                    out << "  linked to " << info.link;
-                } else if (row.bytes) {
-                    out << "  " << *row.bytes << " bytes  sha256 " << row.sha256;
-                } else {
-                    out << "  unreadable: " << row.problem;
-                }
-                out << "  cell " << (info.cell.empty() ? "-" : info.cell) << "\n";
+// Names, links and problems come from the files: what a terminal would act on is escaped.
+void writeText(const WorkbookRows& rows, std::ostream& out) {
+    out << displayText(rows.path) << "\n";
+    if (!rows.error.empty()) {
+        out << "  error: " << displayText(rows.error) << "\n";
+        return;
+    }
+    for (const std::string& problem : rows.problems) {
+        out << "  problem: " << displayText(problem) << "\n";
+    }
+    for (const SheetRows& sheet : rows.sheets) {
+        out << "  worksheet \"" << displayText(sheet.name) << "\": " << sheet.pictures.size()
+            << (sheet.pictures.size() == 1 ? " picture\n" : " pictures\n");
+        for (const PictureRow& row : sheet.pictures) {
+            const workbook::PictureInfo& info = *row.info;
+            out << "    " << row.number << "  " << workbook::formatName(info.format) << "  ";
+            if (info.width > 0 && info.height > 0) {
+                out << info.width << "x" << info.height;
+            } else {
+                out << "?x?";
             }
+            if (info.linked) {
+                out << "  linked to " << displayText(info.link);
+            } else if (row.bytes) {
+                out << "  " << *row.bytes << " bytes  sha256 " << row.sha256;
+            } else if (!row.problem.empty()) {
+                out << "  unreadable: " << displayText(row.problem);
+            } else {
+                out << "  not read (interrupted)";
+            }
+            out << "  cell " << (info.cell.empty() ? "-" : displayText(info.cell)) << "\n";
         }
     }
 }
 
 }  // namespace
 
-int runList(const std::vector<std::string>& files, bool json, std::ostream& out,
-            std::ostream& err) {
-    std::vector<WorkbookRows> all;
+int runList(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err,
+            const std::atomic<int>* signal) {
     int status = kExitOk;
+    bool first = true;
+    if (json) {
+        out << "[";
+    }
+    // Each workbook is listed as soon as it is read and closed before the next one opens, so
+    // neither descriptors nor memory grow with the number of workbooks.
     for (const std::string& file : files) {
-        WorkbookRows rows = readWorkbook(file);
+        if (isInterrupted(signal)) {
+            break;
+        }
+        const WorkbookRows rows = readWorkbook(file, signal);
+        const std::string shown = displayText(file);
         if (!rows.error.empty()) {
-            err << file << ": " << rows.error << "\n";
+            err << shown << ": " << displayText(rows.error) << "\n";
             status = kExitFailed;
         }
         for (const std::string& problem : rows.problems) {
-            err << file << ": " << problem << "\n";
+            err << shown << ": " << displayText(problem) << "\n";
             status = kExitFailed;
         }
         for (const SheetRows& sheet : rows.sheets) {
             for (const PictureRow& row : sheet.pictures) {
                 if (!row.problem.empty()) {
-                    err << file << ": picture " << row.number << ": " << row.problem << "\n";
+                    err << shown << ": picture " << row.number << ": " << displayText(row.problem)
+                        << "\n";
                     status = kExitFailed;
                 }
             }
         }
-        all.push_back(std::move(rows));
+        if (json) {
+            writeJson(rows, first, out);
+        } else {
+            writeText(rows, out);
+        }
+        first = false;
     }
     if (json) {
-        writeJson(all, out);
-    } else {
-        writeText(all, out);
+        out << (first ? "]\n" : "\n]\n");
+    }
+    out.flush();
+    if (isInterrupted(signal)) {
+        err << "quillfen-batch: interrupted\n";
+        return 128 + signal->load();
     }
     return status;
 }

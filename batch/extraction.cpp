@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <thread>
 
 #include "batch/partrecord.h"
@@ -16,6 +17,7 @@
 #include "encode/outputnames.h"
 #include "metafile/metafile.h"
 #include "platform/directorylisting.h"
+#include "platform/threadstart.h"
 #include "render/renderer.h"
 #include "workbook/bytesink.h"
 #include "workbook/sha256.h"
@@ -108,10 +110,23 @@ public:
 
     Tally run() {
         m_start = Clock::now();
-        std::vector<std::thread> jobs;
-        for (int j = 0; j < m_settings.jobs; ++j) {
-            jobs.emplace_back([this] { work(); });
+        // A limit on processes may refuse some of the jobs: the run goes on with those that
+        // started, and says so; with none it cannot run at all.
+        // The jobs wait for the lock until all are started, so how many can run at once does
+        // not depend on how soon the first ones finish.
+        std::unique_lock starting(m_mutex);
+        std::string refused;
+        std::vector<std::jthread> jobs = platform::startThreads(
+            m_settings.jobs, [this] { work(); }, &refused);
+        if (jobs.empty()) {
+            throw std::runtime_error("cannot start a job: " + refused);
         }
+        if (int(jobs.size()) < m_settings.jobs) {
+            line("quillfen-batch: " + std::to_string(jobs.size()) + " of " +
+                 std::to_string(m_settings.jobs) + " jobs started (" + refused +
+                 "); the run goes on with those");
+        }
+        starting.unlock();
         {
             std::unique_lock lock(m_mutex);
             // A signal handler cannot wake anyone, so the signal is looked for at each tick.
@@ -130,7 +145,7 @@ public:
                 m_changed.wait_for(lock, kProgressInterval);
             }
         }
-        for (std::thread& job : jobs) {
+        for (std::jthread& job : jobs) {
             job.join();
         }
         std::unique_lock lock(m_mutex);

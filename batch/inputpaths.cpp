@@ -1,6 +1,7 @@
 #include "batch/inputpaths.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "platform/fileattributes.h"
@@ -16,16 +17,21 @@ bool isFolder(const std::string& path) {
     return status && platform::walkedAsFolder(status->attributes);
 }
 
-void addFolder(std::string folder, std::vector<std::string>& workbooks) {
+// Returns false when the walk was stopped, by an interruption or by the budget.
+bool addFolder(std::string folder, std::vector<std::string>& workbooks,
+               const std::function<bool()>& interrupted, platform::WalkBudget& budget) {
     // A folder given with a trailing "/" is the same folder; the root keeps its own.
     while (folder.size() > 1 && folder.ends_with('/')) {
         folder.pop_back();
     }
     std::vector<std::string> folders{platform::joinPath(folder, "")};
     std::vector<std::string> found;
-    platform::walkSubfolders(folders, true, found);
+    const bool whole = platform::walkSubfolders(folders, true, found, {}, interrupted, &budget);
     folders.insert(folders.end(), found.begin(), found.end());
     for (const std::string& each : folders) {
+        if (interrupted && interrupted()) {
+            return false;
+        }
         for (const std::string& name : platform::matchingFiles(each, kWorkbookPattern)) {
             std::string path = platform::joinPath(each, name);
             std::optional<platform::FileStatus> status = platform::fileStatus(path);
@@ -36,6 +42,7 @@ void addFolder(std::string folder, std::vector<std::string>& workbooks) {
             }
         }
     }
+    return whole;
 }
 
 }  // namespace
@@ -58,14 +65,22 @@ std::vector<std::string> splitPathList(std::string_view text) {
     return paths;
 }
 
-std::vector<std::string> workbookPaths(const std::vector<std::string>& paths) {
+std::vector<std::string> workbookPaths(const std::vector<std::string>& paths,
+                                       const std::function<bool()>& interrupted,
+                                       std::string* walkStoppedAt) {
     std::vector<std::string> workbooks;
+    // One budget for the whole command line: a folder given twice, or reached from two given
+    // folders, counts its walks together.
+    platform::WalkBudget budget;
     for (const std::string& path : paths) {
-        if (isFolder(path)) {
-            addFolder(path, workbooks);
-        } else {
+        if (!isFolder(path)) {
             workbooks.push_back(path);
+        } else if (!addFolder(path, workbooks, interrupted, budget)) {
+            break;
         }
+    }
+    if (walkStoppedAt) {
+        *walkStoppedAt = budget.stoppedAt;
     }
     return workbooks;
 }

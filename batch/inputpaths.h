@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,7 +16,11 @@ std::vector<std::string> splitPathList(std::string_view text);
 // Files In Folder" walks it with the extension "xl*": every depth, level by level, hidden
 // folders left out, each folder's "*.xl*" files in listing order without the ones the scan
 // skips ("~" names, hidden + archive files). Anything else, a hidden folder too, is taken as a
-// workbook as given.
-std::vector<std::string> workbookPaths(const std::vector<std::string>& paths);
+// workbook as given. The walk is bounded (platform::WalkBudget, one for all the paths): past
+// its entries it stops, and walkStoppedAt names the folder where; interrupted() stops it too.
+// Either way the workbooks found until then are returned.
+std::vector<std::string> workbookPaths(const std::vector<std::string>& paths,
+                                       const std::function<bool()>& interrupted = {},
+                                       std::string* walkStoppedAt = nullptr);
 
 }  // namespace batch

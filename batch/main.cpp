@@ -3,18 +3,14 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
-#include <csignal>
 #include <iostream>
 
+#include "batch/interrupt.h"
 #include "batch/runbatch.h"
 
 namespace {
 
 std::atomic<int> interruptSignal{0};
-
-void interrupted(int signal) {
-    interruptSignal.store(signal);
-}
 
 // Qt's own warnings (a missing runtime folder, an image plugin's complaint) are not the
 // tool's messages: each problem already reaches standard error as "path: reason".
@@ -28,6 +24,8 @@ void quietQt(QtMsgType type, const QMessageLogContext&, const QString& message) 
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
+    const bool errIsTerminal = ::isatty(STDERR_FILENO) == 1;
+    batch::installInterruptHandlers(&interruptSignal, errIsTerminal);
     qInstallMessageHandler(quietQt);
     // Drawing a picture may need fonts, and so a GUI application, but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -38,21 +36,18 @@ int main(int argc, char** argv) {
     char* qtArgv[] = {argv[0], nullptr};
     QGuiApplication application(qtArgc, qtArgv);
 
-    struct sigaction action {};
-    action.sa_handler = interrupted;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
     batch::Console console{.in = &std::cin,
                            .out = std::cout,
                            .err = std::cerr,
-                           .errIsTerminal = ::isatty(STDERR_FILENO) == 1,
+                           .errIsTerminal = errIsTerminal,
                            .interruptSignal = &interruptSignal};
+    int status = batch::kExitFailed;
     try {
-        return batch::runBatch(arguments, console);
+        status = batch::runBatch(arguments, console);
     } catch (const std::exception& e) {
         std::cerr << "quillfen-batch: " << e.what() << "\n";
-        return batch::kExitFailed;
     }
+    // The run stopped in time: what it wrote is flushed without a deadline.
+    batch::disarmStopGrace();
+    return status;
 }

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "batch/pathtext.h"
+#include "platform/livetemporaries.h"
 
 namespace batch {
 namespace {
@@ -58,7 +59,7 @@ ManifestWriter::ManifestWriter(std::string path, ManifestFormat format)
     int fd = -1;
     for (int attempt = 0; attempt < kTemporaryNameAttempts && fd < 0; ++attempt) {
         m_temporary = folder + "." + name.substr(0, 64) + "." + std::to_string(random()) + ".part";
-        fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = platform::createLiveTemporary(m_temporary.c_str(), &m_slot);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -72,6 +73,8 @@ ManifestWriter::ManifestWriter(std::string path, ManifestFormat format)
         m_error = std::strerror(errno);
         ::close(fd);
         ::unlink(m_temporary.c_str());
+        platform::releaseLiveTemporary(m_slot);
+        m_slot = -1;
         return;
     }
     std::fputs(m_format == ManifestFormat::Csv ? kCsvHeader : "[", m_file);
@@ -81,6 +84,7 @@ ManifestWriter::~ManifestWriter() {
     if (m_file) {
         std::fclose(m_file);
         ::unlink(m_temporary.c_str());
+        platform::releaseLiveTemporary(m_slot);
     }
 }
 
@@ -116,6 +120,8 @@ std::string ManifestWriter::finish() {
     if (!reason.empty()) {
         ::unlink(m_temporary.c_str());
     }
+    platform::releaseLiveTemporary(m_slot);
+    m_slot = -1;
     return reason;
 }
 

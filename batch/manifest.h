@@ -45,6 +45,7 @@ private:
     std::string m_temporary;
     ManifestFormat m_format;
     std::FILE* m_file = nullptr;
+    int m_slot = -1;  // the temporary's place among the live temporaries
     std::string m_error;
     bool m_first = true;
 };

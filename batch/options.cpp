@@ -197,14 +197,18 @@ Takes every picture out of spreadsheet workbooks (.xlsx, .xlsm, .xltx, .xltm, .x
 and writes each one as a file of its own. A PATH is a workbook or a folder; a folder is
 walked at every depth for "*.xl*" files, leaving out names that begin with "~" and writable
 files whose names begin with "."; hidden folders are not walked and links back up the tree
-are not followed twice. "-" reads more paths from standard input, one per line or separated
-by NUL characters (as find -print0 writes them).
+are not followed twice. A folder reached by several roads (links to siblings) is walked on
+each, four times at most, and a walk stops after 10,000,000 entries with a message naming
+the folder. "-" reads more paths from standard input, one per line or separated by NUL
+characters (as find -print0 writes them).
 
 Output files are named after the workbook: its file name without the last extension, "_",
 and the picture's number within the workbook, counted across its worksheets (sales.2014.xlsx
 gives sales.2014_1.jpg, sales.2014_2.jpg...). A name already given out in this run gets " (2)",
 " (3)"... before the extension, in the order the paths were given. Files are written whole or
-not at all, and an existing file of the same name is replaced.
+not at all, and an existing file of the same name is replaced. Two runs into one folder at
+the same time both finish whole: each numbers only its own names, so where both write a file
+of the same name, the one written last stays.
 
 Options:
   -o, --out DIR         write the pictures into DIR (made when missing)
@@ -245,8 +249,13 @@ Each workbook or picture that cannot be read or written is one line on standard 
 "path: reason", and the run goes on. A summary ends the run; on a terminal a progress line
 shows the workbooks done, the pictures written, the speed and the time left.
 
+A file larger than the file size limit (ulimit -f) fails as that picture's error. Ctrl-C
+or SIGTERM stops the run within a second: the pictures in hand are abandoned, every file is
+whole or absent, and the manifest and the summary cover what was done; a second Ctrl-C ends
+the run at once, with no temporary file left behind.
+
 Exit status: 0 every picture written (or listed); 1 a workbook, a picture or a file failed;
-2 bad usage; 130 interrupted (Ctrl-C), after the files in progress were finished or removed.
+2 bad usage; 130 interrupted by Ctrl-C (128 + the signal: 143 for SIGTERM).
 
 Names that are not UTF-8: JSON (--list --json, a .json manifest) writes each byte that is not
 part of valid UTF-8 as "\udcNN" (Python's os.fsencode() of the decoded value gives the exact

@@ -50,6 +50,13 @@ bool isControl(std::uint8_t byte) {
     return byte < 0x20 || byte == 0x7F;
 }
 
+// U+0080 to U+009F: the C1 controls, which a terminal may take as the start of an escape
+// sequence as it takes ESC (U+009B is CSI).
+bool isC1Control(std::string_view sequence) {
+    return sequence.size() == 2 && std::uint8_t(sequence[0]) == 0xC2 &&
+           std::uint8_t(sequence[1]) < 0xA0;
+}
+
 // Walks the text: valid sequences go to keep(), each bad byte to bad().
 template <typename Keep, typename Bad>
 void walkUtf8(std::string_view text, Keep keep, Bad bad) {
@@ -74,6 +81,9 @@ std::string escapedText(std::string_view text, bool doubleBackslash) {
             const auto first = std::uint8_t(sequence[0]);
             if (isControl(first)) {
                 out += hexEscape("\\x%02X", first);
+            } else if (isC1Control(sequence)) {
+                out +=
+                    hexEscape("\\x%02X", first) + hexEscape("\\x%02X", std::uint8_t(sequence[1]));
             } else if (doubleBackslash && first == '\\') {
                 out += "\\\\";
             } else {

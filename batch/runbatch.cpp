@@ -18,6 +18,7 @@
 #include "batch/options.h"
 #include "batch/partrecord.h"
 #include "batch/pathtext.h"
+#include "platform/folderwalk.h"
 
 #ifndef QUILLFEN_VERSION
 #define QUILLFEN_VERSION "unknown"
@@ -26,13 +27,14 @@
 namespace batch {
 namespace {
 
-std::vector<std::string> givenPaths(const Options& options, std::istream* in) {
+std::vector<std::string> givenPaths(const Options& options, std::istream* in,
+                                    const std::function<bool()>& interrupted) {
     std::vector<std::string> paths;
     bool stdinRead = false;
     for (const std::string& path : options.paths) {
         if (path != "-") {
             paths.push_back(path);
-        } else if (!stdinRead && in) {
+        } else if (!stdinRead && in && !interrupted()) {
             stdinRead = true;
             const std::string text{std::istreambuf_iterator<char>(*in),
                                    std::istreambuf_iterator<char>()};
@@ -178,19 +180,38 @@ int runBatch(const std::vector<std::string>& arguments, const Console& console) 
                               console.err, console.interruptSignal, failed);
         });
     }
-    const std::vector<std::string> workbooks = workbookPaths(givenPaths(options, console.in));
-    if (options.list) {
-        return runList(workbooks, options.json, console.out, console.err);
+    const std::atomic<int>* signal = console.interruptSignal;
+    auto interrupted = [signal] { return signal && signal->load() != 0; };
+    // A signal ends the reading of standard input and the folder walk where they are.
+    std::vector<std::string> given = givenPaths(options, console.in, interrupted);
+    std::string walkStoppedAt;
+    const std::vector<std::string> workbooks =
+        interrupted() ? std::vector<std::string>()
+                      : workbookPaths(given, interrupted, &walkStoppedAt);
+    if (interrupted()) {
+        console.err << "quillfen-batch: interrupted\n";
+        return 128 + signal->load();
     }
-    if (options.walk) {
+    if (!walkStoppedAt.empty()) {
+        console.err << "quillfen-batch: the folder walk stopped at '" << displayText(walkStoppedAt)
+                    << "': the folders hold more than " << platform::kMaxWalkEntries
+                    << " entries; the workbooks found until then are taken\n";
+    }
+    int status = kExitOk;
+    if (options.list) {
+        status = runList(workbooks, options.json, console.out, console.err, signal);
+    } else if (options.walk) {
         for (const std::string& path : workbooks) {
             console.out << path << '\0';
         }
-        return console.out.flush() ? kExitOk : kExitFailed;
+        status = console.out.flush() ? kExitOk : kExitFailed;
+    } else {
+        status = writeFiles(options, console, [&](const ExtractionSettings& settings, bool*) {
+            return extractPictures(workbooks, settings, console.err, console.interruptSignal);
+        });
     }
-    return writeFiles(options, console, [&](const ExtractionSettings& settings, bool*) {
-        return extractPictures(workbooks, settings, console.err, console.interruptSignal);
-    });
+    // What the walk left out was not done either.
+    return status == kExitOk && !walkStoppedAt.empty() ? kExitFailed : status;
 }
 
 int runBatch(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

@@ -1,6 +1,8 @@
 #include "encode/wholefile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -11,29 +13,38 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/livetemporaries.h"
+
 namespace encode {
 
 namespace {
 
 constexpr int kTemporaryNameAttempts = 100;
-constexpr int kTemporaryNameStart = 64;  // characters of the final name; at most 192 bytes
+// A temporary last written this long before a save started may still be one that another
+// program has made but not yet locked; it is left for a later save.
+constexpr qint64 kStaleMarginSeconds = 10;
 
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// The temporary file is hidden and begins with the final name, so a reader listing the folder
-// mid-write sees nothing new, and a leftover after a power cut says where it came from. Only
-// the name's start is used: a final name near the length limit must not fail for its temporary.
-int createTemporary(const QFileInfo& target, QByteArray* temporaryPath) {
+// The temporary file is hidden and named as no person names a file: our name and 16 random
+// hexadecimal digits. It stays locked for as long as it is written, so that a sweep of another
+// save, in this program or another one, can tell it from a leftover of a killed one.
+int createTemporary(const QFileInfo& target, QByteArray* temporaryPath, int* slot) {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        QString name = QStringLiteral(".%1.%2.tmp")
-                           .arg(target.fileName().left(kTemporaryNameStart))
-                           .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const QString name =
+            QStringLiteral(".quillfen-%1.tmp")
+                .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
         *temporaryPath = QFile::encodeName(target.dir().filePath(name));
-        int fd = ::open(temporaryPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
+        int fd = platform::createLiveTemporary(temporaryPath->constData(), slot);
+        if (fd >= 0) {
+            // Only another open file can hold the lock, and nothing else knows this file yet.
+            ::flock(fd, LOCK_EX | LOCK_NB);
             return fd;
+        }
+        if (errno != EEXIST) {
+            return -1;
         }
     }
     errno = EEXIST;
@@ -55,20 +66,41 @@ bool writeAll(int fd, const char* data, qsizetype size) {
     return true;
 }
 
+// Whether the file is a temporary of ours that nobody writes any more: a regular file of this
+// user, not written since before the save, whose lock can be taken. It is removed while the
+// lock is held, so a writer cannot take it meanwhile.
+void removeIfStale(const QByteArray& path, const QDateTime& before) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_uid != ::geteuid() ||
+        QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec) >=
+            before.addSecs(-kStaleMarginSeconds)) {
+        return;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        ::unlink(path.constData());
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 bool isTemporaryName(const QString& name) {
-    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.[0-9a-f]{8}\\.tmp$"));
+    static const QRegularExpression pattern(QStringLiteral("^\\.quillfen-[0-9a-f]{16}\\.tmp$"));
     return pattern.match(name).hasMatch();
 }
 
 void removeStaleTemporaries(const QString& folder, const QDateTime& before) {
     const QDir dir(folder);
-    const QFileInfoList entries = dir.entryInfoList({QStringLiteral(".*.tmp")},
-                                                    QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& entry : entries) {
-        if (isTemporaryName(entry.fileName()) && entry.lastModified() < before) {
-            QFile::remove(entry.filePath());
+    const QStringList names = dir.entryList({QStringLiteral(".quillfen-*.tmp")},
+                                            QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (isTemporaryName(name)) {
+            removeIfStale(QFile::encodeName(dir.filePath(name)), before);
         }
     }
 }
@@ -79,7 +111,8 @@ QString writeWholeFile(const QString& path, std::initializer_list<QByteArrayView
         return QStringLiteral("the folder does not exist");
     }
     QByteArray temporary;
-    int fd = createTemporary(target, &temporary);
+    int slot = -1;
+    int fd = createTemporary(target, &temporary, &slot);
     if (fd < 0) {
         return systemReason(errno);
     }
@@ -99,9 +132,9 @@ QString writeWholeFile(const QString& path, std::initializer_list<QByteArrayView
     }
     if (!ok) {
         ::unlink(temporary.constData());
-        return systemReason(error);
     }
-    return {};
+    platform::releaseLiveTemporary(slot);
+    return ok ? QString() : systemReason(error);
 }
 
 }  // namespace encode

@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
+
+#include "platform/threadstart.h"
 
 namespace longwork {
 
@@ -33,10 +36,8 @@ WorkerPool::WorkerPool(int threads) {
     if (threads <= 0) {
         threads = std::max(1, QThread::idealThreadCount());
     }
-    m_threads.reserve(std::size_t(threads));
-    for (int i = 0; i < threads; ++i) {
-        m_threads.emplace_back([this] { workLoop(); });
-    }
+    // A limit on processes may refuse some threads: the pool works with those that started.
+    m_threads = platform::startThreads(threads, [this] { workLoop(); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -46,7 +47,7 @@ WorkerPool::~WorkerPool() {
         m_queue.clear();
     }
     m_wake.notify_all();
-    for (std::thread& thread : m_threads) {
+    for (std::jthread& thread : m_threads) {
         thread.join();
     }
 }
@@ -62,11 +63,27 @@ WorkerPool::Handle WorkerPool::submit(std::function<void()> work) {
 }
 
 std::exception_ptr WorkerPool::wait(const Handle& job) {
+    if (m_threads.empty()) {
+        // No worker could start: the jobs run here, in the order they are waited for.
+        runQueued(job);
+    }
     while (!job->done()) {
         // A finishing job posts an event here, so this sleeps until there is something to do.
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return job->error();
+}
+
+void WorkerPool::runQueued(const Handle& job) {
+    {
+        std::lock_guard lock(m_mutex);
+        const auto queued = std::find(m_queue.begin(), m_queue.end(), job);
+        if (queued == m_queue.end()) {
+            return;
+        }
+        m_queue.erase(queued);
+    }
+    job->run();
 }
 
 void WorkerPool::workLoop() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -25,7 +26,9 @@ public:
     // Lets the queued jobs that were not started go, and waits for the running ones.
     ~WorkerPool() override;
 
-    int threads() const { return int(m_threads.size()); }
+    // Jobs that run at once: the worker threads, or 1 when none could start and each job runs
+    // on the thread that waits for it.
+    int threads() const { return std::max(1, int(m_threads.size())); }
 
     // Queues the work; it runs on the first free worker.
     Handle submit(std::function<void()> work);
@@ -34,12 +37,13 @@ public:
 
 private:
     void workLoop();
+    void runQueued(const Handle& job);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Handle> m_queue;
     bool m_stopping = false;
-    std::vector<std::thread> m_threads;
+    std::vector<std::jthread> m_threads;
 };
 
 }  // namespace longwork

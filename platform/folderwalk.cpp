@@ -34,7 +34,13 @@ bool stops(const WalkTurn& turn) {
 
 bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                     std::vector<std::string>& found, const SkipFolderName& skipName,
-                    const WalkTurn& turn) {
+                    const WalkTurn& turn, WalkBudget* budget) {
+    WalkBudget own;
+    WalkBudget& spent = budget ? *budget : own;
+    // One more road to a folder, unless it has had its share.
+    auto mayWalk = [&spent](const FileIdentity& folder) {
+        return ++spent.walks[folder] <= kMaxWalksPerFolder;
+    };
     // Every folder walked remembers the one it was found in, so a link back up the tree is
     // known by the folders above it alone; a start folder listed twice is still walked twice,
     // as the caller asked.
@@ -42,6 +48,9 @@ bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
     std::vector<std::size_t> level;
     for (const std::string& start : starts) {
         std::optional<FileStatus> status = fileStatus(start);
+        if (status && !mayWalk(status->identity)) {
+            continue;
+        }
         level.push_back(walked.size());
         walked.push_back({start, status ? status->identity : FileIdentity{}, std::nullopt});
     }
@@ -51,6 +60,11 @@ bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
             // The listing is read to its end before the next one starts.
             const std::vector<RawDirectoryEntry> entries = readDirectoryBytes(walked[parent].path);
             if (stops(turn)) {
+                return false;
+            }
+            spent.entries += entries.size();
+            if (spent.entries > spent.maxEntries) {
+                spent.stoppedAt = walked[parent].path;
                 return false;
             }
             for (const RawDirectoryEntry& entry : entries) {
@@ -64,7 +78,7 @@ bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                 std::string path = walked[parent].path + entry.name;
                 std::optional<FileStatus> status = fileStatus(path);
                 if (!status || (status->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-                    isAbove(walked, parent, status->identity)) {
+                    isAbove(walked, parent, status->identity) || !mayWalk(status->identity)) {
                     continue;
                 }
                 nextLevel.push_back(walked.size());

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,16 +20,34 @@ using WalkTurn = std::function<bool()>;
 // True for a subfolder name the caller cannot use, which is then neither added nor searched.
 using SkipFolderName = std::function<bool(std::string_view name)>;
 
+// A folder reached by several roads (links to siblings) is walked again, but at most this many
+// times in one walk: folders joined by a few dozen such links would otherwise be walked
+// millions of times.
+constexpr int kMaxWalksPerFolder = 4;
+// Entries a walk reads in all before it stops: far more than a real tree of workbooks holds.
+constexpr std::size_t kMaxWalkEntries = 10'000'000;
+
+// What one walk (of several start folders, maybe in several calls) may still do.
+struct WalkBudget {
+    std::size_t maxEntries = kMaxWalkEntries;
+    std::size_t entries = 0;
+    std::map<FileIdentity, int> walks;
+    // The folder whose listing went past maxEntries: the walk stopped there. Empty while not.
+    std::string stoppedAt;
+};
+
 // Appends to found every visible subfolder of every start folder (raw paths ending in "/"), and
 // with recurse every deeper level too, level by level: the first-level subfolders grouped by
 // parent in the starts' order, each group in listing order, then the second level, and so on.
 // Hidden folders are neither added nor searched. A link back to the folder itself or to one
 // above it is not followed, so the walk always ends; a folder reached by another road (a link
-// to a sibling) is walked again, and a start given twice is walked twice. Returns false when a
-// turn stopped the walk.
+// to a sibling) is walked again, and a start given twice is walked twice, up to
+// kMaxWalksPerFolder times. Returns false when a turn stopped the walk, or when the budget's
+// entries ran out (budget->stoppedAt then names the folder); what was found until then is in
+// found. Without a budget of the caller's, the call has one of its own.
 bool walkSubfolders(const std::vector<std::string>& starts, bool recurse,
                     std::vector<std::string>& found, const SkipFolderName& skipName = {},
-                    const WalkTurn& turn = {});
+                    const WalkTurn& turn = {}, WalkBudget* budget = nullptr);
 
 // The raw names of the files in the folder (ending in "/" or not) whose names match the wildcard
 // pattern, in listing order: hidden and read-only files included, folders not. A name that is

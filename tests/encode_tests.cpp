@@ -1,4 +1,5 @@
 #include <png.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <turbojpeg.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -654,7 +656,8 @@ TEST(OutputNames, LaterRowsOfOneSaveNeverTakeAnEarlierRowsFile) {
 }
 
 // A save killed mid-write leaves its hidden temporary file; the next save into that folder
-// removes such leftovers of ours, and nothing else.
+// removes such leftovers of ours, and nothing else: not a user's file that merely looks like
+// one, and not the temporary that another save into the same folder is writing now.
 TEST(OutputNames, TheFirstPathInAFolderClearsOurOwnStaleTemporaries) {
     QTemporaryDir dir;
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -662,15 +665,27 @@ TEST(OutputNames, TheFirstPathInAFolderClearsOurOwnStaleTemporaries) {
         const char* name;
         qint64 age;  // seconds before now; negative: written after the save started
         bool kept;
-    } files[] = {{".book_1.bmp.0123abcd.tmp", 3600, false},
-                 {".book_2.jpg.89abcdef.tmp", -3600, true},
+        bool held = false;  // locked, as a write in progress holds it
+    } files[] = {{".quillfen-0123456789abcdef.tmp", 3600, false},
+                 {".quillfen-fedcba9876543210.tmp", -3600, true},
+                 {".quillfen-00000000deadbeef.tmp", 3600, true, true},
+                 {".notes.20231231.tmp", 3600, true},
+                 {".thesis.docx.0badcafe.tmp", 3600, true},
+                 {".book_1.bmp.0123abcd.tmp", 3600, true},
                  {".notes.tmp", 3600, true},
                  {"book.0123abcd.tmp", 3600, true},
-                 {".book.0123ABCD.tmp", 3600, true}};
+                 {".quillfen-0123456789ABCDEF.tmp", 3600, true},
+                 {".quillfen-0123456789abcde.tmp", 3600, true},
+                 {"quillfen-0123456789abcdef.tmp", 3600, true}};
+    std::vector<std::unique_ptr<QFile>> holders;
     for (const auto& file : files) {
-        QFile f(dir.filePath(file.name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.setFileTime(now.addSecs(-file.age), QFileDevice::FileModificationTime);
+        auto f = std::make_unique<QFile>(dir.filePath(file.name));
+        ASSERT_TRUE(f->open(QIODevice::WriteOnly));
+        f->setFileTime(now.addSecs(-file.age), QFileDevice::FileModificationTime);
+        if (file.held) {
+            ASSERT_EQ(::flock(f->handle(), LOCK_EX), 0);
+            holders.push_back(std::move(f));
+        }
     }
     encode::OutputPaths().claim(dir.path(), "book_1", ".bmp");
     for (const auto& file : files) {

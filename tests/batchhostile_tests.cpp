@@ -1,0 +1,170 @@
+// quillfen-batch against hostile inputs and conditions: signals, limits on files, descriptors
+// and processes, other programs' files in its output folder, names that hold terminal escapes.
+// Each limit is met by the program in a child process, never by the test program itself.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <sstream>
+
+#include "batch/runbatch.h"
+#include "builders/xlsxbuilder.h"
+#include "childprocess.h"
+#include "filetree.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kProgram = QUILLFEN_BATCH_PROGRAM;
+
+std::string s(const QString& text) {
+    return QFile::encodeName(text).toStdString();
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// What a run left in a folder that is not a finished file: temporaries and manifest parts.
+QStringList leftovers(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+}
+
+// A workbook of one small and one large picture, in a tree others may read (the child may run
+// as another user).
+struct SmallAndLarge {
+    FileTree t;
+    std::string book;
+    QString out;
+    SmallAndLarge() {
+        ::chmod(t.raw("").constData(), 0755);
+        book = s(t.path("book.xlsx"));
+        XlsxBuilder()
+            .worksheet("S")
+            .picture(0, 0, pngImage(8, 8))
+            .picture(5, 5, pngImage(300, 200))
+            .save(book);
+        out = t.folder("out");
+        ::chmod(t.raw("out").constData(), 0777);
+    }
+};
+
+}  // namespace
+
+// The sweep of stale temporaries at the start of a save removes only what this program wrote.
+TEST(BatchHostile, AUsersFilesThatLookLikeTemporariesSurviveARunIntoTheirFolder) {
+    SmallAndLarge w;
+    const QDateTime old = QDateTime::currentDateTimeUtc().addDays(-30);
+    for (const char* name : {".notes.20231231.tmp", ".thesis.docx.0badcafe.tmp"}) {
+        QFile f(w.out + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("the user's own");
+        f.setFileTime(old, QFileDevice::FileModificationTime);
+    }
+    std::ostringstream out, err;
+    ASSERT_EQ(batch::runBatch({"--out", s(w.out), w.book}, out, err), 0) << err.str();
+    EXPECT_EQ(leftovers(w.out), QStringList({".notes.20231231.tmp", ".thesis.docx.0badcafe.tmp"}));
+}
+
+// Ctrl-C or SIGTERM while the run reads its paths from standard input, in the listing and in
+// the extraction: the run stops there with 128 + the signal.
+TEST(BatchHostile, ASignalEndsTheReadingOfStandardInputWithItsStatus) {
+    SmallAndLarge w;
+    const struct {
+        std::vector<std::string> arguments;
+        int signal;
+    } cases[] = {{{"--list", "-"}, SIGINT},
+                 {{"--list", "--json", "-"}, SIGTERM},
+                 {{"--out", s(w.out), "-"}, SIGINT}};
+    for (const auto& c : cases) {
+        const ChildOutcome r = runChild(kProgram, c.arguments, {}, w.book + "\n", true,
+                                        [&](pid_t pid) { signalOnceCaught(pid, c.signal); });
+        EXPECT_TRUE(r.exited) << c.arguments[0] << " " << r.err;
+        EXPECT_EQ(r.status, 128 + c.signal) << c.arguments[0] << " " << r.err;
+        EXPECT_TRUE(contains(r.err, "interrupted")) << r.err;
+    }
+    EXPECT_TRUE(leftovers(w.out).isEmpty());
+}
+
+// ulimit -f: a file past the limit is that file's error; the rest is written and nothing of
+// the failed file, its temporary or the manifest's part, stays behind.
+TEST(BatchHostile, AFileSizeLimitFailsTheLargeFileOnlyAndLeavesNoTemporary) {
+    SmallAndLarge w;
+    const std::string manifest = s(w.out) + "/manifest.csv";
+    const ChildOutcome r = runChild(
+        kProgram, {"--format", "bmp", "-j", "1", "--manifest", manifest, "--out", s(w.out), w.book},
+        {.limits = {{RLIMIT_FSIZE, 64 << 10}}});
+    ASSERT_TRUE(r.exited) << "ended by signal " << r.status << ": " << r.err;
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "picture 2: cannot write")) << r.err;
+    EXPECT_TRUE(contains(r.err, "File too large")) << r.err;
+    EXPECT_EQ(QDir(w.out).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"book_1.bmp", "manifest.csv"}));
+    QFile csv(QString::fromStdString(manifest));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll().count('\n'), 3);  // the header and both pictures
+}
+
+// --list closes each workbook once it is listed: a thousand workbooks need no more descriptors
+// than one.
+TEST(BatchHostile, ListingManyWorkbooksStaysWithinTheDescriptorLimit) {
+    SmallAndLarge w;
+    std::vector<std::string> arguments{"--list"};
+    arguments.insert(arguments.end(), 100, w.book);
+    const ChildOutcome r = runChild(kProgram, arguments, {.limits = {{RLIMIT_NOFILE, 40}}});
+    ASSERT_TRUE(r.exited) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::size_t listed = 0;
+    for (std::size_t at = 0;
+         (at = r.out.find("worksheet \"S\": 2 pictures", at)) != std::string::npos; ++at) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, 100u);
+}
+
+// Under a limit on processes some jobs cannot start: the run goes on with those that did.
+TEST(BatchHostile, JobsThatCannotStartLeaveTheRunToThoseThatDid) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a process limit is set for another user, which needs root";
+    }
+    SmallAndLarge w;
+    const ChildOutcome r = runChild(kProgram, {"-j", "64", "--out", s(w.out), w.book},
+                                    {.limits = {{RLIMIT_NPROC, 6}}, .asNobody = true});
+    ASSERT_TRUE(r.exited) << "ended by signal " << r.status << ": " << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, " of 64 jobs started")) << r.err;
+    EXPECT_EQ(QDir(w.out).entryList(QDir::Files), QStringList({"book_1.jpg", "book_2.jpg"}));
+}
+
+// A name that holds a terminal's escape sequence is shown escaped, never acted on.
+TEST(BatchHostile, EscapeSequencesInNamesAreEscapedInListingsAndMessages) {
+    FileTree t;
+    const QByteArray folder = t.raw("") + "/\x1b]0;owned\x07";
+    ::mkdir(folder.constData(), 0755);
+    const std::string book = (folder + "/\x1b[2Jbook.xlsx").toStdString();
+    XlsxBuilder()
+        .worksheet(
+            "S\x1b"
+            "c\xc2\x9b"
+            "2J\x07")
+        .picture(0, 0, pngImage(4, 4))
+        .save(book);
+    const std::string broken = (folder + "/\x1b[2Jbroken.xlsx").toStdString();
+    QFile(QString::fromStdString(broken)).open(QIODevice::WriteOnly);
+    std::ostringstream out, err;
+    batch::runBatch({"--list", book, broken}, out, err);
+    for (const std::string& text : {out.str(), err.str()}) {
+        EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+        EXPECT_EQ(text.find('\x07'), std::string::npos) << text;
+        EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << text;
+    }
+    EXPECT_TRUE(contains(out.str(), "\\x1B[2Jbook.xlsx")) << out.str();
+    EXPECT_TRUE(contains(out.str(), "worksheet \"S\\x1Bc\\xC2\\x9B2J\\x07\"")) << out.str();
+    EXPECT_TRUE(contains(err.str(), "\\x1B[2Jbroken.xlsx: ")) << err.str();
+}
