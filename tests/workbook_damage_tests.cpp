@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "builders/biffbuilder.h"
+#include "builders/odsbuilder.h"
 #include "builders/xlsbbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
@@ -384,11 +385,24 @@ TEST(WorkbookDamage, TruncatedAndFlippedFixturesNeverCrash) {
     fixtures.push_back(xls.drawingInContinues().drawingGroupRecords(64).xls());
     // Stored .xlsb entries put the flips into the binary records.
     fixtures.push_back(xlsbHealthyPackage(ZipBuilder::Method::Store).bytes());
+    // An OpenDocument spreadsheet, stored and flat, so that the flips land in its XML.
+    OdsBuilder ods;
+    ods.image("Pictures/a.png", pngImage(3, 3)).image("Pictures/b.svg", {'<', 's', '/', '>'});
+    ods.table("A")
+        .sheetShape(odsFrame({"Pictures/b.svg", "Pictures/a.png"}, 1))
+        .sheetShape(odsGroup({odsFrame({"Pictures/a.png"})}, 2))
+        .cellShape(2, 3, odsFrame({"Pictures/a.png"}, 0))
+        .cellShape(4, 1, odsChartFrame("Pictures/a.png"));
+    ods.table("B").cellShape(0, 0, odsFrame({"https://example.com/x.png"}));
+    fixtures.push_back(ods.package(ZipBuilder::Method::Store).bytes());
+    const std::string flat = ods.flat();
+    fixtures.push_back(Bytes(flat.begin(), flat.end()));
     for (const char* name :
          {"xlsx/xw_image05.xlsx", "xlsx/cx_ImageAnchors.xlsx", "xlsx/xw_chartsheet01.xlsx",
           "xlsx/poi_protect.xlsx", "xls/gen_dib_group_hidden.xls", "xls/password.xls",
           "xlsb/pass_protected.xlsb", "xlsb/picture.xlsb", "xlsb/Simple.xlsb",
-          "xlsb/any_sheets.xlsb"}) {
+          "xlsb/any_sheets.xlsb", "ods/lo_layers.ods", "ods/lo_layers.fods", "ods/lo_svg_frame.ods",
+          "ods/lo_encrypted.ods"}) {
         fixtures.push_back(readFileBytes(std::string(QUILLFEN_TEST_DATA_DIR) + "/corpus/" + name));
     }
     // Every binary workbook of the corpus.

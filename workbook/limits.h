@@ -39,6 +39,8 @@ constexpr std::uint64_t kMaxMarkupItemBytes = 4ull << 20;
 constexpr int kMaxXmlDepth = 256;
 // Attributes on one element; namespace lookups walk them, so they must stay few.
 constexpr std::size_t kMaxXmlAttributes = 1024;
+// Namespace declarations in scope in a streamed XML part; real parts declare a few dozen.
+constexpr std::size_t kMaxXmlNamespaceBytes = 1u << 20;
 
 // Pictures drawn from records (metafiles and Macintosh pictures). A picture is drawn at most
 // this many pixels; a metafile stating a larger size is drawn smaller, its aspect kept. One side
@@ -91,5 +93,16 @@ constexpr std::uint64_t kMaxMetafileBytes = 256ull << 20;
 constexpr std::uint32_t kMaxXlsbRecordBytes = 64u << 10;
 constexpr std::size_t kMaxXlsbSheetEntries = 100'000;
 constexpr std::uint64_t kMaxXlsbWorkbookPartBytes = 256ull << 20;
+
+// OpenDocument spreadsheets (.ods, and flat .fods). content.xml holds every table with its
+// cells, so it is only scanned as it streams past, like a worksheet part; so is a flat
+// document, whose pictures are base64 text inside it.
+constexpr std::uint64_t kMaxOdsContentBytes = 2ull << 30;
+// The package's mimetype entry, read to tell a spreadsheet from other OpenDocument files.
+constexpr std::size_t kMaxOdsMimetypeBytes = 256;
+// Images one frame offers (the preferred one and its replacements); real frames hold one or two.
+constexpr std::size_t kMaxOdsFrameImages = 8;
+// A picture's description kept from its frame.
+constexpr std::size_t kMaxOdsDescriptionBytes = 64u << 10;
 
 }  // namespace workbook

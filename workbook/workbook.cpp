@@ -4,6 +4,7 @@
 
 #include "workbook/bytesource.h"
 #include "workbook/limits.h"
+#include "workbook/ods/odsworkbook.h"
 #include "workbook/ooxml/xlsxworkbook.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/xls/compoundfile.h"
@@ -60,6 +61,9 @@ Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, 
     if (isBareOldBiff(head, n)) {
         return Problem{ProblemKind::Unsupported, "", "an older workbook format, BIFF2 to BIFF4"};
     }
+    if (OdsWorkbook::mayBeFlat(head, n)) {
+        return OdsWorkbook::openFlat(std::move(owned), options);
+    }
     auto zip = openZip();
     if (!zip) {
         Problem problem = zip.problem();
@@ -72,6 +76,9 @@ Result<std::unique_ptr<Workbook>> openSource(std::unique_ptr<ByteSource> owned, 
             problem.detail = "it is neither a zip package nor a compound file";
         }
         return problem;
+    }
+    if (OdsWorkbook::isPackage(*zip.value())) {
+        return OdsWorkbook::open(std::move(zip.value()), options);
     }
     return XlsxWorkbook::open(std::move(zip.value()), options);
 }
