@@ -10,7 +10,8 @@
 namespace batch {
 namespace {
 
-const QString kWorkbookPattern = QStringLiteral("*.xl*");
+// The window's default extension, then OpenDocument spreadsheets.
+const QString kWorkbookPatterns[] = {QStringLiteral("*.xl*"), QStringLiteral("*.ods")};
 
 bool isFolder(const std::string& path) {
     std::optional<platform::FileStatus> status = platform::fileStatus(path);
@@ -32,13 +33,15 @@ bool addFolder(std::string folder, std::vector<std::string>& workbooks,
         if (interrupted && interrupted()) {
             return false;
         }
-        for (const std::string& name : platform::matchingFiles(each, kWorkbookPattern)) {
-            std::string path = platform::joinPath(each, name);
-            std::optional<platform::FileStatus> status = platform::fileStatus(path);
-            // A file whose attributes cannot be read is still taken: opening it says why not.
-            if (!platform::skippedByFolderScan(
-                    name, status ? status->attributes : platform::INVALID_FILE_ATTRIBUTES)) {
-                workbooks.push_back(std::move(path));
+        for (const QString& pattern : kWorkbookPatterns) {
+            for (const std::string& name : platform::matchingFiles(each, pattern)) {
+                std::string path = platform::joinPath(each, name);
+                std::optional<platform::FileStatus> status = platform::fileStatus(path);
+                // A file whose attributes cannot be read is still taken: opening it says why.
+                if (!platform::skippedByFolderScan(
+                        name, status ? status->attributes : platform::INVALID_FILE_ATTRIBUTES)) {
+                    workbooks.push_back(std::move(path));
+                }
             }
         }
     }

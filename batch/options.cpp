@@ -193,9 +193,10 @@ const char* helpText() {
     return R"HELP(usage: quillfen-batch --out DIR [OPTIONS] PATH...
        quillfen-batch --list [--json] PATH...
 
-Takes every picture out of spreadsheet workbooks (.xlsx, .xlsm, .xltx, .xltm, .xlsb, .xls)
-and writes each one as a file of its own. A PATH is a workbook or a folder; a folder is
-walked at every depth for "*.xl*" files, leaving out names that begin with "~" and writable
+Takes every picture out of spreadsheet workbooks (.xlsx, .xlsm, .xltx, .xltm, .xlsb, .xls;
+OpenDocument .ods and flat .fods) and writes each one as a file of its own. A PATH is a
+workbook or a folder; a folder is walked at every depth for "*.xl*" and "*.ods" files (in
+each folder the first, then the second), leaving out names that begin with "~" and writable
 files whose names begin with "."; hidden folders are not walked and links back up the tree
 are not followed twice. A folder reached by several roads (links to siblings) is walked on
 each, four times at most, and a walk stops after 10,000,000 entries with a message naming

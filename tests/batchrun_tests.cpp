@@ -23,6 +23,7 @@
 #include "batch/pathtext.h"
 #include "batch/picturefile.h"
 #include "batch/runbatch.h"
+#include "builders/odsbuilder.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "filetree.h"
@@ -162,6 +163,49 @@ TEST(BatchRun, FolderWalkFindsWhatTheWindowsFolderScanAdds) {
     // Handed in whole, a hidden folder is no folder to walk, as a dropped one is not.
     const std::string hidden = s(w.t.path("in/.cache"));
     EXPECT_EQ(batch::workbookPaths({hidden}), std::vector<std::string>{hidden});
+}
+
+// The walk takes OpenDocument spreadsheets too, each folder's after its "*.xl*" files: what
+// the window's scan adds with the extension "ods"; and they give what the window's run gives.
+TEST(BatchRun, FolderWalkTakesOpenDocumentSpreadsheetsAfterEachFoldersWorkbooks) {
+    FileTree t;
+    t.folder("in");
+    t.folder("in/sub");
+    OdsBuilder ods;
+    ods.image("Pictures/a.png", pngImage(8, 6)).image("Pictures/b.jpg", jpegImage(6, 8));
+    ods.table("S")
+        .sheetShape(odsFrame({"Pictures/a.png"}, 1))
+        .cellShape(1, 2, odsFrame({"Pictures/b.jpg"}, 0));
+    ods.package().save(s(t.path("in/plan.ods")));
+    ods.package().save(s(t.path("in/sub/plan.ods")));
+    QFile flat(t.path("in/flat.fods"));
+    ASSERT_TRUE(flat.open(QIODevice::WriteOnly));
+    flat.write(QByteArray::fromStdString(ods.flat()));
+    flat.close();
+    XlsxBuilder().worksheet("S").picture(0, 0, jpegImage(4, 4)).save(s(t.path("in/book.xlsx")));
+    const std::string in = s(t.path("in"));
+    std::vector<std::string> walked = batch::workbookPaths({in});
+    EXPECT_EQ(walked, (std::vector<std::string>{in + "/book.xlsx", in + "/plan.ods",
+                                                in + "/sub/plan.ods"}));
+    FakeServices f;
+    app::Form1 form(f.services);
+    f.dialogs.answer(QStringLiteral("ods"));
+    f.dialogs.answer(t.path("in"));
+    form.PushButton4_Click();
+    EXPECT_EQ(form.listRows(), QStringList({t.path("in/plan.ods"), t.path("in/sub/plan.ods")}));
+
+    std::vector<std::string> paths(walked.begin() + 1, walked.end());
+    paths.push_back(s(t.path("in/flat.fods")));
+    QTemporaryDir outWindow, outBatch;
+    const auto expected = windowSave(paths, outWindow.path(), true);
+    std::vector<std::string> arguments{"--out", s(outBatch.path())};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    Outcome r = batchRun(arguments);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(filesIn(outBatch.path()), expected);
+    EXPECT_EQ(expected.size(), 6u);  // two of each spreadsheet, in drawing order
+    EXPECT_EQ(QImage(outBatch.path() + "/plan_1.jpg").size(), QSize(6, 8));
+    EXPECT_EQ(QImage(outBatch.path() + "/flat_2.jpg").size(), QSize(8, 6));
 }
 
 TEST(BatchRun, AMissingPartIsToldOnceAndTheIntactWorksheetIsWritten) {
