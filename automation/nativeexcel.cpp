@@ -158,7 +158,9 @@ void NativeExcel::copyPicture(int sheet, int picture) {
                 QByteArray(reinterpret_cast<const char*>(bmp.data()), qsizetype(bmp.size()));
         }
     }
-    m_clipboard.setPicture(platform::Picture::fromBytes(std::move(sink.bytes)));
+    // A metafile is drawn at the size the workbook lists for it.
+    m_clipboard.setPicture(
+        platform::Picture::fromBytes(std::move(sink.bytes), QSize(info.width, info.height)));
 }
 
 void NativeExcel::setDisplayAlerts(bool value) {

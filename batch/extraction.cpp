@@ -307,7 +307,8 @@ private:
         std::string reason;
         // PictureFile::make turns every failure into a reason.
         std::optional<PictureFile> file = PictureFile::make(
-            sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason);
+            sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason,
+            QSize(picture.info.width, picture.info.height));
         sink.bytes = QByteArray();
         if (file) {
             picture.width = file->width();

@@ -26,8 +26,8 @@ QString outputExtension(OutputFormat format, workbook::ImageFormat stored) {
 
 std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
                                              workbook::ImageFormat storedFormat,
-                                             OutputFormat format, int quality,
-                                             std::string* reason) {
+                                             OutputFormat format, int quality, std::string* reason,
+                                             QSize drawnSize) {
     PictureFile file;
     try {
         // A bitmap without its file header becomes a .bmp file first, as the window's run puts
@@ -41,7 +41,7 @@ std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
             bmp = QByteArray(reinterpret_cast<const char*>(file.data()), qsizetype(file.size()));
         }
         const platform::Picture picture =
-            platform::Picture::fromBytes(bmp.isEmpty() ? stored : bmp);
+            platform::Picture::fromBytes(bmp.isEmpty() ? stored : bmp, drawnSize);
         switch (format) {
             case OutputFormat::Original:
                 file.m_bytes = picture.bytes();

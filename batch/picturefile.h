@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <array>
 #include <optional>
@@ -26,7 +27,7 @@ public:
     // with the reason, when the picture cannot be turned into the file.
     static std::optional<PictureFile> make(const QByteArray& stored,
                                            workbook::ImageFormat storedFormat, OutputFormat format,
-                                           int quality, std::string* reason);
+                                           int quality, std::string* reason, QSize drawnSize = {});
 
     // Writes the file at path, replacing what is there; "" or the reason it failed.
     std::string write(const QString& path) const;

@@ -10,9 +10,9 @@ namespace metafile {
 
 namespace {
 
-// A metafile that states no size of its own (a WMF without its placeable header, as binary
-// workbooks keep them) is drawn with one logical unit a pixel, but no larger than this.
-constexpr double kUnsizedMetafileSide = 1024;
+constexpr double kMillimetresPerInch = 25.4;
+constexpr double kScreenDpi = 96;
+constexpr double kScreenPxPerMm = kScreenDpi / kMillimetresPerInch;
 
 RectL normalised(RectL r) {
     if (r.left > r.right) {
@@ -91,6 +91,21 @@ MetafileLayout wrappedLayout(const MetafileProbe& probe) {
     return l;
 }
 
+// Whether a picture's own size is the size of the one bitmap it wraps, give or take the
+// rounding of its frame, so that the bitmap is better copied pixel for pixel.
+bool sizedAsItsBitmap(const MetafileProbe& probe, double w, double h) {
+    auto near = [](double size, int pixels) {
+        return std::fabs(size - pixels) <= std::max(1.5, 0.02 * pixels);
+    };
+    return near(w, probe.firstBitmapWidth) && near(h, probe.firstBitmapHeight);
+}
+
+// An EMF's frame ([MS-EMF] 2.2.9 rclFrame, inclusive, in hundredths of a millimetre) is its
+// picture's own size, the size it is shown at on a 96 dpi screen whatever device recorded it;
+// the records draw in the recording device's pixels, so the frame in those pixels (through
+// szlDevice and szlMillimeters, each axis apart) is what lands on the picture. A frame that
+// states no area, or one so far from the bounds that it cannot be the same picture's, falls
+// back to the bounds in device pixels, and those to the extent of what is drawn.
 MetafileLayout emfLayout(const std::uint8_t* data, std::size_t size) {
     auto header = readEmfHeader(data, size);
     if (!header) {
@@ -99,16 +114,22 @@ MetafileLayout emfLayout(const std::uint8_t* data, std::size_t size) {
     MetafileProbe probe;
     GdiPlayer player(GdiPlayer::Flavour::Emf, nullptr, MetafileLayout{}, &probe);
     readEmfRecords(data, size, player, ReadMode::Probe);
-    // The frame is the picture's rectangle; in the recording device's pixels it is the size
-    // the picture had where it was made.
-    const double pxX = header->pxPerMmX > 0 ? header->pxPerMmX : 96 / 25.4;
-    const double pxY = header->pxPerMmY > 0 ? header->pxPerMmY : 96 / 25.4;
+    const bool resolved = header->pxPerMmX > 0 && header->pxPerMmY > 0;
+    const double pxX = resolved ? header->pxPerMmX : kScreenPxPerMm;
+    const double pxY = resolved ? header->pxPerMmY : kScreenPxPerMm;
     const RectL frame{header->frame.left * pxX / 100, header->frame.top * pxY / 100,
                       header->frame.right * pxX / 100, header->frame.bottom * pxY / 100};
     const RectL bounds{header->bounds.left, header->bounds.top, header->bounds.right + 1,
                        header->bounds.bottom + 1};
+    // Device pixels on a 96 dpi screen.
+    const double toScreenX = kScreenPxPerMm / pxX, toScreenY = kScreenPxPerMm / pxY;
+    auto farApart = [](double a, double b) { return a > 64 * b || b > 64 * a; };
+    const bool frameFits = positive(frame) && widthOf(frame) * toScreenX >= 1 &&
+                           heightOf(frame) * toScreenY >= 1 &&
+                           (!positive(bounds) || !(farApart(widthOf(frame), widthOf(bounds)) &&
+                                                   farApart(heightOf(frame), heightOf(bounds))));
     RectL picture;
-    if (positive(frame)) {
+    if (frameFits) {
         picture = frame;
     } else if (positive(bounds)) {
         picture = bounds;
@@ -117,10 +138,12 @@ MetafileLayout emfLayout(const std::uint8_t* data, std::size_t size) {
     } else {
         return {};
     }
-    if (probe.firstIsBitmap && covers(probe.firstBitmapDest, picture)) {
+    const double w = widthOf(picture) * toScreenX, h = heightOf(picture) * toScreenY;
+    if (probe.firstIsBitmap && covers(probe.firstBitmapDest, picture) &&
+        sizedAsItsBitmap(probe, w, h)) {
         return wrappedLayout(probe);
     }
-    return layoutOnto(picture, widthOf(picture), heightOf(picture));
+    return layoutOnto(picture, w, h);
 }
 
 // Logical units of the metric mapping modes in millimetres; 0 for the others.
@@ -163,7 +186,29 @@ MetafileLayout wmfLayout(const std::uint8_t* data, std::size_t size) {
     if (!probe.drew) {
         player.captureWindow(probe);
     }
-    if (probe.firstIsBitmap) {
+    // The picture's own size: the placeable header's box at its units per inch, or the
+    // window, its units pixels but for the metric mapping modes.
+    double w = 0, h = 0;
+    RectL ref;
+    if (placeable) {
+        const double scale = kScreenDpi / header->unitsPerInch;
+        w = std::fabs(widthOf(box)) * scale;
+        h = std::fabs(heightOf(box)) * scale;
+    } else if (probe.windowSet) {
+        ref = probe.window;
+        w = std::fabs(widthOf(ref));
+        h = std::fabs(heightOf(ref));
+        const double mm = millimetresPerUnit(probe.mapMode);
+        if (mm > 0) {
+            w *= mm * kScreenPxPerMm;
+            h *= mm * kScreenPxPerMm;
+        }
+    } else if (probe.drew && positive(probe.bounds)) {
+        ref = probe.bounds;
+        w = widthOf(ref);
+        h = heightOf(ref);
+    }
+    if (probe.firstIsBitmap && (w == 0 || sizedAsItsBitmap(probe, w, h))) {
         const RectL window = normalised(probe.windowAtFirstBitmap);
         const RectL& dest = probe.firstBitmapDest;
         if (covers(dest, window) && widthOf(dest) > 0 && heightOf(dest) > 0) {
@@ -171,54 +216,29 @@ MetafileLayout wmfLayout(const std::uint8_t* data, std::size_t size) {
             // picture's pixels one to one.
             const double sx = probe.firstBitmapWidth / widthOf(dest);
             const double sy = probe.firstBitmapHeight / heightOf(dest);
-            const RectL& w = probe.windowAtFirstBitmap;
+            const RectL& win = probe.windowAtFirstBitmap;
             MetafileLayout l;
-            l.refX = w.left;
-            l.refY = w.top;
-            l.refWidth = widthOf(w);
-            l.refHeight = heightOf(w);
-            l.outX = (w.left - dest.left) * sx;
-            l.outY = (w.top - dest.top) * sy;
-            l.outWidth = widthOf(w) * sx;
-            l.outHeight = heightOf(w) * sy;
+            l.refX = win.left;
+            l.refY = win.top;
+            l.refWidth = widthOf(win);
+            l.refHeight = heightOf(win);
+            l.outX = (win.left - dest.left) * sx;
+            l.outY = (win.top - dest.top) * sy;
+            l.outWidth = widthOf(win) * sx;
+            l.outHeight = heightOf(win) * sy;
             l = finish(l, probe.firstBitmapWidth, probe.firstBitmapHeight);
             l.wrapsBitmap = l.usable();
             return l;
         }
     }
     if (placeable) {
-        // The bounding box at its stated units per inch, on a 96 dpi screen.
-        const double scale = 96.0 / header->unitsPerInch;
         MetafileLayout l = start;
-        const double w = std::fabs(widthOf(box)) * scale, h = std::fabs(heightOf(box)) * scale;
         l.outWidth = w;
         l.outHeight = h;
         return finish(l, w, h);
     }
-    RectL ref;
-    double w = 0, h = 0;
-    if (probe.windowSet) {
-        ref = probe.window;
-        w = std::fabs(widthOf(ref));
-        h = std::fabs(heightOf(ref));
-        const double mm = millimetresPerUnit(probe.mapMode);
-        if (mm > 0) {
-            w *= mm * 96 / 25.4;
-            h *= mm * 96 / 25.4;
-        }
-    } else if (probe.drew && positive(probe.bounds)) {
-        ref = probe.bounds;
-        w = widthOf(ref);
-        h = heightOf(ref);
-    } else {
+    if (w == 0 || h == 0) {
         return {};
-    }
-    if (millimetresPerUnit(probe.mapMode) == 0 || !probe.windowSet) {
-        const double longest = std::max(w, h);
-        if (longest > kUnsizedMetafileSide) {
-            w *= kUnsizedMetafileSide / longest;
-            h *= kUnsizedMetafileSide / longest;
-        }
     }
     return layoutOnto(ref, w, h);
 }
@@ -398,6 +418,22 @@ MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::si
         default:
             return {MetafileError::Kind::NothingToDraw, "it is not a metafile"};
     }
+}
+
+MetafileLayout resizedLayout(MetafileLayout layout, int width, int height) {
+    if (!layout.usable() || width <= 0 || height <= 0 ||
+        (width == layout.width && height == layout.height)) {
+        return layout;
+    }
+    const double sx = double(width) / layout.width, sy = double(height) / layout.height;
+    layout.outX *= sx;
+    layout.outWidth *= sx;
+    layout.outY *= sy;
+    layout.outHeight *= sy;
+    layout.width = width;
+    layout.height = height;
+    layout.wrapsBitmap = false;
+    return layout;
 }
 
 workbook::ImageInfo sniffDrawnImage(const std::uint8_t* data, std::size_t size) {

@@ -297,6 +297,10 @@ struct MetafileLayout {
 // when they state no size and draw nothing that gives one.
 MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std::size_t size);
 
+// The same layout drawn at another size, as when the workbook states the picture's size; it is
+// stretched to fill it.
+MetafileLayout resizedLayout(MetafileLayout layout, int width, int height);
+
 // The engine's sniff, with a metafile's size the size it is drawn at: the sniffer that the
 // layers which draw pictures hand the engine (workbook::OpenOptions) and use themselves.
 workbook::ImageInfo sniffDrawnImage(const std::uint8_t* data, std::size_t size);

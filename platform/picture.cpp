@@ -8,7 +8,7 @@
 
 namespace platform {
 
-Picture Picture::fromBytes(QByteArray bytes) {
+Picture Picture::fromBytes(QByteArray bytes, QSize drawnSize) {
     Picture p;
     workbook::ImageInfo info = metafile::sniffDrawnImage(
         reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
@@ -17,6 +17,15 @@ Picture Picture::fromBytes(QByteArray bytes) {
     p.m_format = info.format;
     if (info.width > 0 && info.height > 0) {
         p.m_size = QSize(info.width, info.height);
+    }
+    const bool drawn = info.format == workbook::ImageFormat::Emf ||
+                       info.format == workbook::ImageFormat::Wmf ||
+                       info.format == workbook::ImageFormat::Pict;
+    if (drawn && drawnSize.width() > 0 && drawnSize.height() > 0 &&
+        drawnSize.width() <= workbook::kMaxPictureSide &&
+        drawnSize.height() <= workbook::kMaxPictureSide &&
+        qint64(drawnSize.width()) * drawnSize.height() <= kMaxDecodedPixels) {
+        p.m_size = drawnSize;
     }
     return p;
 }

@@ -19,7 +19,10 @@ class PictureSpill;
 class Picture {
 public:
     Picture() = default;
-    static Picture fromBytes(QByteArray bytes);
+    // drawnSize, where the source states it, is the size a metafile is drawn at in place of the
+    // one its own bytes give (a binary workbook's blip keeps a WMF without its header, and
+    // states the picture's size beside it).
+    static Picture fromBytes(QByteArray bytes, QSize drawnSize = {});
 
     bool isNull() const { return m_length == 0; }
     // The bytes as stored. A picture in a spill reads them back, on any thread; throws

@@ -135,7 +135,10 @@ Rendered drawRecords(const platform::Picture& picture) {
         }
         return failed(platform::err::kInvalidPicture, text);
     };
-    const metafile::MetafileLayout layout = metafile::metafileLayout(format, data, size);
+    // Drawn at the picture's size, which the workbook may state apart from the bytes.
+    const metafile::MetafileLayout layout =
+        metafile::resizedLayout(metafile::metafileLayout(format, data, size),
+                                picture.size().width(), picture.size().height());
     if (!layout.headerReadable) {
         return cannotDraw("its header is damaged");
     }

@@ -14,12 +14,12 @@
 
 #include "encode/bmpfile.h"
 #include "encode/saveasjpg.h"
+#include "metafile/limits.h"
+#include "metafile/metafile.h"
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "render/qtcanvas.h"
 #include "render/renderer.h"
-#include "metafile/limits.h"
-#include "metafile/metafile.h"
 #include "workbook/workbook.h"
 
 using platform::Picture;
@@ -108,11 +108,19 @@ int dibHeaderBytes(int bits) {
     return kDibHeaderBytes + (bits <= 8 ? 4 << bits : 0);
 }
 
-// An enhanced metafile: the header (bounds, frame in hundredths of a millimetre, a device of
-// 1000 x 1000 pixels on 250 x 250 mm, so 4 pixels a millimetre), the records, EOF.
+// An enhanced metafile: the header (bounds, frame in hundredths of a millimetre, a reference
+// device of 1000 x 1000 pixels on 250 x 250 mm, so 4 pixels a millimetre, unless set), the
+// records, EOF.
 struct Emf {
     QByteArray records;
     int count = 0;
+    QSize devicePixels{1000, 1000}, deviceMillimetres{250, 250};
+    // A device of 96 dots per inch, whose pixels are those of the picture.
+    Emf& screen() {
+        devicePixels = {960, 960};
+        deviceMillimetres = {254, 254};
+        return *this;
+    }
     void rec(std::uint32_t type, QByteArray payload) {
         while (payload.size() % 4 != 0) {
             payload.append('\0');
@@ -130,7 +138,8 @@ struct Emf {
         le32(b, std::uint32_t(88 + records.size() + eof.size()));
         le32(b, std::uint32_t(count + 2));
         b.append(le16s({16, 0}));
-        b.append(le32s({0, 0, 0, 1000, 1000, 250, 250}));
+        b.append(le32s({0, 0, 0, devicePixels.width(), devicePixels.height(),
+                        deviceMillimetres.width(), deviceMillimetres.height()}));
         return b + records + eof;
     }
 };
@@ -364,9 +373,9 @@ TEST(Metafile, BitmapWrappersComeOutAsTheirBitmapExactly) {
         {"emf stretchdibits 24",
          [](QImage* e) {
              Emf emf;
-             emf.rec(81, stretchDiBits(makeDib(13, 7, 24, e), 24, 13, 7, QRect(0, 0, 52, 28)));
-             // A frame of 13 x 7 mm: 52 x 28 device pixels, four times the bitmap.
-             return emf.bytes(QRect(0, 0, 52, 28), QRect(0, 0, 1300, 700));
+             emf.rec(81, stretchDiBits(makeDib(13, 7, 24, e), 24, 13, 7, QRect(0, 0, 14, 7)));
+             // A frame of 13 x 7 pixels at 96 dpi: 13.8 x 7.4 pixels of the device.
+             return emf.bytes(QRect(0, 0, 13, 6), QRect(0, 0, 344, 185));
          }},
         {"emf bitblt 8",
          [](QImage* e) {
@@ -380,26 +389,27 @@ TEST(Metafile, BitmapWrappersComeOutAsTheirBitmapExactly) {
              emf.rec(17, le32s({8}));  // MM_ANISOTROPIC: 10 logical units a device pixel
              emf.rec(9, le32s({10, 10}));
              emf.rec(11, le32s({1, 1}));
-             emf.rec(77, bitBlt(makeDib(6, 5, 32, e), 32, 6, 5, QRect(0, 0, 600, 500), true));
-             return emf.bytes(QRect(0, 0, 59, 49), QRect(0, 0, 1500, 1250));
+             emf.rec(77, bitBlt(makeDib(6, 5, 32, e), 32, 6, 5, QRect(0, 0, 60, 50), true));
+             return emf.bytes(QRect(0, 0, 5, 4), QRect(0, 0, 159, 132));
          }},
         {"wmf stretchdib 4, placeable",
          [](QImage* e) {
              Wmf wmf;
-             wmf.rec(0x020C, le16s({2000, 1000}));  // window extent y, x
+             wmf.rec(0x020C, le16s({1000, 1700}));  // window extent y, x
              QByteArray p;
              le32(p, 0x00CC0020);
-             p.append(le16s({0, 10, 17, 0, 0, 2000, 1000, 0, 0}));
+             p.append(le16s({0, 10, 17, 0, 0, 1000, 1700, 0, 0}));
              wmf.rec(0x0F43, p + makeDib(17, 10, 4, e));
-             return wmf.bytes(QRect(0, 0, 1000, 2000), 1440);
+             // 9600 units an inch: 17 x 10 pixels at 96 dpi.
+             return wmf.bytes(QRect(0, 0, 1700, 1000), 9600);
          }},
         {"wmf dibstretchblt 1, as binary workbooks keep it",
          [](QImage* e) {
              Wmf wmf;
-             wmf.rec(0x020C, le16s({300, 500}));
+             wmf.rec(0x020C, le16s({12, 20}));
              QByteArray p;
              le32(p, 0x00CC0020);
-             p.append(le16s({12, 20, 0, 0, 300, 500, 0, 0}));
+             p.append(le16s({12, 20, 0, 0, 12, 20, 0, 0}));
              wmf.rec(0x0B41, p + makeDib(20, 12, 1, e));
              return wmf.bytes();
          }},
@@ -446,8 +456,10 @@ TEST(Metafile, BitmapWrappersComeOutAsTheirBitmapExactly) {
 
 // Vector records land where the mapping puts them, in the metafile's orientation.
 TEST(Metafile, VectorRecordsDrawWhereTheMappingPutsThem) {
-    // 100 x 25 mm at 4 pixels a millimetre: 400 x 100 pixels; ten logical units a pixel.
+    // A frame of 400 x 100 pixels at 96 dpi, recorded on a 96 dpi device; ten logical units a
+    // pixel.
     Emf emf;
+    emf.screen();
     emf.rec(17, le32s({8}));
     emf.rec(9, le32s({4000, 1000}));
     emf.rec(11, le32s({400, 100}));
@@ -467,7 +479,7 @@ TEST(Metafile, VectorRecordsDrawWhereTheMappingPutsThem) {
     QByteArray text = le32s({0, 0, 0, 0, 1, 0, 0, 2200, 100, 2, 76, 0, 0, 0, 0, 0, 0});
     text.append(QByteArray(reinterpret_cast<const char*>(u"Hi"), 4));
     emf.rec(84, text);
-    const Picture vector = pictureOf(emf.bytes(QRect(0, 0, 399, 99), QRect(0, 0, 10000, 2500)));
+    const Picture vector = pictureOf(emf.bytes(QRect(0, 0, 399, 99), QRect(0, 0, 10583, 2646)));
     ASSERT_EQ(vector.size(), QSize(400, 100));
     const QImage image = render::renderPicture(vector).image;
     ASSERT_EQ(image.size(), QSize(400, 100));
@@ -479,7 +491,7 @@ TEST(Metafile, VectorRecordsDrawWhereTheMappingPutsThem) {
 
     // A WMF whose window runs upwards: the triangle at the logical origin sits bottom left. With
     // its placeable header, 1440 units an inch make 96 x 48 pixels; without it, as binary
-    // workbooks keep metafiles, a unit is a pixel, fitted within 1024.
+    // workbooks keep metafiles outside their blips, a unit is a pixel.
     Wmf wmf;
     wmf.rec(0x020B, le16s({720, 0}));
     wmf.rec(0x020C, le16s({-720, 1440}));
@@ -493,7 +505,7 @@ TEST(Metafile, VectorRecordsDrawWhereTheMappingPutsThem) {
     wmf.rec(0x0324, le16s({3, 0, 0, 720, 0, 0, 360}));
     const std::vector<std::pair<Picture, QSize>> wmfs = {
         {pictureOf(wmf.bytes(QRect(0, 0, 1440, 720))), QSize(96, 48)},
-        {pictureOf(wmf.bytes()), QSize(1024, 512)},
+        {pictureOf(wmf.bytes()), QSize(1440, 720)},
     };
     for (const auto& [picture, size] : wmfs) {
         const QImage drawn = render::renderPicture(picture).image;
@@ -584,7 +596,7 @@ TEST(Metafile, DrawingStateRecordsTakeEffect) {
         {"metric mapping runs upwards",
          [&](Emf& e) {
              redFill(e);
-             e.rec(17, le32s({2}));  // MM_LOMETRIC: 0.1 mm, 4 pixels a millimetre
+             e.rec(17, le32s({2}));  // MM_LOMETRIC: 0.1 mm, 96 dpi
              e.rec(43, le32s({0, 0, 100, -100}));
          },
          {{20, 20, kRed}, {60, 60, kWhite}}},
@@ -599,9 +611,10 @@ TEST(Metafile, DrawingStateRecordsTakeEffect) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Emf emf;
+        emf.screen();
         c.records(emf);
-        const QImage image = render::renderPicture(pictureOf(emf.bytes(QRect(0, 0, 100, 100),
-                                                                       QRect(0, 0, 2500, 2500))))
+        const QImage image = render::renderPicture(
+                                 pictureOf(emf.bytes(QRect(0, 0, 99, 99), QRect(0, 0, 2646, 2646))))
                                  .image;
         ASSERT_EQ(image.size(), QSize(100, 100));
         for (const Probe& p : c.probes) {
@@ -637,10 +650,12 @@ TEST(Metafile, SizeComesFromTheHeaderAndStaysWithinTheLimit) {
     twips.rec(0x0103, le16s({6}));  // MM_TWIPS
     twips.rec(0x020C, le16s({-720, 2880}));
     const std::vector<std::pair<QByteArray, QSize>> cases = {
-        {blank.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 2500, 1000)), QSize(100, 40)},
-        // No frame: the inclusive bounds.
-        {blank.bytes(QRect(10, 10, 50, 20), QRect(0, 0, 0, 0)), QSize(50, 20)},
-        {blank.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 50'000'000, 25'000'000)), QSize(14142, 7071)},
+        // 25 x 10 mm at 96 dpi.
+        {blank.bytes(QRect(0, 0, 9, 9), QRect(0, 0, 2500, 1000)), QSize(94, 38)},
+        // No frame: the inclusive bounds, 50 x 20 pixels of a device of 4 a millimetre.
+        {blank.bytes(QRect(10, 10, 50, 20), QRect(0, 0, 0, 0)), QSize(47, 19)},
+        {blank.bytes(QRect(0, 0, 2'000'000, 1'000'000), QRect(0, 0, 50'000'000, 25'000'000)),
+         QSize(14142, 7071)},
         {twips.bytes(), QSize(192, 48)},
         {twips.bytes(QRect(0, 0, 720, 360), 720), QSize(96, 48)},
         // A PICT file keeps 512 bytes in front; its frame gives the size.
@@ -745,10 +760,11 @@ TEST(Render, RasterFormatsDecodeAtTheirOwnSize) {
 // What a metafile leaves unpainted, like a PNG's transparent areas, is white in both outputs.
 TEST(Render, UnpaintedMetafileAreasAreWhiteInBmpAndJpeg) {
     Emf emf;
+    emf.screen();
     emf.rec(39, le32s({1, 0, 0x000000, 0}));
     emf.rec(37, le32s({1}));
     emf.rec(43, le32s({40, 40, 60, 60}));
-    const Picture picture = pictureOf(emf.bytes(QRect(0, 0, 99, 99), QRect(0, 0, 2500, 2500)));
+    const Picture picture = pictureOf(emf.bytes(QRect(0, 0, 99, 99), QRect(0, 0, 2646, 2646)));
     QTemporaryDir dir;
     encode::writeBmpFile(picture, dir.filePath("m.bmp"));
     encode::SaveJPG(picture, dir.filePath("m.jpg"), 90);
@@ -785,9 +801,11 @@ TEST(Render, CorpusPicturesRenderAtTheirListedSize) {
                              std::to_string(p));
                 auto bytes = opened.value()->readPictureBytes(s, p);
                 ASSERT_TRUE(bytes);
+                // As the copy hands it on: a metafile at the size the workbook lists.
                 const Picture picture = Picture::fromBytes(
                     QByteArray(reinterpret_cast<const char*>(bytes.value().data()),
-                               qsizetype(bytes.value().size())));
+                               qsizetype(bytes.value().size())),
+                    QSize(info.width, info.height));
                 const render::Rendered r = render::renderPicture(picture);
                 ASSERT_TRUE(r.ok()) << r.error.toStdString();
                 EXPECT_EQ(r.image.size(), QSize(info.width, info.height));

@@ -753,6 +753,17 @@ const XlsWorkbook::Sniffed& XlsWorkbook::sniff(std::size_t index) {
             s.width = info.width;
             s.height = info.height;
         }
+        // A WMF kept without its placeable header states no size of its own; the blip's is
+        // the picture's, as the spreadsheet application shows it.
+        constexpr std::uint8_t kPlaceableKey[] = {0xD7, 0xCD, 0xC6, 0x9A};
+        const bool placeable = head.size() >= 4 && std::equal(head.begin(), head.begin() + 4,
+                                                              std::begin(kPlaceableKey));
+        const std::int64_t w = pixelsOfEmu(blip.emuWidth), h = pixelsOfEmu(blip.emuHeight);
+        if (s.format == ImageFormat::Wmf && !placeable && w > 0 && h > 0 && w <= kMaxPictureSide &&
+            h <= kMaxPictureSide && w * h <= kMaxPicturePixels) {
+            s.width = int(w);
+            s.height = int(h);
+        }
         if (s.width == 0 || s.height == 0) {
             s.width = pixelsOfEmu(blip.emuWidth);
             s.height = pixelsOfEmu(blip.emuHeight);
