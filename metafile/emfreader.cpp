@@ -62,7 +62,10 @@ enum Emr : std::uint32_t {
     kArc = 45,
     kChord = 46,
     kPie = 47,
+    kSelectPalette = 48,
     kCreatePalette = 49,
+    kSetPaletteEntries = 50,
+    kResizePalette = 51,
     kLineTo = 54,
     kArcTo = 55,
     kPolyDraw = 56,
@@ -101,7 +104,7 @@ enum Emr : std::uint32_t {
     kExtCreatePen = 95,
     kPolyTextOutA = 96,
     kPolyTextOutW = 97,
-    kSetTextCharExtra = 108,
+    kSmallTextOut = 108,
     kAlphaBlend = 114,
     kTransparentBlt = 116,
     kGradientFill = 118,
@@ -276,7 +279,9 @@ private:
     void stretchDiBits(const Record& rec);
     void setDiBitsToDevice(const Record& rec);
     void blend(const Record& rec, bool alpha);
-    void textRecord(BoundedCursor& c, const Record& rec, bool wide);
+    // The characters it drew.
+    std::size_t textRecord(BoundedCursor& c, const Record& rec, bool wide);
+    void smallTextOut(BoundedCursor& c);
     void comment(BoundedCursor& c);
     void gradientFill(BoundedCursor& c);
 
@@ -438,7 +443,7 @@ void EmfReader::blend(const Record& rec, bool alpha) {
     m_player.bitmap(draw, destRect(xDest, yDest, cxDest, cyDest), 0x00CC0020);
 }
 
-void EmfReader::textRecord(BoundedCursor& c, const Record& rec, bool wide) {
+std::size_t EmfReader::textRecord(BoundedCursor& c, const Record& rec, bool wide) {
     constexpr std::uint32_t kEtoPdy = 0x2000;
     GdiPlayer::Text text;
     text.reference = readPointL(c);
@@ -448,11 +453,11 @@ void EmfReader::textRecord(BoundedCursor& c, const Record& rec, bool wide) {
     const RectL rect = readRect(c);
     const std::uint32_t offDx = c.u32le();
     if (c.failed()) {
-        return;
+        return 0;
     }
     const std::uint64_t stringBytes = std::uint64_t(chars) * (wide ? 2 : 1);
     if (std::uint64_t(offString) + stringBytes > rec.available) {
-        return;
+        return 0;
     }
     text.isWide = wide;
     const std::uint8_t* s = rec.base + offString;
@@ -479,6 +484,35 @@ void EmfReader::textRecord(BoundedCursor& c, const Record& rec, bool wide) {
         text.rect = rect;
     }
     m_player.text(text);
+    return std::min<std::size_t>(chars, kMaxMetafileTextChars);
+}
+
+// [MS-EMF] 2.3.5.37 EMR_SMALLTEXTOUT: a reference point, the options, then a rectangle unless
+// ETO_NO_RECT, and the characters: UTF-16, or with ETO_SMALL_CHARS the low bytes of code units
+// that are all below 256.
+void EmfReader::smallTextOut(BoundedCursor& c) {
+    constexpr std::uint32_t kEtoNoRect = 0x100, kEtoSmallChars = 0x200;
+    GdiPlayer::Text text;
+    text.reference = readPointL(c);
+    const std::uint32_t chars = c.u32le();
+    const std::uint32_t options = c.u32le();
+    c.skip(4 + 8);  // graphics mode and scales
+    text.options = int(options & ~(kEtoNoRect | kEtoSmallChars));
+    if ((options & kEtoNoRect) == 0) {
+        const RectL rect = readRect(c);
+        if (rect.right > rect.left && rect.bottom > rect.top) {
+            text.rect = rect;
+        }
+    }
+    const bool small = (options & kEtoSmallChars) != 0;
+    if (c.failed() || chars > c.remaining() / (small ? 1 : 2)) {
+        return;
+    }
+    text.isWide = true;
+    for (std::uint32_t i = 0; i < chars; ++i) {
+        text.wide.push_back(char16_t(small ? c.u8() : c.u16le()));
+    }
+    m_player.text(text);
 }
 
 void EmfReader::comment(BoundedCursor& c) {
@@ -497,8 +531,6 @@ void EmfReader::comment(BoundedCursor& c) {
 }
 
 void EmfReader::gradientFill(BoundedCursor& c) {
-    // Drawn as the mean colour of each rectangle's or triangle's corners: the picture keeps its
-    // areas, without the shading.
     c.skip(16);
     const std::uint32_t vertices = c.u32le();
     const std::uint32_t shapes = c.u32le();
@@ -506,16 +538,13 @@ void EmfReader::gradientFill(BoundedCursor& c) {
     if (c.failed() || vertices > c.remaining() / 16) {
         return;
     }
-    struct Vertex {
-        PointF p;
-        double r, g, b;
-    };
-    std::vector<Vertex> v(vertices);
+    // TRIVERTEX: a point and 16-bit channels, of which GDI draws the high byte.
+    std::vector<ShadedVertex> v(vertices);
     for (auto& vertex : v) {
-        vertex.p = readPointL(c);
-        vertex.r = c.u16le() / 256.0;
-        vertex.g = c.u16le() / 256.0;
-        vertex.b = c.u16le() / 256.0;
+        vertex.at = readPointL(c);
+        vertex.colour.r = std::uint8_t(c.u16le() >> 8);
+        vertex.colour.g = std::uint8_t(c.u16le() >> 8);
+        vertex.colour.b = std::uint8_t(c.u16le() >> 8);
         c.u16le();
     }
     const bool triangles = mode == 2;
@@ -523,27 +552,20 @@ void EmfReader::gradientFill(BoundedCursor& c) {
     if (shapes > c.remaining() / each) {
         return;
     }
+    std::vector<ShadedVertex> corners;
     for (std::uint32_t i = 0; i < shapes; ++i) {
         const std::uint32_t a = c.u32le(), b = c.u32le(), t = triangles ? c.u32le() : a;
         if (a >= vertices || b >= vertices || t >= vertices) {
             continue;
         }
-        const int n = triangles ? 3 : 2;
-        const Vertex* corners[3] = {&v[a], &v[b], &v[t]};
-        double r = 0, g = 0, bl = 0;
-        for (int k = 0; k < n; ++k) {
-            r += corners[k]->r;
-            g += corners[k]->g;
-            bl += corners[k]->b;
-        }
-        gdi::Brush brush{
-            0, {std::uint8_t(r / n), std::uint8_t(g / n), std::uint8_t(bl / n)}, 0, nullptr};
         if (triangles) {
-            m_player.fillPolygon({v[a].p, v[b].p, v[t].p}, brush);
+            corners.insert(corners.end(), {v[a], v[b], v[t]});
         } else {
-            m_player.fillPolygon({v[a].p, {v[b].p.x, v[a].p.y}, v[b].p, {v[a].p.x, v[b].p.y}},
-                                 brush);
+            m_player.gradientRect(v[a], v[b], mode == 1);
         }
+    }
+    if (!corners.empty()) {
+        m_player.gradientTriangles(std::move(corners));
     }
 }
 
@@ -636,9 +658,31 @@ void EmfReader::read(const Record& rec) {
         case kSetMiterLimit:
             m_player.setMiterLimit(double(c.u32le()));
             break;
-        case kSetTextCharExtra:
-            m_player.setTextCharExtra(c.i32le());
+        case kSmallTextOut:
+            smallTextOut(c);
             break;
+        case kSelectPalette:
+            m_player.selectPalette(c.u32le());
+            break;
+        case kSetPaletteEntries: {
+            const std::uint32_t index = c.u32le(), start = c.u32le(), count = c.u32le();
+            if (c.failed() || count > c.remaining() / 4) {
+                break;
+            }
+            std::vector<Rgb> entries(count);
+            for (Rgb& entry : entries) {
+                entry = gdi::readColorRef(c).rgb;
+            }
+            m_player.setPaletteEntries(index, start, entries);
+            break;
+        }
+        case kResizePalette: {
+            const std::uint32_t index = c.u32le(), count = c.u32le();
+            if (!c.failed()) {
+                m_player.resizePalette(index, count);
+            }
+            break;
+        }
         case kOffsetClipRgn: {
             const PointF p = readPointL(c);
             m_player.offsetClip(p.x, p.y);
@@ -720,7 +764,25 @@ void EmfReader::read(const Record& rec) {
             }
             break;
         }
-        case kCreateMonoBrush:
+        case kCreateMonoBrush: {
+            // Its bitmap may come without a colour table, which GDI would not use anyway.
+            const std::uint32_t index = c.u32le();
+            BoundedCursor d = c;
+            d.u32le();  // usage
+            const DibPlace place = readDibPlace(d);
+            std::optional<gdi::Brush> mono;
+            if (m_mode == ReadMode::Play && !d.failed() &&
+                std::uint64_t(place.offBmi) + place.cbBmi <= rec.available &&
+                std::uint64_t(place.offBits) + place.cbBits <= rec.available) {
+                mono = gdi::monoPatternBrushOfDib(rec.base + place.offBmi, place.cbBmi,
+                                                  rec.base + place.offBits, place.cbBits);
+            }
+            const gdi::Brush brush = mono ? *mono : dibBrush(rec, c, m_mode);
+            if (!c.failed()) {
+                m_player.setObject(index, gdi::brushObject(brush));
+            }
+            break;
+        }
         case kCreateDibPatternBrushPt: {
             const std::uint32_t index = c.u32le();
             const gdi::Brush brush = dibBrush(rec, c, m_mode);
@@ -881,9 +943,12 @@ void EmfReader::read(const Record& rec) {
         case kPolyTextOutA:
         case kPolyTextOutW: {
             c.skip(16 + 12);
+            // All the strings of one record draw no more characters than one string may.
             const std::uint32_t strings = c.u32le();
-            for (std::uint32_t i = 0; i < strings && c.remaining() >= 40; ++i) {
-                textRecord(c, rec, rec.type == kPolyTextOutW);
+            std::size_t drawn = 0;
+            for (std::uint32_t i = 0;
+                 i < strings && c.remaining() >= 40 && drawn < kMaxMetafileTextChars; ++i) {
+                drawn += textRecord(c, rec, rec.type == kPolyTextOutW);
             }
             break;
         }
@@ -994,6 +1059,9 @@ MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlay
     }
     if (mode == ReadMode::Play && !player.drewAnything() && reader.sawEmfPlusOnly()) {
         return {MetafileError::Kind::NothingToDraw, "it holds only EMF+ records"};
+    }
+    if (mode == ReadMode::Play) {
+        budget.finish(error);
     }
     return error;
 }

@@ -1,6 +1,7 @@
 #include "metafile/gdiobjects.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "metafile/metafilereaders.h"
 
@@ -20,13 +21,25 @@ std::uint32_t readUInt(BoundedCursor& c, Fields fields) {
 
 }  // namespace
 
-Rgb readColorRef(BoundedCursor& c) {
-    Rgb rgb;
-    rgb.r = c.u8();
-    rgb.g = c.u8();
-    rgb.b = c.u8();
-    c.u8();
-    return rgb;
+Colour readColorRef(BoundedCursor& c) {
+    Colour colour;
+    colour.rgb.r = c.u8();
+    colour.rgb.g = c.u8();
+    colour.rgb.b = c.u8();
+    // 0x01: PALETTEINDEX, the low 16 bits an index; 0x02 (PALETTERGB) is the colour itself.
+    if (c.u8() == 0x01) {
+        colour.paletteIndex = colour.rgb.r | colour.rgb.g << 8;
+    }
+    return colour;
+}
+
+const Palette& defaultPalette() {
+    static const Palette kDefault{
+        {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
+         {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
+         {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
+         {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}}};
+    return kDefault;
 }
 
 Pen readLogPen(BoundedCursor& c, Fields fields) {
@@ -58,7 +71,9 @@ Font readLogFont(BoundedCursor& c, Fields fields) {
     font.underline = c.u8() != 0;
     font.strikeOut = c.u8() != 0;
     font.charset = c.u8();
-    c.skip(4);  // precisions, quality, pitch and family
+    c.skip(2);  // precisions
+    font.quality = c.u8();
+    c.u8();  // pitch and family
     if (fields == Fields::ThirtyTwo) {
         std::u16string face;
         for (int i = 0; i < 32 && c.remaining() >= 2; ++i) {
@@ -89,7 +104,7 @@ Palette readPaletteEntries(BoundedCursor& c) {
     const std::size_t count = std::min<std::size_t>(c.u16le(), c.remaining() / 4);
     palette.entries.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        palette.entries.push_back(readColorRef(c));
+        palette.entries.push_back(readColorRef(c).rgb);
     }
     return palette;
 }
@@ -106,8 +121,63 @@ Brush patternBrush(const std::uint8_t* header, std::size_t headerSize, const std
 Brush unreadablePatternBrush() {
     Brush brush;
     brush.style = 5;  // BS_DIBPATTERN
-    brush.colour = {128, 128, 128};
+    brush.colour = Rgb{128, 128, 128};
     return brush;
+}
+
+std::optional<Brush> monoPatternBrush(int width, int height, std::size_t stride, bool topDown,
+                                      const std::uint8_t* bits, std::size_t bitsSize) {
+    // Patterns are small; GDI itself uses the top-left 8 x 8 of larger ones on old systems.
+    constexpr int kMaxPatternSide = 256;
+    if (width <= 0 || height <= 0 || width > kMaxPatternSide || height > kMaxPatternSide ||
+        bits == nullptr || stride < std::size_t(width + 7) / 8 ||
+        bitsSize < stride * std::size_t(height)) {
+        return std::nullopt;
+    }
+    auto pattern = std::make_shared<MonoPattern>();
+    pattern->width = width;
+    pattern->height = height;
+    const std::size_t rowBytes = std::size_t(width + 7) / 8;
+    pattern->bits.reserve(rowBytes * std::size_t(height));
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* row = bits + stride * std::size_t(topDown ? y : height - 1 - y);
+        pattern->bits.insert(pattern->bits.end(), row, row + rowBytes);
+    }
+    Brush brush;
+    brush.style = 3;  // BS_PATTERN
+    brush.colour = Rgb{0, 0, 0};
+    brush.mono = std::move(pattern);
+    return brush;
+}
+
+std::optional<Brush> monoPatternBrushOfDib(const std::uint8_t* header, std::size_t headerSize,
+                                           const std::uint8_t* bits, std::size_t bitsSize) {
+    BoundedCursor c(header, headerSize);
+    const std::uint32_t size = c.u32le();
+    const std::int32_t width = c.i32le(), height = c.i32le();
+    c.u16le();  // planes
+    const std::uint16_t bitCount = c.u16le();
+    const std::uint32_t compression = c.u32le();
+    if (c.failed() || size < 40 || bitCount != 1 || compression != 0 || height == INT32_MIN) {
+        return std::nullopt;
+    }
+    const std::size_t stride = (std::size_t(std::max(width, 0)) + 31) / 32 * 4;
+    return monoPatternBrush(width, height < 0 ? -height : height, stride, height < 0, bits,
+                            bitsSize);
+}
+
+Brush solidBrush(Colour colour, int style) {
+    Brush brush;
+    brush.style = style;
+    brush.colour = colour;
+    return brush;
+}
+
+Pen cosmeticPen(int style, Colour colour) {
+    Pen pen;
+    pen.style = style;
+    pen.colour = colour;
+    return pen;
 }
 
 Object penObject(const Pen& pen) {

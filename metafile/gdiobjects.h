@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,24 +24,38 @@ namespace gdi {
 
 enum class Fields { Sixteen, ThirtyTwo };
 
+// A COLORREF as GDI keeps it: a colour, or (PALETTEINDEX) an entry of the palette selected
+// when it is drawn.
+struct Colour {
+    Rgb rgb;
+    int paletteIndex = -1;
+    Colour() = default;
+    Colour(Rgb c) : rgb(c) {}  // NOLINT: a plain colour is a COLORREF
+};
+
 struct Pen {
     int style = 0;     // PS_* with end cap, join and type bits
     double width = 0;  // logical units; 0 is one pixel
     bool cosmetic = true;
-    Rgb colour;
+    Colour colour;
+    std::vector<double> userStyle;  // PS_USERSTYLE dashes and gaps, logical units
 };
 
 struct Brush {
     int style = 0;  // BS_*
-    Rgb colour;
+    Colour colour;
     int hatch = 0;
     std::shared_ptr<const std::vector<std::uint8_t>> pattern;
+    // A monochrome pattern, drawn in the text and background colours; its bits as the bitmap
+    // has them, a set bit the background.
+    std::shared_ptr<const MonoPattern> mono;
 };
 
 struct Font {
     int height = 0, width = 0, escapement = 0, weight = 400;
     bool italic = false, underline = false, strikeOut = false;
     int charset = 0;
+    int quality = 0;   // NONANTIALIASED_QUALITY (3) draws whole pixels
     std::string face;  // UTF-8
 };
 
@@ -65,7 +80,9 @@ struct Object {
 constexpr std::size_t kMaxPaletteEntries = 65'535;
 
 // A COLORREF: red, green, blue and a byte that says how the colour is meant.
-Rgb readColorRef(workbook::BoundedCursor& c);
+Colour readColorRef(workbook::BoundedCursor& c);
+// The twenty colours of the default palette (DEFAULT_PALETTE).
+const Palette& defaultPalette();
 
 // LOGPEN ([MS-EMF] 2.2.19, [MS-WMF] 2.2.1.4): style, width as a point, colour.
 Pen readLogPen(workbook::BoundedCursor& c, Fields fields);
@@ -82,6 +99,17 @@ Brush patternBrush(const std::uint8_t* header, std::size_t headerSize, const std
                    std::size_t bitsSize);
 // A pattern brush whose bitmap could not be read: drawn grey, and its slot still taken.
 Brush unreadablePatternBrush();
+// A brush of a monochrome bitmap, rows of whole 32-bit (DIB, bottom-up unless topDown) or
+// 16-bit (WMF's Bitmap16, top-down) units, which GDI draws in the text and background colours
+// whatever colours a table names; nothing when it is not one bit a pixel or is cut short.
+std::optional<Brush> monoPatternBrush(int width, int height, std::size_t stride, bool topDown,
+                                      const std::uint8_t* bits, std::size_t bitsSize);
+// The same from a DIB's BITMAPINFOHEADER, with or without its colour table.
+std::optional<Brush> monoPatternBrushOfDib(const std::uint8_t* header, std::size_t headerSize,
+                                           const std::uint8_t* bits, std::size_t bitsSize);
+
+Brush solidBrush(Colour colour, int style = 0);
+Pen cosmeticPen(int style, Colour colour);
 
 Object penObject(const Pen& pen);
 Object brushObject(const Brush& brush);

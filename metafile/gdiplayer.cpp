@@ -25,11 +25,12 @@ enum Stock : std::uint32_t {
     kNullPen = 8,
     kOemFixedFont = 10,
     kDefaultGuiFont = 17,
+    kDefaultPalette = 15,
     kDcBrush = 18,
     kDcPen = 19,
 };
 
-constexpr int kPsNull = 5;
+constexpr int kPsNull = 5, kPsInsideFrame = 6;
 constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2;
 constexpr int kOpaque = 2;
 constexpr int kWinding = 2;
@@ -184,32 +185,32 @@ void GdiPlayer::selectObject(std::uint32_t index) {
         switch (index & ~kStockObject) {
             case kWhiteBrush:
             case kDcBrush:
-                m_dc.brush = {kBsSolid, grey(255), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(255), kBsSolid);
                 break;
             case kLightGreyBrush:
-                m_dc.brush = {kBsSolid, grey(192), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(192), kBsSolid);
                 break;
             case kGreyBrush:
-                m_dc.brush = {kBsSolid, grey(128), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(128), kBsSolid);
                 break;
             case kDarkGreyBrush:
-                m_dc.brush = {kBsSolid, grey(64), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(64), kBsSolid);
                 break;
             case kBlackBrush:
-                m_dc.brush = {kBsSolid, grey(0), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(0), kBsSolid);
                 break;
             case kNullBrush:
-                m_dc.brush = {kBsNull, grey(0), 0, nullptr};
+                m_dc.brush = gdi::solidBrush(grey(0), kBsNull);
                 break;
             case kWhitePen:
-                m_dc.pen = {0, 0, true, grey(255)};
+                m_dc.pen = gdi::cosmeticPen(0, grey(255));
                 break;
             case kBlackPen:
             case kDcPen:
-                m_dc.pen = {0, 0, true, grey(0)};
+                m_dc.pen = gdi::cosmeticPen(0, grey(0));
                 break;
             case kNullPen:
-                m_dc.pen = {kPsNull, 0, true, grey(0)};
+                m_dc.pen = gdi::cosmeticPen(kPsNull, grey(0));
                 break;
             default:
                 if ((index & ~kStockObject) >= kOemFixedFont &&
@@ -262,7 +263,7 @@ void GdiPlayer::restoreDc(int which) {
     m_dc = m_saved[std::size_t(target)];
     m_saved.resize(std::size_t(target));
     if (clipChanged) {
-        replayClip();
+        m_clipChanged = true;
     }
 }
 
@@ -416,6 +417,84 @@ Affine GdiPlayer::logicalToOutput() const {
     return deviceToOutput().after(page.after(m_dc.world));
 }
 
+PointF GdiPlayer::out(PointF logical) const {
+    if (m_boxMap) {
+        return m_boxMap->map(logical);
+    }
+    const PointF p = exact(logical);
+    if (m_canvas == nullptr) {
+        return p;
+    }
+    return {std::floor(p.x + 0.5) + 0.5, std::floor(p.y + 0.5) + 0.5};
+}
+
+PointF GdiPlayer::edge(PointF logical) const {
+    const PointF p = exact(logical);
+    if (m_canvas == nullptr) {
+        return p;
+    }
+    return {std::floor(p.x + 0.5), std::floor(p.y + 0.5)};
+}
+
+namespace {
+
+// A pixel coordinate kept within what an int holds, far outside any picture.
+int pixelCoordinate(double v) {
+    return int(std::clamp(v, -1e9, 1e9));
+}
+
+bool turns(const Affine& m) {
+    return m.b != 0 || m.c != 0;
+}
+
+}  // namespace
+
+std::optional<PixelRect> GdiPlayer::pixelBox(const RectL& box) const {
+    if (m_canvas == nullptr || turns(logicalToOutput())) {
+        return std::nullopt;
+    }
+    const PointF a = edge({box.left, box.top}), b = edge({box.right, box.bottom});
+    if (!finite(a) || !finite(b)) {
+        return std::nullopt;
+    }
+    return PixelRect{pixelCoordinate(std::min(a.x, b.x)), pixelCoordinate(std::min(a.y, b.y)),
+                     pixelCoordinate(std::max(a.x, b.x)), pixelCoordinate(std::max(a.y, b.y))};
+}
+
+bool GdiPlayer::emptyBox(const RectL& box) const {
+    const auto pixels = pixelBox(box);
+    return pixels && (pixels->right <= pixels->left || pixels->bottom <= pixels->top);
+}
+
+std::optional<Affine> GdiPlayer::boxMap(const RectL& box, double inset) const {
+    const Affine m = logicalToOutput();
+    if (m_canvas == nullptr || turns(m)) {
+        return std::nullopt;
+    }
+    // Along one axis: the box's first edge lands on the centre of its first pixel, the other
+    // on the centre of its last, each moved in by the inset but never past the middle.
+    auto axis = [&](double first, double second, double scale, double offset, double& s,
+                    double& e) {
+        const double d0 = std::floor(first * scale + offset + 0.5);
+        const double d1 = std::floor(second * scale + offset + 0.5);
+        if (!std::isfinite(d0) || !std::isfinite(d1) || d0 == d1 || first == second) {
+            return false;
+        }
+        const double in = std::min(inset, (std::fabs(d1 - d0) - 1) / 2);
+        const double from = d0 < d1 ? d0 + 0.5 + in : d0 - 0.5 - in;
+        const double to = d0 < d1 ? d1 - 0.5 - in : d1 + 0.5 + in;
+        s = (to - from) / (second - first);
+        e = from - first * s;
+        return true;
+    };
+    Affine map;
+    if (!axis(box.left, box.right, m.a, m.e, map.a, map.e) ||
+        !axis(box.top, box.bottom, m.d, m.f, map.d, map.f)) {
+        return std::nullopt;
+    }
+    return map;
+}
+
 double GdiPlayer::lineScale() const {
     const double s = std::sqrt(std::fabs(logicalToOutput().determinant()));
     return std::isfinite(s) ? s : 1;
@@ -423,16 +502,85 @@ double GdiPlayer::lineScale() const {
 
 // --- styles ----------------------------------------------------------------------------------
 
+Rgb GdiPlayer::rgbOf(const gdi::Colour& colour) const {
+    if (colour.paletteIndex < 0) {
+        return colour.rgb;
+    }
+    const gdi::Palette& palette = m_dc.palette ? *m_dc.palette : gdi::defaultPalette();
+    // An index past the palette's end takes its first entry, as GDI does.
+    if (palette.entries.empty()) {
+        return {0, 0, 0};
+    }
+    return std::size_t(colour.paletteIndex) < palette.entries.size()
+               ? palette.entries[std::size_t(colour.paletteIndex)]
+               : palette.entries.front();
+}
+
+void GdiPlayer::selectPalette(std::uint32_t index) {
+    if (index == (kStockObject | kDefaultPalette)) {
+        m_dc.palette.reset();
+        return;
+    }
+    const gdi::Object* o = object(index);
+    if (o != nullptr && o->kind == gdi::Object::Kind::Palette) {
+        m_dc.palette = o->palette;
+    }
+}
+
+void GdiPlayer::setPaletteEntries(std::size_t index, std::size_t start,
+                                  const std::vector<Rgb>& entries) {
+    if (index >= m_objects.size() || m_objects[index].kind != gdi::Object::Kind::Palette ||
+        !m_objects[index].palette) {
+        return;
+    }
+    auto palette = std::make_shared<gdi::Palette>(*m_objects[index].palette);
+    for (std::size_t i = 0; i < entries.size() && start + i < palette->entries.size(); ++i) {
+        palette->entries[start + i] = entries[i];
+    }
+    if (m_dc.palette == m_objects[index].palette) {
+        m_dc.palette = palette;
+    }
+    m_objects[index].palette = std::move(palette);
+}
+
+void GdiPlayer::resizePalette(std::size_t index, std::size_t entries) {
+    if (index >= m_objects.size() || m_objects[index].kind != gdi::Object::Kind::Palette ||
+        !m_objects[index].palette || entries > gdi::kMaxPaletteEntries) {
+        return;
+    }
+    auto palette = std::make_shared<gdi::Palette>(*m_objects[index].palette);
+    palette->entries.resize(entries);
+    if (m_dc.palette == m_objects[index].palette) {
+        m_dc.palette = palette;
+    }
+    m_objects[index].palette = std::move(palette);
+}
+
 Mix GdiPlayer::mix() const {
+    // R2_BLACK and R2_WHITE draw in black or white, and R2_NOP draws nothing (see the styles).
     switch (m_dc.rop2) {
+        case 2:
+            return Mix::NotSourceAndNotDestination;  // R2_NOTMERGEPEN
+        case 3:
+            return Mix::NotSourceAndDestination;  // R2_MASKNOTPEN
         case 4:
             return Mix::NotSource;  // R2_NOTCOPYPEN
+        case 5:
+            return Mix::SourceAndNotDestination;  // R2_MASKPENNOT
         case 6:
             return Mix::NotDestination;  // R2_NOT
         case 7:
             return Mix::Xor;  // R2_XORPEN
+        case 8:
+            return Mix::NotSourceOrNotDestination;  // R2_NOTMASKPEN
         case 9:
             return Mix::And;  // R2_MASKPEN
+        case 10:
+            return Mix::NotSourceXorDestination;  // R2_NOTXORPEN
+        case 12:
+            return Mix::NotSourceOrDestination;  // R2_MERGENOTPEN
+        case 14:
+            return Mix::SourceOrNotDestination;  // R2_MERGEPENNOT
         case 15:
             return Mix::Or;  // R2_MERGEPEN
         default:
@@ -440,39 +588,81 @@ Mix GdiPlayer::mix() const {
     }
 }
 
+bool GdiPlayer::penDrawn() const {
+    return (m_dc.pen.style & 0xF) != kPsNull && !nothingDrawnByRop();
+}
+
+FillRule GdiPlayer::fillRule() const {
+    return m_dc.polyFillMode == kWinding ? FillRule::Winding : FillRule::EvenOdd;
+}
+
+// How far a PS_INSIDEFRAME pen moves a shape's outline in, so that it stays inside the box.
+double GdiPlayer::frameInset() const {
+    if ((m_dc.pen.style & 0xF) != kPsInsideFrame || m_dc.pen.cosmetic) {
+        return 0;
+    }
+    const double width = std::round(m_dc.pen.width * lineScale());
+    return std::isfinite(width) && width > 1 ? std::floor(width / 2) : 0;
+}
+
 std::optional<PenStyle> GdiPlayer::penStyle() const {
     const gdi::Pen& pen = m_dc.pen;
     const int kind = pen.style & 0xF;
-    if (kind == kPsNull || nothingDrawnByRop()) {
+    if (!penDrawn()) {
         return std::nullopt;
     }
     PenStyle style;
     style.colour = m_dc.rop2 == 1    ? Rgb{0, 0, 0}
                    : m_dc.rop2 == 16 ? Rgb{255, 255, 255}
-                                     : pen.colour;
+                                     : rgbOf(pen.colour);
     style.mix = mix();
-    const double width = pen.cosmetic ? 1 : pen.width * lineScale();
+    style.antialias = false;
+    // A cosmetic pen, or a geometric one no wider than a pixel where it lands, is GDI's
+    // one-pixel line; a wider one is as wide as it lands, in whole pixels.
+    const double width = pen.cosmetic ? 1 : std::round(pen.width * lineScale());
     style.width = std::isfinite(width) ? std::clamp(width, 1.0, 1e6) : 1.0;
+    style.onePixel = style.width <= 1;
+    // Dashes: a cosmetic pen's in pixels, a geometric pen's in its widths.
+    static const std::vector<double> kDash = {18, 6}, kDot = {3, 3}, kDashDot = {9, 6, 3, 6},
+                                     kDashDotDot = {9, 3, 3, 3, 3, 3}, kAlternate = {1, 1};
+    static const std::vector<double> kWideDash = {3, 1}, kWideDot = {1, 1},
+                                     kWideDashDot = {3, 1, 1, 1},
+                                     kWideDashDotDot = {3, 1, 1, 1, 1, 1};
+    const bool one = style.onePixel;
     switch (kind) {
         case 1:
-            style.dash = PenStyle::Dash::Dash;
+            style.dashes = one ? kDash : kWideDash;
             break;
         case 2:
-        case 8:
-            style.dash = PenStyle::Dash::Dot;
+            style.dashes = one ? kDot : kWideDot;
             break;
         case 3:
-            style.dash = PenStyle::Dash::DashDot;
+            style.dashes = one ? kDashDot : kWideDashDot;
             break;
         case 4:
-            style.dash = PenStyle::Dash::DashDotDot;
+            style.dashes = one ? kDashDotDot : kWideDashDotDot;
             break;
-        case 7:
-            style.dash = PenStyle::Dash::Dash;
+        case 7:  // PS_USERSTYLE
+            style.dashes = pen.userStyle.empty() ? kWideDash : pen.userStyle;
+            for (double& d : style.dashes) {
+                d *= pen.cosmetic ? 1 : lineScale() / style.width;
+            }
+            break;
+        case 8:  // PS_ALTERNATE
+            style.dashes = kAlternate;
             break;
         default:
             break;
     }
+    if (!one) {
+        for (double& d : style.dashes) {
+            d *= style.width;
+        }
+    }
+    // The gaps of a styled one-pixel line show the background where it is opaque.
+    style.opaqueGaps = one && !style.dashes.empty() && m_dc.bkMode == kOpaque;
+    style.gapColour = rgbOf(m_dc.bkColour);
+    // A geometric pen's ends and joins are round unless it says otherwise.
     switch (pen.style & 0xF00) {
         case 0x100:
             style.cap = PenStyle::Cap::Square;
@@ -502,18 +692,43 @@ std::optional<BrushStyle> GdiPlayer::brushStyle(const gdi::Brush& brush) const {
         return std::nullopt;
     }
     BrushStyle style;
-    style.colour = brush.colour;
+    style.colour = rgbOf(brush.colour);
     style.mix = mix();
+    style.antialias = false;
+    if (m_dc.rop2 == 1 || m_dc.rop2 == 16) {
+        style.colour = m_dc.rop2 == 1 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
+        return style;
+    }
     if (brush.style == kBsHatched && brush.hatch >= 0 && brush.hatch <= 5) {
+        // GDI's hatches are 8 x 8 pixel patterns laid from the device's origin; their gaps
+        // show the background colour where the background is opaque.
+        static const std::uint8_t kHatches[6][8] = {
+            {0x00, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x00},  // HS_HORIZONTAL
+            {0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08},  // HS_VERTICAL
+            {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01},  // HS_FDIAGONAL
+            {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},  // HS_BDIAGONAL
+            {0x08, 0x08, 0x08, 0xFF, 0x08, 0x08, 0x08, 0x08},  // HS_CROSS
+            {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // HS_DIAGCROSS
+        };
+        auto pattern = std::make_shared<MonoPattern>();
+        pattern->bits.assign(kHatches[brush.hatch], kHatches[brush.hatch] + 8);
+        pattern->foreground = rgbOf(brush.colour);
+        pattern->background = rgbOf(m_dc.bkColour);
+        pattern->transparentBackground = m_dc.bkMode != kOpaque;
+        style.monoPattern = std::move(pattern);
         style.hatch = BrushStyle::Hatch(brush.hatch);
-        style.opaqueHatch = m_dc.bkMode == kOpaque;
-        style.background = m_dc.bkColour;
+    } else if (brush.mono) {
+        // A monochrome pattern shows its cleared bits in the text colour and its set ones in
+        // the background colour, whatever colours its bitmap names.
+        auto pattern = std::make_shared<MonoPattern>(*brush.mono);
+        for (std::uint8_t& byte : pattern->bits) {
+            byte = std::uint8_t(~byte);
+        }
+        pattern->foreground = rgbOf(m_dc.textColour);
+        pattern->background = rgbOf(m_dc.bkColour);
+        style.monoPattern = std::move(pattern);
     } else if (brush.pattern) {
         style.pattern = brush.pattern;
-    }
-    if (m_dc.rop2 == 1 || m_dc.rop2 == 16) {
-        style = BrushStyle{};
-        style.colour = m_dc.rop2 == 1 ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
     }
     return style;
 }
@@ -539,8 +754,8 @@ void GdiPlayer::emitFill(const PathData& path, const gdi::Brush& brush) {
     }
     noteDrawn(path);
     if (m_canvas != nullptr) {
-        m_canvas->fillPath(
-            path, m_dc.polyFillMode == kWinding ? FillRule::Winding : FillRule::EvenOdd, *style);
+        flushClip();
+        m_canvas->fillPath(path, fillRule(), *style);
     }
 }
 
@@ -551,6 +766,7 @@ void GdiPlayer::emitStroke(const PathData& path) {
     }
     noteDrawn(path);
     if (m_canvas != nullptr) {
+        flushClip();
         m_canvas->strokePath(path, *style);
     }
 }
@@ -584,6 +800,16 @@ PathData GdiPlayer::rectPath(const RectL& r) const {
     path.lineTo(out({r.right, r.top}));
     path.lineTo(out({r.right, r.bottom}));
     path.lineTo(out({r.left, r.bottom}));
+    path.close();
+    return path;
+}
+
+PathData GdiPlayer::pixelRectPath(const PixelRect& r) {
+    PathData path;
+    path.moveTo({double(r.left), double(r.top)});
+    path.lineTo({double(r.right), double(r.top)});
+    path.lineTo({double(r.right), double(r.bottom)});
+    path.lineTo({double(r.left), double(r.bottom)});
     path.close();
     return path;
 }
@@ -738,7 +964,36 @@ void GdiPlayer::polyDraw(const std::vector<PointF>& points,
 }
 
 void GdiPlayer::rectangle(const RectL& r) {
-    shape(rectPath(normalised(r)), true, true);
+    const auto box = pixelBox(r);
+    if (!box) {
+        shape(rectPath(normalised(r)), true, true);
+        return;
+    }
+    if (box->right <= box->left || box->bottom <= box->top) {
+        return;
+    }
+    // The outline runs through the centres of the box's outer pixels; the brush fills what
+    // lies inside it, and with no pen the box is a pixel narrower and shorter.
+    const double inset = frameInset();
+    PathData outline;
+    const double l = box->left + 0.5 + inset, t = box->top + 0.5 + inset;
+    const double r1 = std::max(l, box->right - 0.5 - inset);
+    const double b1 = std::max(t, box->bottom - 0.5 - inset);
+    outline.moveTo({l, t});
+    outline.lineTo({r1, t});
+    outline.lineTo({r1, b1});
+    outline.lineTo({l, b1});
+    outline.close();
+    if (m_inPath) {
+        shape(outline, true, true);
+        return;
+    }
+    const int penIn = penDrawn() ? 1 : 0;
+    const PixelRect inside{box->left + penIn, box->top + penIn, box->right - 1, box->bottom - 1};
+    if (inside.right > inside.left && inside.bottom > inside.top) {
+        emitFill(pixelRectPath(inside), m_dc.brush);
+    }
+    emitStroke(outline);
 }
 
 void GdiPlayer::appendEllipseSegment(PathData& path, PointF c, double rx, double ry, double t0,
@@ -764,6 +1019,10 @@ void GdiPlayer::appendEllipseSegment(PathData& path, PointF c, double rx, double
 }
 
 void GdiPlayer::ellipse(const RectL& box) {
+    if (emptyBox(box)) {
+        return;
+    }
+    const BoxScope scope(*this, box);
     const RectL r = normalised(box);
     const PointF c{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     PathData path;
@@ -773,6 +1032,10 @@ void GdiPlayer::ellipse(const RectL& box) {
 }
 
 void GdiPlayer::roundRect(const RectL& box, double width, double height) {
+    if (emptyBox(box)) {
+        return;
+    }
+    const BoxScope scope(*this, box);
     const RectL r = normalised(box);
     const double rx = std::min(std::fabs(width) / 2, (r.right - r.left) / 2);
     const double ry = std::min(std::fabs(height) / 2, (r.bottom - r.top) / 2);
@@ -824,6 +1087,10 @@ void GdiPlayer::arc(const RectL& box, PointF start, PointF end, ArcKind kind) {
     if (kind == ArcKind::ArcTo) {
         path.moveTo(out(m_dc.position));
     }
+    if (emptyBox(box)) {
+        return;
+    }
+    const BoxScope scope(*this, box);
     double endX = 0, endY = 0;
     appendArc(path, box, start, end, kind != ArcKind::ArcTo, &endX, &endY);
     if (path.empty()) {
@@ -866,28 +1133,58 @@ void GdiPlayer::angleArc(PointF centre, double radius, double startDegrees, doub
     openShape(path);
 }
 
-void GdiPlayer::setPixel(PointF p, Rgb colour) {
-    const PointF o = out(p);
+void GdiPlayer::setPixel(PointF p, gdi::Colour colour) {
+    const PointF o = edge(p);
     PathData dot;
     dot.moveTo(o);
     dot.lineTo({o.x + 1, o.y});
     dot.lineTo({o.x + 1, o.y + 1});
     dot.lineTo({o.x, o.y + 1});
     dot.close();
-    gdi::Brush brush{kBsSolid, colour, 0, nullptr};
+    const gdi::Brush brush = gdi::solidBrush(colour);
     emitFill(dot, brush);
 }
 
-void GdiPlayer::fillPolygon(const std::vector<PointF>& points, const gdi::Brush& brush) {
-    if (points.empty()) {
+void GdiPlayer::gradientTriangles(std::vector<ShadedVertex> corners) {
+    for (ShadedVertex& v : corners) {
+        v.at = edge(v.at);
+        if (m_probe != nullptr) {
+            m_probe->include(v.at);
+        }
+    }
+    m_drew = true;
+    if (m_canvas != nullptr) {
+        flushClip();
+        m_canvas->fillShadedTriangles(corners, Mix::Copy);
+    }
+}
+
+void GdiPlayer::gradientRect(const ShadedVertex& from, const ShadedVertex& to, bool down) {
+    const RectL r{from.at.x, from.at.y, to.at.x, to.at.y};
+    const auto box = pixelBox(r);
+    const PathData path = box ? pixelRectPath(*box) : rectPath(normalised(r));
+    if (box && (box->right <= box->left || box->bottom <= box->top)) {
         return;
     }
-    PathData path;
-    for (const PointF& p : points) {
-        path.lineTo(out(p));
+    noteDrawn(path);
+    if (m_canvas == nullptr) {
+        return;
     }
-    path.close();
-    emitFill(path, brush);
+    // Each pixel takes the colour at its own place counted from the first edge, as GDI
+    // shades: the ramp runs from the first pixel's centre to one past the last.
+    const PointF a = edge(from.at), b = edge(to.at);
+    auto gradient = std::make_shared<Gradient>();
+    gradient->start = down ? PointF{0, a.y + 0.5} : PointF{a.x + 0.5, 0};
+    gradient->end = down ? PointF{0, b.y + 0.5} : PointF{b.x + 0.5, 0};
+    if (gradient->start.x == gradient->end.x && gradient->start.y == gradient->end.y) {
+        gradient->end = {gradient->end.x + (down ? 0 : 1), gradient->end.y + (down ? 1 : 0)};
+    }
+    gradient->stops = {{0, from.colour, 255}, {1, to.colour, 255}};
+    BrushStyle style;
+    style.gradient = std::move(gradient);
+    style.antialias = false;
+    flushClip();
+    m_canvas->fillPath(path, FillRule::Winding, style);
 }
 
 // --- paths -----------------------------------------------------------------------------------
@@ -929,45 +1226,158 @@ void GdiPlayer::strokeAndFillPath() {
 }
 
 void GdiPlayer::selectClipPath(int mode) {
-    if (!m_path.empty()) {
-        addClipStep(m_path, clipOpOf(mode));
+    if (!m_path.empty() && m_canvas != nullptr) {
+        combineClip(regionOf(m_path, fillRule()), clipOpOf(mode));
     }
     m_path = PathData{};
 }
 
 // --- clip ------------------------------------------------------------------------------------
 
-void GdiPlayer::addClipStep(PathData path, MetafileCanvas::ClipOp op) {
-    auto steps = std::make_shared<Dc::ClipSteps>();
-    if (op != MetafileCanvas::ClipOp::Replace && m_dc.clip) {
-        if (m_dc.clip->size() >= kMaxMetafileClipSteps) {
-            return;
-        }
-        *steps = *m_dc.clip;
-    }
-    steps->emplace_back(std::move(path), op);
-    m_dc.clip = std::move(steps);
-    replayClip();
+void GdiPlayer::setClip(std::shared_ptr<const PixelRegion> clip) {
+    m_dc.clip = std::move(clip);
+    m_clipChanged = true;
 }
 
-void GdiPlayer::replayClip() {
+void GdiPlayer::flushClip() {
+    if (m_canvas == nullptr || !m_clipChanged) {
+        return;
+    }
+    m_clipChanged = false;
+    if (!m_dc.clip) {
+        m_canvas->setClipRects(nullptr);
+        return;
+    }
+    const std::vector<PixelRect> rects = m_dc.clip->rects();
+    m_canvas->setClipRects(&rects);
+}
+
+void GdiPlayer::combineClip(const PixelRegion& region, MetafileCanvas::ClipOp op) {
     if (m_canvas == nullptr) {
         return;
     }
-    m_canvas->resetClip();
-    if (m_dc.clip) {
-        for (const auto& [path, op] : *m_dc.clip) {
-            m_canvas->clip(path, op);
+    using Op = MetafileCanvas::ClipOp;
+    // No clip is the whole picture.
+    const PixelRect all = pictureRect();
+    const PixelRegion current =
+        m_dc.clip ? *m_dc.clip : PixelRegion::rect(all.left, all.top, all.right, all.bottom);
+    PixelRegion next;
+    switch (op) {
+        case Op::Replace:
+            next = region;
+            break;
+        case Op::Intersect:
+            next = current.combined(region, PixelRegion::Op::Intersect);
+            break;
+        case Op::Unite:
+            if (!m_dc.clip) {
+                return;
+            }
+            next = current.combined(region, PixelRegion::Op::Unite);
+            break;
+        case Op::Xor:
+            next = current.combined(region, PixelRegion::Op::Xor);
+            break;
+        case Op::Exclude:
+            next = current.combined(region, PixelRegion::Op::Exclude);
+            break;
+    }
+    // A clip past the bound keeps the one before, as a region GDI could not make would.
+    if (next.rectCount() > kMaxMetafileClipRects) {
+        return;
+    }
+    setClip(std::make_shared<const PixelRegion>(std::move(next)));
+}
+
+PixelRegion GdiPlayer::regionOf(const PathData& path, FillRule rule) const {
+    // Figures as polygons, curves flattened; a figure is closed where it ends.
+    std::vector<std::vector<PointF>> polygons;
+    std::size_t at = 0, points = 0;
+    double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+    auto add = [&](PointF p) {
+        if (polygons.empty()) {
+            polygons.emplace_back();
+        }
+        polygons.back().push_back(p);
+        ++points;
+        if (finite(p)) {
+            left = std::min(left, p.x);
+            top = std::min(top, p.y);
+            right = std::max(right, p.x);
+            bottom = std::max(bottom, p.y);
+        }
+    };
+    for (PathData::Op op : path.ops) {
+        if (points > kMaxMetafilePathPoints) {
+            break;
+        }
+        switch (op) {
+            case PathData::Op::Move:
+                polygons.emplace_back();
+                add(path.points[at++]);
+                break;
+            case PathData::Op::Line:
+                add(path.points[at++]);
+                break;
+            case PathData::Op::Cubic: {
+                const PointF p0 = polygons.empty() || polygons.back().empty()
+                                      ? path.points[at]
+                                      : polygons.back().back();
+                const PointF c1 = path.points[at], c2 = path.points[at + 1],
+                             p3 = path.points[at + 2];
+                at += 3;
+                constexpr int kSteps = 16;
+                for (int i = 1; i <= kSteps; ++i) {
+                    const double t = double(i) / kSteps, u = 1 - t;
+                    add({u * u * u * p0.x + 3 * u * u * t * c1.x + 3 * u * t * t * c2.x +
+                             t * t * t * p3.x,
+                         u * u * u * p0.y + 3 * u * u * t * c1.y + 3 * u * t * t * c2.y +
+                             t * t * t * p3.y});
+                }
+                break;
+            }
+            case PathData::Op::Close:
+                break;
         }
     }
+    auto region = PixelRegion::fromPolygons(polygons, rule, pictureRect(), kMaxMetafileClipWork);
+    if (region) {
+        return std::move(*region);
+    }
+    // Too intricate to follow pixel by pixel within the bound: the box around it.
+    if (!(left <= right && top <= bottom)) {
+        return {};
+    }
+    const PixelRect all = pictureRect();
+    return PixelRegion::rect(
+        pixelCoordinate(std::max(std::ceil(left - 0.5), double(all.left))),
+        pixelCoordinate(std::max(std::ceil(top - 0.5), double(all.top))),
+        pixelCoordinate(std::min(std::ceil(right - 0.5), double(all.right))),
+        pixelCoordinate(std::min(std::ceil(bottom - 0.5), double(all.bottom))));
+}
+
+PixelRegion GdiPlayer::regionOf(const gdi::Region& region, bool deviceUnits) const {
+    return regionOf(devicePathOf(region, deviceUnits), FillRule::Winding);
 }
 
 void GdiPlayer::intersectClipRect(const RectL& r) {
-    addClipStep(rectPath(normalised(r)), MetafileCanvas::ClipOp::Intersect);
+    if (m_canvas == nullptr) {
+        return;
+    }
+    const auto box = pixelBox(r);
+    combineClip(box ? PixelRegion::rect(box->left, box->top, box->right, box->bottom)
+                    : regionOf(rectPath(normalised(r)), FillRule::Winding),
+                MetafileCanvas::ClipOp::Intersect);
 }
 
 void GdiPlayer::excludeClipRect(const RectL& r) {
-    addClipStep(rectPath(normalised(r)), MetafileCanvas::ClipOp::Exclude);
+    if (m_canvas == nullptr) {
+        return;
+    }
+    const auto box = pixelBox(r);
+    combineClip(box ? PixelRegion::rect(box->left, box->top, box->right, box->bottom)
+                    : regionOf(rectPath(normalised(r)), FillRule::Winding),
+                MetafileCanvas::ClipOp::Exclude);
 }
 
 void GdiPlayer::offsetClip(double dx, double dy) {
@@ -975,25 +1385,27 @@ void GdiPlayer::offsetClip(double dx, double dy) {
         return;
     }
     const Affine m = logicalToOutput();
-    const double ox = m.a * dx + m.c * dy, oy = m.b * dx + m.d * dy;
-    auto steps = std::make_shared<Dc::ClipSteps>(*m_dc.clip);
-    for (auto& step : *steps) {
-        for (PointF& p : step.first.points) {
-            p = {p.x + ox, p.y + oy};
-        }
+    const double ox = std::round(m.a * dx + m.c * dy), oy = std::round(m.b * dx + m.d * dy);
+    if (!std::isfinite(ox) || !std::isfinite(oy) || std::fabs(ox) > 1e6 || std::fabs(oy) > 1e6) {
+        return;
     }
-    m_dc.clip = std::move(steps);
-    replayClip();
+    setClip(std::make_shared<const PixelRegion>(m_dc.clip->offset(int(ox), int(oy))));
 }
 
 PathData GdiPlayer::devicePathOf(const gdi::Region& region, bool deviceUnits) const {
+    // A region's rectangles are whole pixels where they land.
     const Affine m = deviceUnits ? deviceToOutput() : logicalToOutput();
+    const bool snap = m_canvas != nullptr && !turns(m);
+    auto at = [&](double x, double y) {
+        const PointF p = m.map({x, y});
+        return snap ? PointF{std::floor(p.x + 0.5), std::floor(p.y + 0.5)} : p;
+    };
     PathData path;
     for (const RectL& r : region.rects) {
-        path.moveTo(m.map({r.left, r.top}));
-        path.lineTo(m.map({r.right, r.top}));
-        path.lineTo(m.map({r.right, r.bottom}));
-        path.lineTo(m.map({r.left, r.bottom}));
+        path.moveTo(at(r.left, r.top));
+        path.lineTo(at(r.right, r.top));
+        path.lineTo(at(r.right, r.bottom));
+        path.lineTo(at(r.left, r.bottom));
         path.close();
     }
     return path;
@@ -1003,12 +1415,11 @@ void GdiPlayer::selectClipRegion(const gdi::Region* region, int mode, bool devic
     if (region == nullptr || region->rects.empty()) {
         // No region with RGN_COPY lifts the clip.
         if (mode == 5 && m_dc.clip) {
-            m_dc.clip.reset();
-            replayClip();
+            setClip(nullptr);
         }
         return;
     }
-    addClipStep(devicePathOf(*region, deviceUnits), clipOpOf(mode));
+    combineClip(regionOf(*region, deviceUnits), clipOpOf(mode));
 }
 
 void GdiPlayer::fillRegion(const gdi::Region& region, const gdi::Brush& brush, bool deviceUnits) {
@@ -1021,7 +1432,9 @@ void GdiPlayer::fillRegion(const gdi::Region& region, const gdi::Brush& brush, b
 void GdiPlayer::frameRegion(const gdi::Region& region, const gdi::Brush& brush, double width,
                             double height) {
     const gdi::Pen pen = m_dc.pen;
-    m_dc.pen = {0, std::max(std::fabs(width), std::fabs(height)), false, brush.colour};
+    m_dc.pen = gdi::cosmeticPen(0, brush.colour);
+    m_dc.pen.width = std::max(std::fabs(width), std::fabs(height));
+    m_dc.pen.cosmetic = false;
     emitStroke(devicePathOf(region, false));
     m_dc.pen = pen;
 }
@@ -1030,7 +1443,7 @@ void GdiPlayer::frameRegion(const gdi::Region& region, const gdi::Brush& brush, 
 
 void GdiPlayer::text(const Text& t) {
     if ((t.options & kEtoOpaque) != 0 && t.rect) {
-        emitFill(rectPath(normalised(*t.rect)), gdi::Brush{kBsSolid, m_dc.bkColour, 0, nullptr});
+        emitFill(rectPath(normalised(*t.rect)), gdi::solidBrush(m_dc.bkColour));
     }
     // Glyph indices name shapes of one particular font, not characters; drawn in another font
     // they would be nonsense, so such text is left out.
@@ -1057,6 +1470,7 @@ void GdiPlayer::text(const Text& t) {
     run.underline = font.underline;
     run.strikeOut = font.strikeOut;
     run.face = font.face;
+    run.antialias = font.quality != 3;
     double angle = font.escapement / 10.0;
     if (std::fabs(m.b) > 1e-9 * std::fabs(m.a)) {
         angle += std::atan2(-m.b, m.a) * 180 / kPi;
@@ -1082,9 +1496,9 @@ void GdiPlayer::text(const Text& t) {
         default:
             break;
     }
-    run.colour = m_dc.textColour;
+    run.colour = rgbOf(m_dc.textColour);
     run.opaque = m_dc.bkMode == kOpaque;
-    run.background = m_dc.bkColour;
+    run.background = rgbOf(m_dc.bkColour);
     double total = 0;
     const std::size_t count = t.isWide ? run.wide.size() : run.narrow.size();
     if (!t.dx.empty()) {
@@ -1110,6 +1524,7 @@ void GdiPlayer::text(const Text& t) {
         m_probe->include(run.origin);
     }
     if (m_canvas != nullptr) {
+        flushClip();
         m_canvas->drawText(run);
     }
     if (updateCp) {
@@ -1120,16 +1535,18 @@ void GdiPlayer::text(const Text& t) {
 // --- bitmaps ---------------------------------------------------------------------------------
 
 void GdiPlayer::patBlt(const RectL& dest, std::uint32_t rop) {
-    const PathData path = rectPath(normalised(dest));
+    // A blit covers whole pixels, the right and bottom edges outside.
+    const auto box = pixelBox(dest);
+    const PathData path = box ? pixelRectPath(*box) : rectPath(normalised(dest));
     const int savedRop = m_dc.rop2;
     gdi::Brush brush = m_dc.brush;
     switch ((rop >> 16) & 0xFF) {
         case 0x00:  // BLACKNESS
-            brush = {kBsSolid, {0, 0, 0}, 0, nullptr};
+            brush = gdi::solidBrush(Rgb{0, 0, 0});
             m_dc.rop2 = 13;
             break;
         case 0xFF:  // WHITENESS
-            brush = {kBsSolid, {255, 255, 255}, 0, nullptr};
+            brush = gdi::solidBrush(Rgb{255, 255, 255});
             m_dc.rop2 = 13;
             break;
         case 0xF0:  // PATCOPY
@@ -1156,7 +1573,7 @@ void GdiPlayer::noteBitmap(const BitmapDraw& draw, const RectL& dest) {
     if (!m_probe->drew) {
         captureWindow(*m_probe);
         m_probe->firstIsBitmap = true;
-        const PointF a = out({dest.left, dest.top}), b = out({dest.right, dest.bottom});
+        const PointF a = exact({dest.left, dest.top}), b = exact({dest.right, dest.bottom});
         m_probe->firstBitmapDest = normalised({a.x, a.y, b.x, b.y});
         m_probe->firstBitmapWidth = draw.srcWidth;
         m_probe->firstBitmapHeight = draw.srcHeight;
@@ -1164,8 +1581,8 @@ void GdiPlayer::noteBitmap(const BitmapDraw& draw, const RectL& dest) {
                                         m_dc.windowOrg.x + m_dc.windowExt.x,
                                         m_dc.windowOrg.y + m_dc.windowExt.y};
     }
-    m_probe->include(out({dest.left, dest.top}));
-    m_probe->include(out({dest.right, dest.bottom}));
+    m_probe->include(exact({dest.left, dest.top}));
+    m_probe->include(exact({dest.right, dest.bottom}));
 }
 
 void GdiPlayer::bitmap(BitmapDraw draw, const RectL& dest, std::uint32_t rop) {
@@ -1209,14 +1626,15 @@ void GdiPlayer::bitmap(BitmapDraw draw, const RectL& dest, std::uint32_t rop) {
     if (draw.srcWidth <= 0 || draw.srcHeight <= 0) {
         return;
     }
-    draw.topLeft = out({dest.left, dest.top});
-    draw.topRight = out({dest.right, dest.top});
-    draw.bottomLeft = out({dest.left, dest.bottom});
+    draw.topLeft = edge({dest.left, dest.top});
+    draw.topRight = edge({dest.right, dest.top});
+    draw.bottomLeft = edge({dest.left, dest.bottom});
     if (!finite(draw.topLeft) || !finite(draw.topRight) || !finite(draw.bottomLeft)) {
         return;
     }
     noteBitmap(draw, dest);
     if (m_canvas != nullptr) {
+        flushClip();
         m_canvas->drawBitmap(draw);
     }
 }

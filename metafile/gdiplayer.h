@@ -8,6 +8,7 @@
 
 #include "metafile/gdiobjects.h"
 #include "metafile/metafile.h"
+#include "metafile/pixelregion.h"
 
 namespace metafile {
 
@@ -62,8 +63,12 @@ public:
     void setWorldTransform(const Affine& world);
     void modifyWorldTransform(const Affine& world, int mode);
     void setBkMode(int mode) { m_dc.bkMode = mode; }
-    void setBkColour(Rgb c) { m_dc.bkColour = c; }
-    void setTextColour(Rgb c) { m_dc.textColour = c; }
+    void setBkColour(gdi::Colour c) { m_dc.bkColour = c; }
+    void setTextColour(gdi::Colour c) { m_dc.textColour = c; }
+    // SelectPalette, and the changes of a palette's entries.
+    void selectPalette(std::uint32_t index);
+    void setPaletteEntries(std::size_t index, std::size_t start, const std::vector<Rgb>& entries);
+    void resizePalette(std::size_t index, std::size_t entries);
     void setTextAlign(int align) { m_dc.textAlign = align; }
     void setPolyFillMode(int mode) { m_dc.polyFillMode = mode; }
     void setRop2(int rop) { m_dc.rop2 = rop; }
@@ -88,9 +93,11 @@ public:
     enum class ArcKind { Arc, ArcTo, Chord, Pie };
     void arc(const RectL& box, PointF start, PointF end, ArcKind kind);
     void angleArc(PointF centre, double radius, double startDegrees, double sweepDegrees);
-    void setPixel(PointF p, Rgb colour);
-    // A polygon filled with a brush of its own and no outline.
-    void fillPolygon(const std::vector<PointF>& points, const gdi::Brush& brush);
+    void setPixel(PointF p, gdi::Colour colour);
+    // GRADIENTFILL: triangles shaded between their corners, and rectangles shaded from the
+    // first corner's colour at its edge to the second's, across or down.
+    void gradientTriangles(std::vector<ShadedVertex> corners);
+    void gradientRect(const ShadedVertex& from, const ShadedVertex& to, bool down);
 
     // Paths (EMF).
     void beginPath();
@@ -144,9 +151,10 @@ private:
         PointF windowOrg, windowExt{1, 1}, viewportOrg, viewportExt{1, 1};
         Affine world;
         gdi::Pen pen;
-        gdi::Brush brush;
+        gdi::Brush brush = gdi::solidBrush(Rgb{255, 255, 255});  // WHITE_BRUSH
         gdi::Font font;
-        Rgb textColour{0, 0, 0}, bkColour{255, 255, 255};
+        std::shared_ptr<const gdi::Palette> palette;  // none: DEFAULT_PALETTE
+        gdi::Colour textColour = Rgb{0, 0, 0}, bkColour = Rgb{255, 255, 255};
         int bkMode = 2;  // OPAQUE
         int textAlign = 0;
         int polyFillMode = 1;  // ALTERNATE
@@ -155,14 +163,42 @@ private:
         double miterLimit = 10;
         double charExtra = 0;
         PointF position;
-        using ClipSteps = std::vector<std::pair<PathData, MetafileCanvas::ClipOp>>;
-        std::shared_ptr<const ClipSteps> clip;
+        // The clip in the picture's pixels; none is the whole picture.
+        std::shared_ptr<const PixelRegion> clip;
     };
 
     Affine logicalToOutput() const;
     Affine deviceToOutput() const;
-    PointF out(PointF logical) const { return logicalToOutput().map(logical); }
+    // A vertex of a line or shape: GDI draws from device pixel to device pixel, so a point
+    // lands on the centre of the pixel it rounds to (a probe keeps it as it is). Within a shape
+    // drawn in a box, the box's own mapping (see boxMap) takes its place.
+    PointF out(PointF logical) const;
+    // The point itself, and the pixel edge nearest to it (a bitmap's or a region's corner).
+    PointF exact(PointF logical) const { return logicalToOutput().map(logical); }
+    PointF edge(PointF logical) const;
     double lineScale() const;
+    // How a shape's box (Rectangle, Ellipse, RoundRect, Arc, Chord, Pie) lands on pixels: GDI
+    // leaves out its right and bottom edges, so its outline runs through the centres of the
+    // first and the last pixel it covers, inset further by inset pixels. Nothing when the
+    // mapping turns the box or the play only probes.
+    std::optional<Affine> boxMap(const RectL& box, double inset) const;
+    // The device pixels a box covers, left and top inside, right and bottom outside.
+    std::optional<PixelRect> pixelBox(const RectL& box) const;
+    // Whether a shape's box covers no pixel, so that GDI draws nothing.
+    bool emptyBox(const RectL& box) const;
+    // Sets the box's mapping for the shape being built, and lifts it after.
+    class BoxScope {
+    public:
+        BoxScope(GdiPlayer& player, const RectL& box) : m_player(player) {
+            player.m_boxMap = player.boxMap(box, player.frameInset());
+        }
+        ~BoxScope() { m_player.m_boxMap.reset(); }
+        BoxScope(const BoxScope&) = delete;
+        BoxScope& operator=(const BoxScope&) = delete;
+
+    private:
+        GdiPlayer& m_player;
+    };
 
     void emitFill(const PathData& path, const gdi::Brush& brush);
     void emitStroke(const PathData& path);
@@ -170,16 +206,28 @@ private:
     void shape(const PathData& path, bool fill, bool stroke);
     void openShape(const PathData& path);
     PathData rectPath(const RectL& r) const;
+    // A rectangle of whole pixels as a path along their edges.
+    static PathData pixelRectPath(const PixelRect& r);
     PathData devicePathOf(const gdi::Region& region, bool deviceUnits) const;
-    void addClipStep(PathData path, MetafileCanvas::ClipOp op);
-    void replayClip();
+    PixelRect pictureRect() const { return {0, 0, m_layout.width, m_layout.height}; }
+    // The pixels of a path's figures, by the fill rule, within the picture.
+    PixelRegion regionOf(const PathData& path, FillRule rule) const;
+    PixelRegion regionOf(const gdi::Region& region, bool deviceUnits) const;
+    void combineClip(const PixelRegion& region, MetafileCanvas::ClipOp op);
+    void setClip(std::shared_ptr<const PixelRegion> clip);
+    // Hands the canvas the clip before it draws, once it has changed.
+    void flushClip();
     void appendArc(PathData& path, const RectL& box, PointF start, PointF end, bool moveFirst,
                    double* endX = nullptr, double* endY = nullptr) const;
     void appendEllipseSegment(PathData& path, PointF centre, double rx, double ry, double t0,
                               double sweep, bool moveFirst) const;
     std::optional<PenStyle> penStyle() const;
+    FillRule fillRule() const;
+    bool penDrawn() const;
+    double frameInset() const;
     std::optional<BrushStyle> brushStyle(const gdi::Brush& brush) const;
     Mix mix() const;
+    Rgb rgbOf(const gdi::Colour& colour) const;
     bool nothingDrawnByRop() const { return m_dc.rop2 == 11; }  // R2_NOP
     void noteDrawn(const PathData& path);
     void noteBitmap(const BitmapDraw& draw, const RectL& dest);
@@ -199,6 +247,8 @@ private:
     bool m_inPath = false;
     PathData m_path;
     bool m_drew = false;
+    bool m_clipChanged = false;
+    std::optional<Affine> m_boxMap;  // see out()
 };
 
 }  // namespace metafile

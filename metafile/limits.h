@@ -21,6 +21,11 @@ constexpr int kMaxMetafilePlayMillis = 10'000;
 constexpr std::size_t kMaxMetafileObjects = 65'536;
 constexpr std::size_t kMaxMetafileSavedStates = 1024;
 constexpr std::size_t kMaxMetafileClipSteps = 256;
+// Rectangles a clipping region may hold, and the edge crossings of all rows that making one
+// from a path may take (a path of thousands of self-crossing points across a large picture
+// takes tens of millions).
+constexpr std::size_t kMaxMetafileClipRects = 1'000'000;
+constexpr std::size_t kMaxMetafileClipWork = 50'000'000;
 constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
 // Characters of one text record that are drawn.
 constexpr std::size_t kMaxMetafileTextChars = 32'768;

@@ -325,11 +325,18 @@ bool RecordBudget::next(MetafileError& error) {
                  "it holds more than " + std::to_string(kMaxMetafileRecords) + " records"};
         return false;
     }
-    if (m_records % 16 == 0 && std::chrono::steady_clock::now() > m_deadline) {
+    // Checked at every record: a metafile of a few records may still draw for hours.
+    if (std::chrono::steady_clock::now() > m_deadline) {
         error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
         return false;
     }
     return true;
+}
+
+void RecordBudget::finish(MetafileError& error) const {
+    if (!error && std::chrono::steady_clock::now() > m_deadline) {
+        error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
+    }
 }
 
 std::string utf8FromUtf16(const std::u16string& text) {
@@ -395,6 +402,10 @@ MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::si
     if (data == nullptr || !layout.usable()) {
         return {MetafileError::Kind::NothingToDraw, "it states no size"};
     }
+    // The canvas stops long drawing inside one record once the play's time is up; the records
+    // after it then stop the play.
+    canvas.setDeadline(std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(kMaxMetafilePlayMillis));
     switch (format) {
         case ImageFormat::Emf: {
             GdiPlayer player(GdiPlayer::Flavour::Emf, &canvas, layout, nullptr);

@@ -52,8 +52,9 @@ struct PathData {
     void append(const PathData& other);
 };
 
-// How a drawn colour meets the pixel below: GDI's binary and ternary raster operations, reduced
-// to the ones real metafiles use.
+// How a drawn colour meets the pixel below: GDI's binary raster operations (but for black,
+// white and no operation, which the players draw otherwise) and the ternary ones real
+// metafiles use.
 enum class Mix {
     Copy,
     And,
@@ -63,7 +64,11 @@ enum class Mix {
     NotSource,
     SourceAndNotDestination,
     NotSourceAndNotDestination,
-    NotSourceOrDestination
+    NotSourceOrDestination,
+    NotSourceAndDestination,
+    NotSourceOrNotDestination,
+    NotSourceXorDestination,
+    SourceOrNotDestination
 };
 
 enum class FillRule { EvenOdd, Winding };

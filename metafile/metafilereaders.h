@@ -17,6 +17,8 @@ public:
     RecordBudget();
     // False, with the error set, once a limit is passed.
     bool next(MetafileError& error);
+    // After the last record: the error, when the time ran out while it was drawn.
+    void finish(MetafileError& error) const;
 
 private:
     std::size_t m_records = 0;

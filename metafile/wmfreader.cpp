@@ -30,6 +30,7 @@ enum Meta : std::uint16_t {
     kSelectClipRegion = 0x012C,
     kSelectObject = 0x012D,
     kSetTextAlign = 0x012E,
+    kSelectPalette = 0x0234,
     kDibCreatePatternBrush = 0x0142,
     kDeleteObject = 0x01F0,
     kCreatePatternBrush = 0x01F9,
@@ -143,6 +144,7 @@ private:
     void textOut(BoundedCursor& c);
     void extTextOut(BoundedCursor& c, const Record& rec);
     bool dibAt(const Record& rec, std::size_t offset, BitmapDraw& draw, BitmapInfo& info) const;
+    std::optional<gdi::Brush> patternBrush(const Record& rec, BoundedCursor c) const;
 
     GdiPlayer& m_player;
     ReadMode m_mode;
@@ -169,6 +171,38 @@ bool WmfReader::dibAt(const Record& rec, std::size_t offset, BitmapDraw& draw,
     draw.bits = m_mode == ReadMode::Play ? rec.base + bitsAt : nullptr;
     draw.bitsSize = m_mode == ReadMode::Play ? rec.available - bitsAt : 0;
     return true;
+}
+
+// META_CREATEPATTERNBRUSH keeps a device bitmap (a Bitmap16, its bits after 18 reserved
+// bytes), of which only monochrome ones mean the same on every device;
+// META_DIBCREATEPATTERNBRUSH a DIB, monochrome when its style is BS_PATTERN.
+std::optional<gdi::Brush> WmfReader::patternBrush(const Record& rec, BoundedCursor c) const {
+    constexpr int kBsPattern = 3;
+    if (rec.function == kCreatePatternBrush) {
+        c.u16le();  // type
+        const int width = c.i16le(), height = c.i16le();
+        const std::size_t stride = c.u16le();
+        const int planes = c.u8(), bitsPixel = c.u8();
+        constexpr std::size_t kBitsAt = 6 + 14 + 18;
+        if (c.failed() || planes != 1 || bitsPixel != 1 || kBitsAt > rec.available) {
+            return std::nullopt;
+        }
+        return gdi::monoPatternBrush(width, height, stride, true, rec.base + kBitsAt,
+                                     rec.available - kBitsAt);
+    }
+    const int style = c.u16le();
+    BitmapDraw draw;
+    BitmapInfo info;
+    if (!dibAt(rec, 6 + 4, draw, info)) {
+        return std::nullopt;
+    }
+    if (style == kBsPattern && info.bitCount == 1) {
+        if (auto mono = gdi::monoPatternBrushOfDib(draw.header, draw.headerSize, draw.bits,
+                                                   draw.bitsSize)) {
+            return mono;
+        }
+    }
+    return gdi::patternBrush(draw.header, draw.headerSize, draw.bits, draw.bitsSize);
 }
 
 void WmfReader::dibBlt(const Record& rec) {
@@ -374,6 +408,9 @@ void WmfReader::read(const Record& rec) {
         case kSelectObject:
             m_player.selectObject(c.u16le());
             break;
+        case kSelectPalette:
+            m_player.selectPalette(c.u16le());
+            break;
         case kDeleteObject:
             m_player.deleteObject(c.u16le());
             break;
@@ -396,17 +433,13 @@ void WmfReader::read(const Record& rec) {
             break;
         case kCreatePatternBrush:
         case kDibCreatePatternBrush: {
-            BitmapDraw draw;
-            BitmapInfo info;
             // The slot is taken whether or not the pattern could be read, so the indexes of
             // later objects stay right.
-            if (rec.function == kDibCreatePatternBrush && m_mode == ReadMode::Play &&
-                dibAt(rec, 6 + 4, draw, info)) {
-                m_player.addObject(gdi::brushObject(
-                    gdi::patternBrush(draw.header, draw.headerSize, draw.bits, draw.bitsSize)));
-            } else {
-                m_player.addObject(gdi::brushObject(gdi::unreadablePatternBrush()));
+            gdi::Brush brush = gdi::unreadablePatternBrush();
+            if (m_mode == ReadMode::Play) {
+                brush = patternBrush(rec, c).value_or(brush);
             }
+            m_player.addObject(gdi::brushObject(brush));
             break;
         }
         case kCreateFontIndirect:
@@ -504,7 +537,7 @@ void WmfReader::read(const Record& rec) {
             break;
         }
         case kSetPixel: {
-            const Rgb colour = gdi::readColorRef(c);
+            const gdi::Colour colour = gdi::readColorRef(c);
             const double y = c.i16le(), x = c.i16le();
             if (!c.failed()) {
                 m_player.setPixel({x, y}, colour);
@@ -638,6 +671,9 @@ MetafileError readWmfRecords(const std::uint8_t* data, std::size_t size, const W
             break;
         }
         offset += std::size_t(bytes);
+    }
+    if (mode == ReadMode::Play) {
+        budget.finish(error);
     }
     return error;
 }

@@ -63,6 +63,14 @@ QPainter::CompositionMode modeOf(Mix mix) {
             return QPainter::RasterOp_NotSourceAndNotDestination;
         case Mix::NotSourceOrDestination:
             return QPainter::RasterOp_NotSourceOrDestination;
+        case Mix::NotSourceAndDestination:
+            return QPainter::RasterOp_NotSourceAndDestination;
+        case Mix::NotSourceOrNotDestination:
+            return QPainter::RasterOp_NotSourceOrNotDestination;
+        case Mix::NotSourceXorDestination:
+            return QPainter::RasterOp_NotSourceXorDestination;
+        case Mix::SourceOrNotDestination:
+            return QPainter::RasterOp_SourceOrNotDestination;
         case Mix::Copy:
             break;
     }
@@ -157,6 +165,11 @@ constexpr int kMaxCombinedClipPoints = 20'000;
 constexpr double kMaxDashes = 1'000'000;
 // Entries of a dash pattern that are kept.
 constexpr std::size_t kMaxDashEntries = 64;
+// Characters of a run laid out in one piece; longer runs are drawn glyph by glyph.
+constexpr qsizetype kMaxTextLaidOutWhole = 512;
+// Elements of an outline stroked in one piece; longer ones are stroked in pieces of this many,
+// so that the play's time limit can stop them.
+constexpr int kStrokePieceElements = 1024;
 
 // Qt's aliased rasteriser takes a pixel whose centre lies exactly on an edge when the edge is
 // its right or bottom one; whole-pixel drawing takes it on the left and top edges instead (as
@@ -433,13 +446,42 @@ void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenSty
     if (pen.style() != Qt::SolidLine && path.length() / unit > kMaxDashes) {
         pen.setStyle(Qt::SolidLine);
     }
-    if (style.opaqueGaps && pen.style() != Qt::SolidLine) {
-        QPen gaps = pen;
-        gaps.setStyle(Qt::SolidLine);
-        gaps.setBrush(colourOf(style.gapColour));
-        m_painter.strokePath(path, gaps);
+    std::vector<QPainterPath> pieces;
+    if (path.elementCount() > 4 * kStrokePieceElements) {
+        QPainterPath piece;
+        for (int i = 0; i < path.elementCount(); ++i) {
+            const QPainterPath::Element e = path.elementAt(i);
+            if (e.isMoveTo() || piece.elementCount() == 0) {
+                piece.moveTo(e);
+            } else if (e.isLineTo()) {
+                piece.lineTo(e);
+            } else if (e.isCurveTo() && i + 2 < path.elementCount()) {
+                piece.cubicTo(e, path.elementAt(i + 1), path.elementAt(i + 2));
+                i += 2;
+            }
+            if (piece.elementCount() >= kStrokePieceElements) {
+                const QPointF end = piece.currentPosition();
+                pieces.push_back(std::move(piece));
+                piece = QPainterPath();
+                piece.moveTo(end);
+            }
+        }
+        pieces.push_back(std::move(piece));
+    } else {
+        pieces.push_back(path);
     }
-    m_painter.strokePath(path, pen);
+    for (const QPainterPath& piece : pieces) {
+        if (pieces.size() > 1 && pastDeadline()) {
+            break;
+        }
+        if (style.opaqueGaps && pen.style() != Qt::SolidLine) {
+            QPen gaps = pen;
+            gaps.setStyle(Qt::SolidLine);
+            gaps.setBrush(colourOf(style.gapColour));
+            m_painter.strokePath(piece, gaps);
+        }
+        m_painter.strokePath(piece, pen);
+    }
 }
 
 void QtCanvas::drawText(const metafile::TextRun& run) {
@@ -463,6 +505,12 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
         for (double advance : run.advances) {
             offsets.push_back(width);
             width += advance;
+        }
+    } else if (text.size() > kMaxTextLaidOutWhole) {
+        // A long run is laid glyph by glyph, so that what lies off the picture is not drawn.
+        for (QChar c : text) {
+            offsets.push_back(width);
+            width += metrics.horizontalAdvance(c);
         }
     } else {
         width = metrics.horizontalAdvance(text);
@@ -518,12 +566,18 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
     if (offsets.empty()) {
         draw(QPointF(x, y), text);
     } else {
+        // Only glyphs that reach the picture are drawn, and a long run at a large size stops
+        // once the play's time is up.
+        const QTransform toPicture = m_painter.transform();
+        const QRectF glyphReach = reach(2 * sized.height);
         for (qsizetype i = 0; i < text.size(); ++i) {
-            // A long run at a large size stops once the play's time is up.
             if (i % 64 == 63 && pastDeadline()) {
                 break;
             }
-            draw(QPointF(x + offsets[std::size_t(i)], y), QString(text[i]));
+            const QPointF at(x + offsets[std::size_t(i)], y);
+            if (glyphReach.contains(toPicture.map(at))) {
+                draw(at, QString(text[i]));
+            }
         }
     }
     m_painter.restore();
