@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "render/canvasfills.h"
+#include "render/symbolfonts.h"
 #include "workbook/bitmapinfo.h"
 #include "workbook/limits.h"
 
@@ -485,7 +486,9 @@ void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenSty
 }
 
 void QtCanvas::drawText(const metafile::TextRun& run) {
-    const QString text = textOf(run);
+    SymbolRun symbols;
+    const bool symbolic = symbolRun(run, symbols);
+    const QString text = symbolic ? symbols.text : textOf(run);
     if (text.isEmpty()) {
         return;
     }
@@ -495,6 +498,9 @@ void QtCanvas::drawText(const metafile::TextRun& run) {
     // A glyph taller than twice the picture covers it anyway, and far larger ones are slow.
     metafile::TextRun sized = run;
     sized.height = std::min(run.height, 2.0 * std::max(m_image.width(), m_image.height()));
+    if (symbolic) {
+        sized.face = symbols.family.toStdString();
+    }
     const QFont font = fontOf(sized, &m_image);
     m_painter.setFont(font);
     const QFontMetricsF metrics(font, &m_image);

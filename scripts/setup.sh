@@ -12,7 +12,7 @@ packages=(
   libzip-dev libpugixml-dev libxlsxwriter-dev libturbojpeg0-dev libjpeg62-turbo-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev
-  fonts-liberation2
+  fonts-liberation2 fonts-wine fonts-opensymbol
   xdg-utils
 )
 # Tools a caller needs besides the build's (scripts/package.sh: the packaging checks).

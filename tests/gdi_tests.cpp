@@ -275,8 +275,8 @@ TEST(GdiRaster, PixelsFollowGdisRules) {
     }
 }
 
-// Text: EMR_SMALLTEXTOUT draws, alignment puts the reference point where TA_* says, and an
-// opaque background fills the text's box.
+// Text: EMR_SMALLTEXTOUT draws, alignment puts the reference point where TA_* says, an opaque
+// background fills the text's box, and symbol fonts draw their pictures, not letters.
 TEST(GdiText, AlignmentBackgroundsAndSymbolFonts) {
     auto picture = [](const std::function<void(Emf&)>& records) {
         Emf emf;
@@ -297,4 +297,23 @@ TEST(GdiText, AlignmentBackgroundsAndSymbolFonts) {
     const QImage opaque = picture(
         [](Emf& e) { e.rec(18, {2}).rec(25, {rgb(0, 0, 255)}).rec(83, textOut(5, 5, "i")); });
     EXPECT_EQ(opaque.pixel(5, 6), kBlue);
+    // Symbol fonts: a byte draws the font's picture (a tick, a triangle, a capital pi), not
+    // the letter a Latin font draws for it, and not nothing.
+    auto glyph = [](const char16_t* face, int charset, char byte) {
+        Emf emf;
+        emf.rec(82, font(1, 24, face, charset)).select(1).rec(18, {1});
+        emf.rec(83, textOut(4, 2, QByteArray(1, byte)));
+        return rendered(emf.bytes(30, 30));
+    };
+    struct Symbolic {
+        const char16_t* face;
+        char byte;
+    };
+    for (const Symbolic& s : {Symbolic{u"Wingdings", char(0xFC)}, Symbolic{u"Wingdings 2", 'P'},
+                              Symbolic{u"Wingdings 3", 'p'}, Symbolic{u"Symbol", 'P'}}) {
+        SCOPED_TRACE(QString::fromUtf16(s.face).toStdString());
+        const QImage symbol = glyph(s.face, 2, s.byte);
+        EXPECT_GT(inkIn(symbol, QRect(0, 0, 30, 30)), 5);
+        EXPECT_NE(symbol, glyph(u"Liberation Sans", 0, s.byte));
+    }
 }
