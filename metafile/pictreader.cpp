@@ -3,6 +3,7 @@
 // port, which draws their shapes, text and bitmaps.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
@@ -29,6 +30,11 @@ constexpr int kSrcOr = 1, kSrcXor = 2;
 constexpr std::size_t kImageDescriptionBytes = 86;
 constexpr std::uint32_t kJpegCodec = 0x6A706567;  // 'jpeg'
 constexpr std::uint32_t kPngCodec = 0x706E6720;   // 'png '
+constexpr std::uint32_t kTiffCodec = 0x74696666;  // 'tiff'
+constexpr std::uint32_t kBmpCodec = 0x57524C45;   // 'WRLE': a BMP's rows, from the bottom
+// What a QuickTime picture writes after its image for players without QuickTime: a pen size
+// of this height whose width is the length of the stand-in drawing that follows.
+constexpr int kQuickTimeStandInMark = 0x00AE;
 
 struct QdRect {
     int top = 0, left = 0, bottom = 0, right = 0;
@@ -158,6 +164,25 @@ Rgb rgbOf(std::uint16_t r, std::uint16_t g, std::uint16_t b) {
     return {std::uint8_t(r >> 8), std::uint8_t(g >> 8), std::uint8_t(b >> 8)};
 }
 
+// A BITMAPINFOHEADER for rows from the bottom, uncompressed.
+std::vector<std::uint8_t> dibHeader(int width, int height, int bits) {
+    std::vector<std::uint8_t> b;
+    auto le = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            b.push_back(std::uint8_t(v >> (8 * i)));
+        }
+    };
+    le(40, 4);
+    le(std::uint32_t(width), 4);
+    le(std::uint32_t(height), 4);
+    le(1, 2);
+    le(std::uint32_t(bits), 2);
+    for (int i = 0; i < 6; ++i) {
+        le(0, 4);
+    }
+    return b;
+}
+
 class PictReader {
 public:
     PictReader(const std::uint8_t* data, std::size_t size, const PictHeader& header,
@@ -225,6 +250,8 @@ private:
     std::vector<Point> m_lastPolygon;
     qd::Region m_lastRegion;
     std::optional<qd::Region> m_clip;
+    // A QuickTime image was just drawn: what it says stands in for it is not.
+    bool m_standInFollows = false;
 };
 
 bool PictReader::pattern(qd::Pattern& out) {
@@ -649,16 +676,24 @@ bool PictReader::quickTime() {
     const int width = q.u16be(), height = q.u16be();
     q.skip(8);
     std::size_t dataSize = q.u32be();
+    q.skip(2 + 32);  // frame count, name
+    const int depth = q.i16be();
     if (q.failed() || descriptionSize < kImageDescriptionBytes) {
         return !q.failed();  // nothing this player can draw, but the walk goes on
     }
     q.seek(describedAt + descriptionSize);
-    if (q.failed() || (codec != kJpegCodec && codec != kPngCodec) || width <= 0 || height <= 0 ||
-        width > kMaxBitmapSide || height > kMaxBitmapSide) {
-        return true;
+    const bool known = codec == kJpegCodec || codec == kPngCodec || codec == kTiffCodec ||
+                       (codec == kBmpCodec && (depth == 24 || depth == 32));
+    if (q.failed() || !known || width <= 0 || height <= 0 || width > kMaxBitmapSide ||
+        height > kMaxBitmapSide) {
+        return true;  // its stand-in drawing follows
     }
     if (dataSize == 0 || dataSize > q.remaining()) {
         dataSize = q.remaining();
+    }
+    const std::uint64_t rowBytes = (std::uint64_t(width) * std::uint64_t(depth) + 31) / 32 * 4;
+    if (codec == kBmpCodec && rowBytes * std::uint64_t(height) > dataSize) {
+        return true;
     }
     // Fixed-point 16.16, with the third column in 2.30 (perspective, which pictures do not use).
     const double a = matrix[0] / 65536, b = matrix[1] / 65536, c = matrix[3] / 65536,
@@ -691,7 +726,13 @@ bool PictReader::quickTime() {
     }
     BitmapDraw draw;
     auto image = std::make_shared<ImageSource>();
-    image->encoded = std::make_shared<std::vector<std::uint8_t>>(q.here(), q.here() + dataSize);
+    if (codec == kBmpCodec) {
+        auto dib = std::make_shared<std::vector<std::uint8_t>>(dibHeader(width, height, depth));
+        dib->insert(dib->end(), q.here(), q.here() + rowBytes * std::uint64_t(height));
+        image->dib = std::move(dib);
+    } else {
+        image->encoded = std::make_shared<std::vector<std::uint8_t>>(q.here(), q.here() + dataSize);
+    }
     draw.image = std::move(image);
     draw.srcX = x0;
     draw.srcY = y0;
@@ -701,6 +742,7 @@ bool PictReader::quickTime() {
     draw.topRight = m_port.toPicture(topRight.x, topRight.y);
     draw.bottomLeft = m_port.toPicture(bottomLeft.x, bottomLeft.y);
     m_canvas->drawBitmap(draw);
+    m_standInFollows = true;
     return true;
 }
 
@@ -902,9 +944,19 @@ MetafileError PictReader::read() {
         if (m_c.failed() || op == kEndOfPicture) {
             break;
         }
+        if (std::exchange(m_standInFollows, false) && op == 0x0007) {
+            BoundedCursor peek(m_c.here(), m_c.remaining());
+            const int v = peek.i16be(), h = peek.u16be();
+            if (!peek.failed() && v == kQuickTimeStandInMark && m_c.has(4 + std::size_t(h))) {
+                m_c.skip(4 + std::size_t(h));
+                continue;
+            }
+        }
         const bool ok = play(op);
         if (m_port.spent()) {
-            return {MetafileError::Kind::TooLarge, "its shapes take too much work to draw"};
+            return {MetafileError::Kind::TooLarge, m_port.budget().timedOut()
+                                                       ? "it takes too long to draw"
+                                                       : "its shapes take too much work to draw"};
         }
         if (!ok) {
             break;

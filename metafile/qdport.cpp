@@ -97,6 +97,10 @@ QdPort::QdPort(MetafileCanvas* canvas, const MetafileLayout& layout)
     if (!(std::isfinite(m_sx) && m_sx > 0 && std::isfinite(m_sy) && m_sy > 0)) {
         m_sx = m_sy = 1;
     }
+    if (m_canvas != nullptr) {
+        // A fill the canvas finds slow stops at the same time as the shapes would.
+        m_canvas->setDeadline(m_budget.deadline());
+    }
 }
 
 PointF QdPort::toPicture(double h, double v) const {
@@ -242,7 +246,18 @@ void QdPort::region(Verb verb, const Region& region) {
 
 std::string QdPort::fontFace() const {
     auto named = fontNames.find(textFont);
-    return named != fontNames.end() ? named->second : standardFontName(textFont);
+    const std::string name = named != fontNames.end() ? named->second : standardFontName(textFont);
+    // The Macintosh's own screen fonts are found nowhere else; the faces that metric-compatible
+    // free fonts stand in for come nearest.
+    static const std::pair<const char*, const char*> kNearest[] = {
+        {"Chicago", "Helvetica"},       {"Geneva", "Helvetica"}, {"Charcoal", "Helvetica"},
+        {"Lucida Grande", "Helvetica"}, {"New York", "Times"},   {"Monaco", "Courier"}};
+    for (const auto& [mac, nearest] : kNearest) {
+        if (name == mac) {
+            return nearest;
+        }
+    }
+    return name;
 }
 
 void QdPort::text(Point at, const std::string& bytes) {

@@ -14,6 +14,9 @@ namespace metafile::qd {
 
 namespace {
 
+// Steps between looks at the clock: a few milliseconds of work.
+constexpr std::size_t kStepsBetweenClockChecks = 1 << 16;
+
 // Mapped coordinates stay far inside int even for hostile scales.
 constexpr double kFarAway = 1 << 28;
 
@@ -102,7 +105,10 @@ int ovalInset(int i, int w, int h) {
 
 }  // namespace
 
-RasterBudget::RasterBudget() : m_left(kMaxPictRasterSteps) {}
+RasterBudget::RasterBudget()
+    : m_left(kMaxPictRasterSteps),
+      m_deadline(std::chrono::steady_clock::now() +
+                 std::chrono::milliseconds(kMaxMetafilePlayMillis)) {}
 
 bool RasterBudget::spend(std::size_t steps) {
     if (m_spent || steps > m_left) {
@@ -111,6 +117,14 @@ bool RasterBudget::spend(std::size_t steps) {
         return false;
     }
     m_left -= steps;
+    m_sinceClock += steps;
+    if (m_sinceClock >= kStepsBetweenClockChecks) {
+        m_sinceClock = 0;
+        if (std::chrono::steady_clock::now() > m_deadline) {
+            m_spent = m_timedOut = true;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -155,8 +169,7 @@ Region Region::mapped(double sx, double dx, double sy, double dy, RasterBudget& 
             const Span s = spans(band)[k];
             row.push_back({roundToPixel(s.left * sx + dx), roundToPixel(s.right * sx + dx)});
         }
-        out.add(roundToPixel(band.top * sy + dy), roundToPixel(band.bottom * sy + dy),
-                std::move(row));
+        out.add(roundToPixel(band.top * sy + dy), roundToPixel(band.bottom * sy + dy), row);
     }
     return out.finish();
 }
@@ -188,45 +201,62 @@ std::vector<PathData> Region::paths(std::size_t spansEach) const {
     return out;
 }
 
-void RegionBuilder::add(int top, int bottom, std::vector<Span> spans) {
-    if (m_budget.spent() || !m_budget.spend(spans.size() + 1)) {
+void RegionBuilder::add(int top, int bottom, Span span) {
+    m_merged.clear();
+    if (span.right > span.left) {
+        m_merged.push_back(span);
+    }
+    addSorted(top, bottom);
+}
+
+void RegionBuilder::add(int top, int bottom, const std::vector<Span>& spans) {
+    m_merged.clear();
+    if (std::is_sorted(spans.begin(), spans.end(),
+                       [](const Span& a, const Span& b) { return a.left < b.left; })) {
+        for (const Span& s : spans) {
+            if (s.right <= s.left) {
+                continue;
+            }
+            if (!m_merged.empty() && s.left <= m_merged.back().right) {
+                m_merged.back().right = std::max(m_merged.back().right, s.right);
+            } else {
+                m_merged.push_back(s);
+            }
+        }
+    } else {
+        std::vector<Span> sorted = spans;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Span& a, const Span& b) { return a.left < b.left; });
+        add(top, bottom, sorted);
+        return;
+    }
+    addSorted(top, bottom);
+}
+
+// Adds m_merged, sorted and disjoint, as the rows top to bottom.
+void RegionBuilder::addSorted(int top, int bottom) {
+    if (m_budget.spent() || !m_budget.spend(m_merged.size() + 1)) {
         return;
     }
     auto& bands = m_region.m_bands;
     if (!bands.empty()) {
         top = std::max(top, bands.back().bottom);
     }
-    if (top >= bottom) {
-        return;
-    }
-    std::sort(spans.begin(), spans.end(),
-              [](const Span& a, const Span& b) { return a.left < b.left; });
-    std::vector<Span> merged;
-    for (const Span& s : spans) {
-        if (s.right <= s.left) {
-            continue;
-        }
-        if (!merged.empty() && s.left <= merged.back().right) {
-            merged.back().right = std::max(merged.back().right, s.right);
-        } else {
-            merged.push_back(s);
-        }
-    }
-    if (merged.empty()) {
+    if (top >= bottom || m_merged.empty()) {
         return;
     }
     auto& kept = m_region.m_spans;
-    if (!bands.empty() && bands.back().bottom == top && bands.back().count == merged.size() &&
-        std::equal(merged.begin(), merged.end(), kept.begin() + bands.back().first)) {
+    if (!bands.empty() && bands.back().bottom == top && bands.back().count == m_merged.size() &&
+        std::equal(m_merged.begin(), m_merged.end(), kept.begin() + bands.back().first)) {
         bands.back().bottom = bottom;
         return;
     }
-    if (kept.size() + merged.size() > kMaxPictRegionSpans) {
+    if (kept.size() + m_merged.size() > kMaxPictRegionSpans) {
         m_budget.spend(kMaxPictRasterSteps + 1);
         return;
     }
-    bands.push_back({top, bottom, std::uint32_t(kept.size()), std::uint32_t(merged.size())});
-    kept.insert(kept.end(), merged.begin(), merged.end());
+    bands.push_back({top, bottom, std::uint32_t(kept.size()), std::uint32_t(m_merged.size())});
+    kept.insert(kept.end(), m_merged.begin(), m_merged.end());
 }
 
 Region RegionBuilder::finish() {
@@ -279,7 +309,7 @@ Region ovalRegion(const IntRect& r, const IntRect& area, RasterBudget& budget) {
     }
     for (int y = std::max(r.top, area.top); y < std::min(r.bottom, area.bottom); ++y) {
         const int inset = ovalInset(std::min(y - r.top, r.bottom - 1 - y), r.width(), r.height());
-        out.add(y, y + 1, {clipped({r.left + inset, r.right - inset}, area)});
+        out.add(y, y + 1, clipped({r.left + inset, r.right - inset}, area));
     }
     return out.finish();
 }
@@ -294,7 +324,7 @@ Region roundRectRegion(const IntRect& r, int ovalWidth, int ovalHeight, const In
     for (int y = std::max(r.top, area.top); y < std::min(r.bottom, area.bottom); ++y) {
         const int i = std::min(y - r.top, r.bottom - 1 - y);
         const int inset = w > 0 && h > 0 && i < (h + 1) / 2 ? ovalInset(i, w, h) : 0;
-        out.add(y, y + 1, {clipped({r.left + inset, r.right - inset}, area)});
+        out.add(y, y + 1, clipped({r.left + inset, r.right - inset}, area));
     }
     return out.finish();
 }
@@ -325,27 +355,33 @@ Region wedgeOf(const Region& shape, const IntRect& oval, int startAngle, int arc
     };
     // Along one row the angle moves one way, so whether a pixel is in the wedge changes only
     // where the row meets the wedge's two edges, or passes the centre.
+    struct Edge {
+        double sine, cosine;
+    };
+    const Edge edges[2] = {{std::sin(startAngle * M_PI / 180), std::cos(startAngle * M_PI / 180)},
+                           {std::sin((startAngle + arcAngle) * M_PI / 180),
+                            std::cos((startAngle + arcAngle) * M_PI / 180)}};
     std::vector<int> cuts;
     auto cutsOf = [&](int y) {
         cuts.clear();
         const double v = (y + 0.5 - cy) / b;
-        for (int degrees : {startAngle, startAngle + arcAngle}) {
-            const double t = degrees * M_PI / 180, c = std::cos(t);
-            if (std::fabs(c) > 1e-12 && -v / c >= 0) {
-                cuts.push_back(firstPixelFrom(cx + std::sin(t) * (-v / c) * a));
+        for (const Edge& e : edges) {
+            if (std::fabs(e.cosine) > 1e-12 && -v / e.cosine >= 0) {
+                cuts.push_back(firstPixelFrom(cx + e.sine * (-v / e.cosine) * a));
             }
         }
         cuts.push_back(firstPixelFrom(cx));
         std::sort(cuts.begin(), cuts.end());
     };
     RegionBuilder out(budget);
+    std::vector<Span> row;
     for (const Region::Band& band : shape.bands()) {
         for (int y = band.top; y < band.bottom; ++y) {
             if (!budget.spend(band.count)) {
                 return {};
             }
             cutsOf(y);
-            std::vector<Span> row;
+            row.clear();
             for (std::uint32_t k = 0; k < band.count; ++k) {
                 const Span s = shape.spans(band)[k];
                 int from = s.left;
@@ -357,7 +393,7 @@ Region wedgeOf(const Region& shape, const IntRect& oval, int startAngle, int arc
                     from = std::max(from, to);
                 }
             }
-            out.add(y, y + 1, std::move(row));
+            out.add(y, y + 1, row);
         }
     }
     return out.finish();
@@ -398,6 +434,7 @@ Region polygonRegion(const std::vector<PointF>& points, const IntRect& area, Ras
         double x;
     };
     std::vector<Crossing> active;
+    std::vector<Span> row;
     std::size_t next = 0;
     const int first = std::max(area.top, int(std::clamp(std::floor(top), -kFarAway, kFarAway)));
     const int last = std::min(area.bottom, int(std::clamp(std::ceil(bottom), -kFarAway, kFarAway)));
@@ -421,12 +458,12 @@ Region polygonRegion(const std::vector<PointF>& points, const IntRect& area, Ras
         if (!budget.spend(active.size() + moves + 1)) {
             return {};
         }
-        std::vector<Span> row;
+        row.clear();
         for (std::size_t k = 0; k + 1 < active.size(); k += 2) {
             row.push_back(
                 clipped({firstPixelFrom(active[k].x), firstPixelFrom(active[k + 1].x)}, area));
         }
-        out.add(y, y + 1, std::move(row));
+        out.add(y, y + 1, row);
     }
     return out.finish();
 }
@@ -485,7 +522,7 @@ Region lineRegion(int ax, int ay, int bx, int by, int penWidth, int penHeight, c
         }
         const int left = std::min(first[std::size_t(a)], first[std::size_t(b)]);
         const int right = std::max(last[std::size_t(a)], last[std::size_t(b)]) + penWidth;
-        out.add(int(y), int(y) + 1, {clipped({left, right}, area)});
+        out.add(int(y), int(y) + 1, clipped({left, right}, area));
     }
     return out.finish();
 }
@@ -503,7 +540,7 @@ Region insetRegion(const Region& region, int dh, int dv, RasterBudget& budget) {
                 row.push_back({s.left + dh, s.right - dh});
             }
         }
-        narrow.add(band.top, band.bottom, std::move(row));
+        narrow.add(band.top, band.bottom, row);
     }
     const Region h = narrow.finish();
     if (dv == 0) {
@@ -548,7 +585,7 @@ Region insetRegion(const Region& region, int dh, int dv, RasterBudget& budget) {
                              SetOp::Intersect);
         }
         if (whole) {
-            out.add(int(y), edges[k + 1], std::move(row));
+            out.add(int(y), edges[k + 1], row);
         }
     }
     return out.finish();
@@ -602,7 +639,7 @@ bool readRegion(const std::uint8_t* data, std::size_t size, Region& out, RasterB
             for (std::size_t k = 0; k + 1 < active.size(); k += 2) {
                 spans.push_back({active[k], active[k + 1]});
             }
-            builder.add(lastY, y, std::move(spans));
+            builder.add(lastY, y, spans);
         }
         if (!budget.spend(active.size() + flips.size())) {
             return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,7 +13,8 @@ namespace metafile::qd {
 // we, in the picture's pixels, which makes frames, pens and fills cover exactly the pixels they
 // cover on a Macintosh, whatever the canvas does with edges.
 
-// The work of making regions that one picture may cost: rows and spans visited, and spans kept.
+// The work of making regions that one picture may cost: rows and spans visited, and spans kept,
+// and the play's time, which it checks every so many steps so that one opcode cannot run on.
 // Once spent, every further region comes out empty and spent() stays true.
 class RasterBudget {
 public:
@@ -20,10 +22,15 @@ public:
     // False once the budget is spent.
     bool spend(std::size_t steps);
     bool spent() const { return m_spent; }
+    bool timedOut() const { return m_timedOut; }
+    std::chrono::steady_clock::time_point deadline() const { return m_deadline; }
 
 private:
     std::size_t m_left;
+    std::size_t m_sinceClock = 0;
+    std::chrono::steady_clock::time_point m_deadline;
     bool m_spent = false;
+    bool m_timedOut = false;
 };
 
 struct IntRect {
@@ -74,12 +81,15 @@ private:
 class RegionBuilder {
 public:
     explicit RegionBuilder(RasterBudget& budget) : m_budget(budget) {}
-    void add(int top, int bottom, std::vector<Span> spans);
+    void add(int top, int bottom, const std::vector<Span>& spans);
+    void add(int top, int bottom, Span span);
     Region finish();
 
 private:
+    void addSorted(int top, int bottom);
     RasterBudget& m_budget;
     Region m_region;
+    std::vector<Span> m_merged;
 };
 
 enum class SetOp { Union, Intersect, Difference, Xor };

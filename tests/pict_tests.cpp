@@ -332,10 +332,13 @@ TEST(PictVectors, ExtendedHeaderResolutionGivesTheFramesSize) {
     EXPECT_EQ(image.pixel(10, 4), kWhite);
 }
 
+// The drawing that stands in for the image where QuickTime is missing is left out.
 TEST(PictVectors, QuickTimeJpegIsDrawnWhereItsMatrixPlacesIt) {
     const QByteArray jpeg = jpegOf(Qt::red, 8, 8);
+    const QByteArray standIn = op(0x0031, {6, 4, 14, 12});
     const QImage image = drawn(
-        picture(QRect(0, 0, 20, 20), op(0x0031, {0, 0, 20, 20}) + quickTimeJpeg(jpeg, 8, 8, 4, 6)));
+        picture(QRect(0, 0, 20, 20), op(0x0031, {0, 0, 20, 20}) + quickTimeJpeg(jpeg, 8, 8, 4, 6) +
+                                         op(0x0007, {0xAE, int(standIn.size())}) + standIn));
     const QRgb inside = image.pixel(7, 9);
     EXPECT_GT(qRed(inside), 200);
     EXPECT_LT(qGreen(inside), 60);
