@@ -1,7 +1,10 @@
 #include "batch/runbatch.h"
 
+#include <sys/prctl.h>
+
 #include <QFile>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -55,6 +58,9 @@ int writeFiles(const Options& options, const Console& console, const RunBody& bo
     const std::string& folder = options.part.empty() ? options.outFolder : options.part;
     std::error_code error;
     if (!options.part.empty()) {
+        // A part whose task has gone (its worker was killed) is no part of any run: it stops as
+        // after Ctrl-C rather than go on writing into a folder nobody will merge.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         // A part's folder is made by whoever cut the run, and is never made again here once it
         // has gone with a cancelled run.
         if (!std::filesystem::is_directory(folder, error)) {

@@ -2,10 +2,11 @@
 # Builds the Debian package and checks it.
 #   scripts/package.sh [PRESET] [--lint]
 # PRESET is a CMake preset, "package" by default (a release build with Debian's hardening flags
-# in build/package/); CI passes "default" to package the build whose tests just ran. The package
-# is made with `cpack -G DEB` in the preset's build folder as quillfen_<version>_<arch>.deb, and
-# checked: its control fields, its files, the libraries of both programs, the desktop entry and
-# the AppStream metainfo; --lint adds lintian, which must report no error.
+# in build/package/); CI passes "default" to package the build whose tests just ran. The packages
+# are made with `cpack -G DEB` in the preset's build folder, quillfen_<version>_<arch>.deb and
+# quillfen-cluster_<version>_all.deb (the Dask driver, apart because it needs Python and Dask),
+# and checked: their control fields, their files, the libraries of both programs, the desktop
+# entry and the AppStream metainfo; --lint adds lintian, which must report no error for either.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -25,7 +26,7 @@ tools="dpkg-dev desktop-file-utils appstream"
 QUILLFEN_EXTRA_PACKAGES="$tools" "$root/scripts/setup.sh" "$preset"
 
 build="$root/build/$preset"
-rm -f "$build"/quillfen_*.deb
+rm -f "$build"/quillfen_*.deb "$build"/quillfen-cluster_*.deb
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log" >&2; exit 1; }
 
 failures=0
@@ -34,7 +35,10 @@ fail() { echo "package check: $*" >&2; failures=$((failures + 1)); }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 deb="$build/quillfen_${version}_${arch}.deb"
-[[ -f "$deb" ]] || { echo "package check: no $deb" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
+cluster_deb="$build/quillfen-cluster_${version}_all.deb"
+for d in "$deb" "$cluster_deb"; do
+  [[ -f "$d" ]] || { echo "package check: no $d" >&2; ls "$build"/*.deb >&2 || true; exit 1; }
+done
 
 field() { dpkg-deb --field "$deb" "$1"; }
 [[ $(field Package) == quillfen ]] || fail "Package is '$(field Package)'"
@@ -72,9 +76,30 @@ done
 desktop-file-validate "$tree/usr/share/applications/$id.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$tree/usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
   fail "metainfo: $(appstreamcli validate --no-net "$tree/usr/share/metainfo/$id.metainfo.xml")"
+[[ ! -e "$tree/usr/bin/quillfen-cluster" ]] || fail "quillfen-cluster is in the quillfen package"
+
+# The Dask driver: its own package, for every architecture, on the same version of quillfen.
+cfield() { dpkg-deb --field "$cluster_deb" "$1"; }
+[[ $(cfield Package) == quillfen-cluster ]] || fail "Package is '$(cfield Package)'"
+[[ $(cfield Architecture) == all ]] || fail "quillfen-cluster's Architecture is '$(cfield Architecture)'"
+cdepends=", $(cfield Depends),"
+for dep in "quillfen (= $version)" python3 python3-distributed; do
+  [[ $cdepends == *", $dep"[\ ,]* ]] || fail "quillfen-cluster's Depends lacks $dep: $cdepends"
+done
+ctree="$tree/cluster"
+mkdir "$ctree"
+dpkg-deb --extract "$cluster_deb" "$ctree"
+for path in usr/bin/quillfen-cluster usr/share/quillfen-cluster/quillfencluster/driver.py \
+  usr/share/man/man1/quillfen-cluster.1.gz usr/share/doc/quillfen-cluster/copyright \
+  usr/share/doc/quillfen-cluster/changelog.gz; do
+  [[ -e "$ctree/$path" ]] || fail "quillfen-cluster: missing /$path"
+done
+"$ctree/usr/bin/quillfen-cluster" --help >/dev/null || fail "quillfen-cluster --help"
+
 if ((lint)); then
   lintian --fail-on error "$deb" || fail "lintian reports errors"
+  lintian --fail-on error "$cluster_deb" || fail "lintian reports errors for quillfen-cluster"
 fi
 
 ((failures == 0)) || exit 1
-echo "$deb: checked"
+echo "$deb, $cluster_deb: checked"

@@ -14,6 +14,7 @@ packages=(
   libpng-dev
   fonts-liberation2 fonts-wine fonts-opensymbol
   xdg-utils
+  python3-distributed
 )
 # Tools a caller needs besides the build's (scripts/package.sh: the packaging checks).
 # shellcheck disable=SC2206 # a space-separated list of package names
