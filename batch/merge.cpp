@@ -28,7 +28,13 @@ Tally mergeParts(const std::function<std::optional<std::string>()>& nextPart, in
             break;
         }
         PartRecordReader record(*folder);
-        while (std::optional<WorkbookReport> workbook = record.next()) {
+        // A signal stops the merge after the workbook in hand, well within the grace a run has
+        // to end on its own.
+        while (!interrupted()) {
+            std::optional<WorkbookReport> workbook = record.next();
+            if (!workbook) {
+                break;
+            }
             for (PictureReport& picture : workbook->pictures) {
                 if (picture.baseName.isEmpty()) {
                     continue;

@@ -238,7 +238,7 @@ class Run:
             if future.status == "finished":
                 counts = future.result()
                 finished[index] = counts["part"]
-                self.terminal.add(counts["workbooks"], counts["written"])
+                self.part_done(counts)
             else:
                 first, end = ranges[index]
                 try:
@@ -259,6 +259,10 @@ class Run:
                 merged += 1
             submit_ahead()
         return failed
+
+    def part_done(self, counts):
+        """A task's part is whole: its workbooks and pictures count as done."""
+        self.terminal.add(counts["workbooks"], counts["written"])
 
     def cancel(self):
         """Ctrl-C: no new task starts, the parts in progress are stopped, and the merge tells
@@ -319,9 +323,11 @@ class Run:
             self.clean_up()
             return EXIT_USAGE
         try:
-            status, paths = walked()
-            if status != 0:
-                return status
+            walk_status, paths = walked()
+            # 1: the walk stopped at its bound, and said so; the workbooks found are taken, as
+            # quillfen-batch takes them.
+            if walk_status not in (0, EXIT_FAILED):
+                return walk_status
             if not self.o.quiet and (link := self.dashboard()):
                 message(f"the Dask dashboard is at {link}")
             if not self.make_folders():
@@ -331,7 +337,7 @@ class Run:
             self.start_merge(len(paths))
             failed = self.run_tasks(paths) if paths else 0
             status = self.finish_merge()
-            return EXIT_FAILED if failed and status == 0 else status
+            return EXIT_FAILED if (failed or walk_status) and status == 0 else status
         except KeyboardInterrupt:
             # A second Ctrl-C while the run winds down ends it at once.
             signal.signal(signal.SIGINT, lambda *_: os._exit(EXIT_INTERRUPTED))
