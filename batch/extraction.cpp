@@ -32,6 +32,9 @@ using Clock = std::chrono::steady_clock;
 // an earlier workbook is still busy, few enough that memory stays flat.
 constexpr std::size_t kWorkbooksAheadPerJob = 2;
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+// Stored bytes read ahead of the jobs at most, beside at most one picture per job: enough to
+// hide reading and inflating, little beside the pixels the jobs hold.
+constexpr std::size_t kReadAheadBytes = 32u << 20;
 
 const char* const kSkipLabels[kSkipKinds] = {"only linked", "cannot be read", "cannot be decoded",
                                              "cannot be written", "interrupted"};
@@ -83,6 +86,12 @@ struct Task {
     std::size_t picture;
 };
 
+// A picture whose bytes are read, waiting for a job to make its file.
+struct ReadPicture {
+    Task task;
+    QByteArray bytes;
+};
+
 std::string durationText(double seconds) {
     char buffer[32];
     const long s = long(seconds + 0.5);
@@ -117,7 +126,7 @@ public:
         std::unique_lock starting(m_mutex);
         std::string refused;
         std::vector<std::jthread> jobs = platform::startThreads(
-            m_settings.jobs, [this] { work(); }, &refused);
+            m_settings.jobs, [this] { work(Role::Job); }, &refused);
         if (jobs.empty()) {
             throw std::runtime_error("cannot start a job: " + refused);
         }
@@ -125,6 +134,10 @@ public:
             line("quillfen-batch: " + std::to_string(jobs.size()) + " of " +
                  std::to_string(m_settings.jobs) + " jobs started (" + refused +
                  "); the run goes on with those");
+        }
+        // The reader only runs ahead of the jobs: without it they read for themselves.
+        for (std::jthread& reader : platform::startThreads(1, [this] { work(Role::Reader); })) {
+            jobs.push_back(std::move(reader));
         }
         starting.unlock();
         {
@@ -157,15 +170,36 @@ public:
     }
 
 private:
-    void work() {
+    // The jobs make the files; the reader reads the next pictures meanwhile, so reading and
+    // inflating never hold up a decoder, also with one job. Each side does the other's work
+    // rather than wait: a job reads when nothing is read, and either lists the next workbooks.
+    enum class Role { Job, Reader };
+
+    void work(Role role) {
         std::unique_lock lock(m_mutex);
         while (!m_stopping) {
-            if (!m_tasks.empty()) {
+            if (role == Role::Job && !m_read.empty()) {
+                ReadPicture next = std::move(m_read.front());
+                m_read.pop_front();
+                m_readBytes -= std::size_t(next.bytes.size());
+                m_changed.notify_all();
+                lock.unlock();
+                makeFile(next.task, std::move(next.bytes));
+                lock.lock();
+            } else if (!m_tasks.empty() && (role == Role::Job || readAheadRoom())) {
                 Task task = m_tasks.front();
                 m_tasks.pop_front();
                 lock.unlock();
-                runPicture(task);
+                std::optional<QByteArray> bytes = readPicture(task);
+                if (bytes && role == Role::Job) {
+                    makeFile(task, std::move(*bytes));
+                }
                 lock.lock();
+                if (bytes && role == Role::Reader) {
+                    m_readBytes += std::size_t(bytes->size());
+                    m_read.push_back({task, std::move(*bytes)});
+                    m_changed.notify_all();
+                }
             } else if (m_nextOpen < m_slots.size() && m_nextOpen - m_nextCommit < m_window) {
                 const std::size_t i = m_nextOpen++;
                 m_slots[i] = std::make_unique<WorkbookSlot>();
@@ -187,12 +221,19 @@ private:
                 advanceClaims();
                 commitFinished(false);
                 m_changed.notify_all();
-            } else if (m_nextCommit == m_slots.size()) {
+            } else if (m_nextCommit == m_slots.size() ||
+                       (role == Role::Reader && m_nextQueue == m_slots.size() && m_tasks.empty())) {
                 break;
             } else {
                 m_changed.wait(lock);
             }
         }
+    }
+
+    // The reader stays a few pictures ahead of the jobs, and within a budget of bytes.
+    bool readAheadRoom() const {
+        return m_read.empty() ||
+               (m_read.size() <= std::size_t(m_settings.jobs) && m_readBytes < kReadAheadBytes);
     }
 
     // Opens the workbook and notes its worksheets and pictures; nothing is read yet.
@@ -270,7 +311,9 @@ private:
         }
     }
 
-    void runPicture(const Task& task) {
+    // The picture's bytes as stored, or nothing when they cannot be read (the picture is then
+    // finished with its reason).
+    std::optional<QByteArray> readPicture(const Task& task) {
         WorkbookSlot& slot = *m_slots[task.workbook];
         PictureSlot& picture = slot.pictures[task.picture];
         QByteArraySink sink;
@@ -295,21 +338,28 @@ private:
                               ? SkipKind::Linked
                               : SkipKind::Unreadable,
                           problem->describe());
-            return;
+            return std::nullopt;
         }
         picture.bytes = std::uint64_t(sink.bytes.size());
+        return std::move(sink.bytes);
+    }
+
+    // Decodes and encodes the picture as asked, and writes its file under the name it claimed.
+    void makeFile(const Task& task, QByteArray bytes) {
+        WorkbookSlot& slot = *m_slots[task.workbook];
+        PictureSlot& picture = slot.pictures[task.picture];
         // A part's record serves a manifest the merge may write.
         if (m_settings.manifest || m_settings.part) {
             picture.sha256 =
-                workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(sink.bytes.constData()),
-                                      std::size_t(sink.bytes.size()));
+                workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                      std::size_t(bytes.size()));
         }
         std::string reason;
         // PictureFile::make turns every failure into a reason.
         std::optional<PictureFile> file = PictureFile::make(
-            sink.bytes, picture.info.format, m_settings.format, m_settings.quality, &reason,
+            bytes, picture.info.format, m_settings.format, m_settings.quality, &reason,
             QSize(picture.info.width, picture.info.height));
-        sink.bytes = QByteArray();
+        bytes = QByteArray();
         if (file) {
             picture.width = file->width();
             picture.height = file->height();
@@ -442,7 +492,9 @@ private:
     std::condition_variable m_changed;
     std::vector<std::unique_ptr<WorkbookSlot>> m_slots;
     const std::size_t m_window;
-    std::deque<Task> m_tasks;
+    std::deque<Task> m_tasks;        // pictures to read, in input order
+    std::deque<ReadPicture> m_read;  // read ahead, waiting for a job
+    std::size_t m_readBytes = 0;
     std::size_t m_nextOpen = 0;
     std::size_t m_nextQueue = 0;
     std::size_t m_claimWorkbook = 0;

@@ -47,8 +47,9 @@ struct ExtractionSettings {
 
 // Takes every picture out of the workbooks, in input order as far as anyone can see: the output
 // names are claimed, the problem lines written and the manifest rows added in the order of the
-// workbooks and their pictures, however the jobs interleave. At most a few workbooks per job are
-// open at once and each job holds one picture, so memory does not grow with the run.
+// workbooks and their pictures, however the jobs interleave. One more thread reads the next
+// pictures while the jobs decode and encode. At most a few workbooks per job are open at once,
+// each job holds one picture and a few more wait read, so memory does not grow with the run.
 // Problem lines ("path: reason") go to err as each workbook completes.
 Tally extractPictures(const std::vector<std::string>& workbooks, const ExtractionSettings& settings,
                       std::ostream& err, const std::atomic<int>* interruptSignal);

@@ -24,14 +24,19 @@
 #include "batch/picturefile.h"
 #include "batch/runbatch.h"
 #include "builders/odsbuilder.h"
+#include "builders/picturekinds.h"
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
+#include "encode/bmpfile.h"
+#include "encode/saveasjpg.h"
 #include "filetree.h"
+#include "platform/picture.h"
 #include "results/form2.h"
 #include "support/appfixture.h"
 #include "workbook/bitmapinfo.h"
 
 using namespace testing_support;
+using platform::Picture;
 
 namespace {
 
@@ -246,6 +251,49 @@ TEST(BatchRun, NamesNumbersAndBytesEqualTheWindowsSave) {
         for (const QString& name : {"book_1" + ext, "book_1 (2)" + ext, "sales.2014_1" + ext,
                                     "sales.2014_1 (2)" + ext, "xw_image07_2" + ext}) {
             EXPECT_TRUE(written.count(name)) << name.toStdString();
+        }
+    }
+}
+
+// Every kind of picture, and the metafiles of a real workbook, give the same bytes on every
+// road: straight from the picture, the window's save on every core, and quillfen-batch with one
+// job or three, whose reader runs ahead of its jobs.
+TEST(BatchRun, EveryKindOfPictureGivesTheSameBytesOnEveryRoad) {
+    FileTree t;
+    const std::vector<PictureKind> kinds = pictureKinds();
+    XlsxBuilder book;
+    book.worksheet("Kinds");
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        book.picture(int(i) * 2, 1, kinds[i].bytes);
+    }
+    book.save(s(t.path("kinds.xlsx")));
+    const std::vector<std::string> paths = {s(t.path("kinds.xlsx")),
+                                            kCorpus + "poi_WithDrawing.xlsx"};
+    for (const char* format : {"bmp", "jpg"}) {
+        SCOPED_TRACE(format);
+        const bool jpg = std::string_view(format) == "jpg";
+        QTemporaryDir window;
+        const auto expected = windowSave(paths, window.path(), jpg);
+        ASSERT_EQ(expected.size(), kinds.size() + 5);
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+            const QString name = QStringLiteral("kinds_%1.%2").arg(i + 1).arg(format);
+            const Picture picture =
+                Picture::fromBytes(QByteArray(reinterpret_cast<const char*>(kinds[i].bytes.data()),
+                                              qsizetype(kinds[i].bytes.size())));
+            const QString direct = window.filePath(QStringLiteral("direct"));
+            jpg ? encode::SaveJPG(picture, direct, 85) : encode::writeBmpFile(picture, direct);
+            QFile file(direct);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(expected.count(name) && expected.at(name) == file.readAll())
+                << kinds[i].name;
+        }
+        for (const char* jobs : {"1", "3"}) {
+            QTemporaryDir out;
+            std::vector<std::string> arguments{"--out", s(out.path()), "--format", format,
+                                               "-j",    jobs,          "--quiet"};
+            arguments.insert(arguments.end(), paths.begin(), paths.end());
+            batchRun(arguments);
+            EXPECT_TRUE(filesIn(out.path()) == expected) << jobs << " jobs";
         }
     }
 }
