@@ -51,9 +51,7 @@ std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
                 file.m_bmpHeaders = encode::bmpFileHeaders(*file.m_pixels);
                 break;
             case OutputFormat::Jpg: {
-                encode::PixelBuffer pixels =
-                    encode::decodeOntoWhite(picture, encode::ChannelOrder::Rgb);
-                file.m_jpeg = encode::encodeJpeg(pixels, quality);
+                file.m_jpeg = encode::encodeJpegFrom(picture, quality);
                 if (!file.m_jpeg) {
                     *reason = "the JPEG encoder failed";
                     return std::nullopt;

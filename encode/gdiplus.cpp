@@ -146,7 +146,7 @@ GpStatus TurboJpegGdiplus::GdipSaveImageToFile(GpImage* image, const WCHAR* file
         return status;
     }
 
-    std::optional<JpegBytes> jpeg = encodeJpeg(bitmap->pixels(), int(quality));
+    std::optional<JpegBytes> jpeg = bitmap->pixels().encodeJpeg(int(quality));
     if (!jpeg) {
         return GpStatus::GenericError;
     }

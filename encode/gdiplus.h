@@ -5,14 +5,15 @@
 
 namespace encode {
 
-class PixelBuffer;
+class OutputBitmap;
 
 // The handful of GDI+ and COM types the JPEG save speaks, in their platform layouts.
 using ULONG_PTR = std::uintptr_t;
 using HRESULT = std::int32_t;
 using WCHAR = char16_t;
-// A bitmap handle is our own decoded picture; it must outlive every bitmap made from it.
-using HBITMAP = const PixelBuffer*;
+// A bitmap handle is our own picture made ready for output; it must outlive every bitmap made
+// from it.
+using HBITMAP = const OutputBitmap*;
 using HPALETTE = void*;
 
 // Status numbers as GDI+ returns them.
@@ -95,11 +96,11 @@ public:
 // A bitmap made from a bitmap handle; it reads the handle's pixels, it does not copy them.
 class GpBitmap : public GpImage {
 public:
-    explicit GpBitmap(const PixelBuffer& pixels) : m_pixels(pixels) {}
-    const PixelBuffer& pixels() const { return m_pixels; }
+    explicit GpBitmap(const OutputBitmap& pixels) : m_pixels(pixels) {}
+    const OutputBitmap& pixels() const { return m_pixels; }
 
 private:
-    const PixelBuffer& m_pixels;
+    const OutputBitmap& m_pixels;
 };
 
 // The calls the JPEG save makes, in the shape of the GDI+ flat interface and COM's
@@ -120,7 +121,8 @@ public:
 };
 
 // The real layer: JPEG encoding with libjpeg-turbo, files written whole or not at all. Knows one
-// encoder (JPEG) and one parameter (quality, 0 to 100; 75 when none is given).
+// encoder (JPEG) and one parameter (quality, 0 to 100; 75 when none is given). A picture that
+// turns out not to decode while it is saved leaves with its own error.
 class TurboJpegGdiplus : public GdiplusApi {
 public:
     GpStatus GdiplusStartup(ULONG_PTR* token, const GdiplusStartupInput* input,

@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 
 #include <QImage>
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <new>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "encode/jpegencoder.h"
 #include "platform/runtimeerror.h"
 #include "render/renderer.h"
 
@@ -82,6 +84,8 @@ struct JpegRead {
     std::optional<PixelBuffer> out;
     std::vector<JSAMPROW> rows;
     std::unique_ptr<std::uint8_t[]> cmykRow;
+    bool cmyk = false;
+    int bandDone = 0;  // rows of the band being read that are whole
 };
 
 void jpegErrorExit(j_common_ptr info) {
@@ -198,6 +202,9 @@ struct PngRead {
     std::unique_ptr<std::uint8_t[]> scratch;  // rows with alpha before they meet the white
     bool rowsDone = false;                    // every row decoded from the file's own data
     char message[200] = {};
+    bool alpha = false;
+    int nextRow = 0;   // of a read a band at a time
+    int bandDone = 0;  // rows of the band being read that are whole
 
     void allocate(int width, int height, bool alpha, bool interlaced) {
         checkPixelCount(width, height);
@@ -308,6 +315,173 @@ std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order,
     return std::nullopt;
 }
 
+// ---- JPEG output a band of rows at a time, straight from the decoder into the encoder ----
+// These readers only ever succeed with exactly the rows the whole-picture readers above make;
+// whatever they do not see through (damage, an unusual layout, a giant, no memory) is left to
+// the whole-picture road, which then decides as it always has.
+
+constexpr int kBandRows = 16;
+
+// Only plain values live in these frames: libjpeg leaves them by longjmp on any error.
+bool startJpegBand(JpegRead& read) {
+    if (setjmp(read.jump)) {
+        return false;
+    }
+    read.info.err = jpeg_std_error(&read.errors);
+    read.errors.error_exit = jpegErrorExit;
+    read.errors.emit_message = jpegEmitMessage;
+    read.info.client_data = &read;
+    jpeg_create_decompress(&read.info);
+    jpeg_mem_src(&read.info, reinterpret_cast<const unsigned char*>(read.data.constData()),
+                 static_cast<unsigned long>(read.data.size()));
+    jpeg_read_header(&read.info, TRUE);
+    read.cmyk = read.info.jpeg_color_space == JCS_CMYK || read.info.jpeg_color_space == JCS_YCCK;
+    if (read.info.num_components != (read.cmyk                                     ? 4
+                                     : read.info.jpeg_color_space == JCS_GRAYSCALE ? 1
+                                                                                   : 3) ||
+        std::int64_t(read.info.image_width) * std::int64_t(read.info.image_height) >
+            kMaxOutputPixels) {
+        return false;
+    }
+    read.info.out_color_space = read.cmyk ? JCS_CMYK : JCS_EXT_RGB;
+    jpeg_start_decompress(&read.info);
+    if (read.cmyk) {
+        read.cmykRow.reset(new (std::nothrow)
+                               std::uint8_t[std::size_t(read.info.output_width) * 4]);
+    }
+    return !read.cmyk || read.cmykRow;
+}
+
+// The next rows, as many as there are up to count; -1 when the data fail before the last row.
+int readJpegBand(JpegRead& read, std::uint8_t* const* rows, int count) {
+    read.bandDone = 0;
+    if (setjmp(read.jump)) {
+        // What follows the last row cannot spoil it.
+        return read.rowsDone ? read.bandDone : -1;
+    }
+    const int width = int(read.info.output_width);
+    while (read.bandDone < count && read.info.output_scanline < read.info.output_height) {
+        if (read.cmyk) {
+            JSAMPROW row = read.cmykRow.get();
+            jpeg_read_scanlines(&read.info, &row, 1);
+            cmykOntoRgb(row, rows[read.bandDone], width, ChannelOrder::Rgb);
+            ++read.bandDone;
+        } else {
+            read.bandDone +=
+                int(jpeg_read_scanlines(&read.info, const_cast<JSAMPARRAY>(rows) + read.bandDone,
+                                        JDIMENSION(count - read.bandDone)));
+        }
+    }
+    if (read.info.output_scanline == read.info.output_height && !read.rowsDone) {
+        read.rowsDone = true;
+        jpeg_finish_decompress(&read.info);
+    }
+    return read.bandDone;
+}
+
+// Interlaced pictures need all their rows at once: the whole-picture reader takes them.
+bool startPngBand(PngRead& read) {
+    if (setjmp(png_jmpbuf(read.png))) {
+        return false;
+    }
+    png_set_read_fn(read.png, &read, pngReadData);
+    png_read_info(read.png, read.info);
+    const png_uint_32 width = png_get_image_width(read.png, read.info);
+    const png_uint_32 height = png_get_image_height(read.png, read.info);
+    if (std::int64_t(width) * std::int64_t(height) > kMaxOutputPixels ||
+        png_get_interlace_type(read.png, read.info) != PNG_INTERLACE_NONE) {
+        return false;
+    }
+    const int colorType = png_get_color_type(read.png, read.info);
+    read.alpha = (colorType & PNG_COLOR_MASK_ALPHA) != 0 ||
+                 png_get_valid(read.png, read.info, PNG_INFO_tRNS) != 0;
+    png_set_expand(read.png);
+    png_set_scale_16(read.png);
+    png_set_gray_to_rgb(read.png);
+    png_set_interlace_handling(read.png);
+    png_read_update_info(read.png, read.info);
+    if (png_get_channels(read.png, read.info) != (read.alpha ? 4 : 3)) {
+        return false;
+    }
+    if (read.alpha) {
+        read.scratch.reset(new (std::nothrow) std::uint8_t[std::size_t(width) * 4]);
+    }
+    return !read.alpha || read.scratch;
+}
+
+int readPngBand(PngRead& read, std::uint8_t* const* rows, int count) {
+    read.bandDone = 0;
+    if (setjmp(png_jmpbuf(read.png))) {
+        return read.rowsDone ? read.bandDone : -1;
+    }
+    const int width = int(png_get_image_width(read.png, read.info));
+    const int height = int(png_get_image_height(read.png, read.info));
+    while (read.bandDone < count && read.nextRow < height) {
+        std::uint8_t* row = rows[read.bandDone];
+        png_read_row(read.png, read.alpha ? read.scratch.get() : row, nullptr);
+        if (read.alpha) {
+            compositeOntoWhite(read.scratch.get(), row, width);
+        }
+        ++read.nextRow;
+        ++read.bandDone;
+    }
+    if (read.nextRow == height && !read.rowsDone) {
+        read.rowsDone = true;
+        png_read_end(read.png, nullptr);
+    }
+    return read.bandDone;
+}
+
+// Feeds the encoder a band at a time from a started reader; nothing when either fails.
+template <typename Read, typename ReadBand>
+std::optional<JpegBytes> encodeBands(Read& read, int width, int height, int quality,
+                                     ReadBand readBand) {
+    JpegRowEncoder encoder;
+    if (!encoder.start(width, height, quality)) {
+        return std::nullopt;
+    }
+    const std::size_t rowBytes = std::size_t(width) * 3;
+    const std::unique_ptr<std::uint8_t[]> band(new (std::nothrow)
+                                                   std::uint8_t[rowBytes * kBandRows]);
+    if (!band) {
+        return std::nullopt;
+    }
+    std::uint8_t* rows[kBandRows];
+    for (int i = 0; i < kBandRows; ++i) {
+        rows[i] = band.get() + rowBytes * std::size_t(i);
+    }
+    for (int done = 0; done < height;) {
+        const int got = readBand(read, rows, std::min(kBandRows, height - done));
+        if (got <= 0 || !encoder.write(rows, got)) {
+            return std::nullopt;
+        }
+        done += got;
+    }
+    return encoder.finish();
+}
+
+std::optional<JpegBytes> streamJpeg(const QByteArray& data, int quality) {
+    JpegRead read(data, ChannelOrder::Rgb);
+    if (!startJpegBand(read)) {
+        return std::nullopt;
+    }
+    return encodeBands(read, int(read.info.output_width), int(read.info.output_height), quality,
+                       readJpegBand);
+}
+
+std::optional<JpegBytes> streamPng(const QByteArray& data, int quality) {
+    PngRead read(data, ChannelOrder::Rgb);
+    read.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &read, pngError, pngWarning);
+    if (read.png) {
+        read.info = png_create_info_struct(read.png);
+    }
+    if (!read.png || !read.info || !startPngBand(read)) {
+        return std::nullopt;
+    }
+    return encodeBands(read, int(png_get_image_width(read.png, read.info)),
+                       int(png_get_image_height(read.png, read.info)), quality, readPngBand);
+}
+
 // Everything but the fast path goes through the renderer, as the preview does, so what the
 // user sees is what is saved.
 PixelBuffer renderOntoWhite(const platform::Picture& picture, ChannelOrder order,
@@ -376,7 +550,9 @@ void compositeOntoWhite(const std::uint8_t* bgra, std::uint8_t* bgr, int width) 
     }
 }
 
-PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order) {
+namespace {
+
+void checkBeforeDecoding(const platform::Picture& picture) {
     if (picture.isNull()) {
         throw platform::RuntimeError(platform::err::kInvalidPicture,
                                      QStringLiteral("Cannot decode the picture: it is empty"));
@@ -385,8 +561,53 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     if (!picture.size().isEmpty()) {
         checkPixelCount(picture.size().width(), picture.size().height());
     }
-    // Read once: a picture in a spill reads its bytes back from the file.
+}
+
+PixelBuffer decodeBytesOntoWhite(const platform::Picture& picture, const QByteArray& bytes,
+                                 ChannelOrder order);
+
+}  // namespace
+
+std::optional<JpegBytes> encodeJpegFrom(const platform::Picture& picture, int quality) {
+    checkBeforeDecoding(picture);
     const QByteArray bytes = picture.bytes();
+    std::optional<JpegBytes> jpeg;
+    try {
+        if (picture.format() == workbook::ImageFormat::Jpeg) {
+            jpeg = streamJpeg(bytes, quality);
+        } else if (picture.format() == workbook::ImageFormat::Png) {
+            jpeg = streamPng(bytes, quality);
+        }
+    } catch (const std::bad_alloc&) {
+        jpeg.reset();
+    }
+    if (jpeg) {
+        return jpeg;
+    }
+    return encodeJpeg(decodeBytesOntoWhite(picture, bytes, ChannelOrder::Rgb), quality);
+}
+
+OutputBitmap::OutputBitmap(const platform::Picture& picture) : m_picture(picture) {
+    if (picture.format() != workbook::ImageFormat::Jpeg &&
+        picture.format() != workbook::ImageFormat::Png) {
+        m_pixels.emplace(decodeOntoWhite(picture, ChannelOrder::Rgb));
+    }
+}
+
+std::optional<JpegBytes> OutputBitmap::encodeJpeg(int quality) const {
+    return m_pixels ? encode::encodeJpeg(*m_pixels, quality) : encodeJpegFrom(m_picture, quality);
+}
+
+PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order) {
+    checkBeforeDecoding(picture);
+    // Read once: a picture in a spill reads its bytes back from the file.
+    return decodeBytesOntoWhite(picture, picture.bytes(), order);
+}
+
+namespace {
+
+PixelBuffer decodeBytesOntoWhite(const platform::Picture& picture, const QByteArray& bytes,
+                                 ChannelOrder order) {
     QString reason;
     std::optional<PixelBuffer> pixels;
     try {
@@ -406,5 +627,7 @@ PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order
     // renderer's chance; the fast path's reason is the one the user reads when both fail.
     return renderOntoWhite(picture, order, reason);
 }
+
+}  // namespace
 
 }  // namespace encode

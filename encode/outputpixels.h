@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
+#include "encode/jpegencoder.h"
 #include "platform/picture.h"
 
 namespace encode {
@@ -51,6 +53,27 @@ private:
 // format, and what the fast path cannot read, goes through the renderer the preview uses.
 // Throws platform::RuntimeError with a description the user can act on.
 PixelBuffer decodeOntoWhite(const platform::Picture& picture, ChannelOrder order);
+
+// The picture as the save's JPEG (encodeJpeg) of decodeOntoWhite(picture, ChannelOrder::Rgb),
+// byte for byte, made faster: JPEG and PNG go a band of rows at a time straight from the
+// decoder into the encoder, with no buffer the size of the picture; every other picture, and
+// one that road does not see through, takes the whole-picture road. Throws as decodeOntoWhite;
+// nothing when the encoder fails.
+std::optional<JpegBytes> encodeJpegFrom(const platform::Picture& picture, int quality);
+
+// A picture made ready for the JPEG save, its bitmap handle: JPEG and PNG are decoded only as
+// the encoder takes their rows; every other picture is decoded when the handle is made, which
+// throws as decodeOntoWhite then.
+class OutputBitmap {
+public:
+    explicit OutputBitmap(const platform::Picture& picture);
+    // Throws as decodeOntoWhite; nothing when the encoder fails.
+    std::optional<JpegBytes> encodeJpeg(int quality) const;
+
+private:
+    platform::Picture m_picture;
+    std::optional<PixelBuffer> m_pixels;
+};
 
 // Composites one row of four-channel pixels (three colours in any order, then straight alpha)
 // onto white.

@@ -26,9 +26,9 @@ void SaveJPG(const platform::Picture& picture, const QString& fileName, std::uin
     if (status == GpStatus::Ok) {
         // The picture's bitmap handle: its pixels at its own size, transparency onto white.
         // A picture that does not decode still shuts the layer down before its error leaves.
-        std::optional<PixelBuffer> pixels;
+        std::optional<OutputBitmap> pixels;
         try {
-            pixels.emplace(decodeOntoWhite(picture, ChannelOrder::Rgb));
+            pixels.emplace(picture);
         } catch (...) {
             gdiplus.GdiplusShutdown(token);
             throw;
@@ -47,7 +47,15 @@ void SaveJPG(const platform::Picture& picture, const QString& fileName, std::uin
             parameters.Parameter[0].Value = &value;
 
             std::u16string name = fileName.toStdU16String();
-            status = gdiplus.GdipSaveImageToFile(bitmap, name.c_str(), &encoder, &parameters);
+            // JPEG and PNG are decoded as they are encoded: one found damaged then leaves with
+            // its own error, after the bitmap and the layer are let go.
+            try {
+                status = gdiplus.GdipSaveImageToFile(bitmap, name.c_str(), &encoder, &parameters);
+            } catch (...) {
+                gdiplus.GdipDisposeImage(bitmap);
+                gdiplus.GdiplusShutdown(token);
+                throw;
+            }
             gdiplus.GdipDisposeImage(bitmap);
         }
         gdiplus.GdiplusShutdown(token);

@@ -13,9 +13,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Uneven sizes: partial bytes of packed rows, partial JPEG blocks and every interlace pass.
-constexpr int kWidth = 19;
-constexpr int kHeight = 13;
+// The size of the pictures being made, set by each call.
+int pictureWidth = 19;
+int pictureHeight = 13;
 
 struct Png {
     int colorType;
@@ -43,7 +43,7 @@ int channelsOf(int colorType) {
 unsigned sample(const Png& p, int x, int y, int channel, int paletteSize) {
     const unsigned top = (1u << p.depth) - 1;
     if (p.colorType == PNG_COLOR_TYPE_PALETTE) {
-        return unsigned(x + y * kWidth) % unsigned(paletteSize);
+        return unsigned(x + y * pictureWidth) % unsigned(paletteSize);
     }
     const bool alpha =
         (p.colorType & PNG_COLOR_MASK_ALPHA) && channel == channelsOf(p.colorType) - 1;
@@ -70,8 +70,8 @@ Bytes pngOf(const Png& p) {
         throw std::runtime_error("cannot write a PNG kind");
     }
     png_set_write_fn(png, &out, appendTo, nullptr);
-    png_set_IHDR(png, info, kWidth, kHeight, p.depth, p.colorType,
-                 p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, png_uint_32(pictureWidth), png_uint_32(pictureHeight), p.depth,
+                 p.colorType, p.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const int paletteSize = p.depth == 8 ? 200 : 1 << p.depth;
     auto palette = std::vector<png_color>(std::size_t(paletteSize));
@@ -98,11 +98,11 @@ Bytes pngOf(const Png& p) {
     png_write_info(png, info);
     const int channels = channelsOf(p.colorType);
     const std::size_t rowBytes = png_get_rowbytes(png, info);
-    std::vector<Bytes> rows(kHeight, Bytes(rowBytes, 0));
-    for (int y = 0; y < kHeight; ++y) {
+    std::vector<Bytes> rows(std::size_t(pictureHeight), Bytes(rowBytes, 0));
+    for (int y = 0; y < pictureHeight; ++y) {
         Bytes& row = rows[std::size_t(y)];
         int bit = 0;
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < pictureWidth; ++x) {
             for (int c = 0; c < channels; ++c) {
                 const unsigned v = sample(p, x, y, c, paletteSize);
                 if (p.depth == 16) {
@@ -139,12 +139,12 @@ std::string pngName(const Png& p) {
 // Smooth colours with hard edges; in CMYK the fourth channel varies as well.
 Bytes jpegOf(int pixelFormat, int sampling, int flags) {
     const int channels = tjPixelSize[pixelFormat];
-    Bytes pixels(std::size_t(kWidth * kHeight * channels));
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
+    Bytes pixels(std::size_t(pictureWidth * pictureHeight * channels));
+    for (int y = 0; y < pictureHeight; ++y) {
+        for (int x = 0; x < pictureWidth; ++x) {
             for (int c = 0; c < channels; ++c) {
-                const bool edge = x > kWidth / 2 && y > kHeight / 3;
-                pixels[std::size_t((y * kWidth + x) * channels + c)] =
+                const bool edge = x > pictureWidth / 2 && y > pictureHeight / 3;
+                pixels[std::size_t((y * pictureWidth + x) * channels + c)] =
                     std::uint8_t(x * 12 + y * 5 * (c + 1) + (edge ? 90 : 0) + c * 40);
             }
         }
@@ -152,8 +152,8 @@ Bytes jpegOf(int pixelFormat, int sampling, int flags) {
     tjhandle compressor = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    const int failed = tjCompress2(compressor, pixels.data(), kWidth, 0, kHeight, pixelFormat,
-                                   &jpeg, &size, sampling, 90, flags);
+    const int failed = tjCompress2(compressor, pixels.data(), pictureWidth, 0, pictureHeight,
+                                   pixelFormat, &jpeg, &size, sampling, 90, flags);
     Bytes out(jpeg, jpeg + (failed ? 0 : size));
     tjFree(jpeg);
     tjDestroy(compressor);
@@ -176,7 +176,9 @@ Bytes withExifOrientation(Bytes jpeg, std::uint8_t orientation) {
 
 }  // namespace
 
-std::vector<PictureKind> pictureKinds() {
+std::vector<PictureKind> pictureKinds(int width, int height) {
+    pictureWidth = width;
+    pictureHeight = height;
     std::vector<PictureKind> kinds;
     const struct {
         int colorType;
@@ -227,7 +229,7 @@ std::vector<PictureKind> pictureKinds() {
     }
     kinds.push_back(
         {"jpeg exif orientation 6", withExifOrientation(jpegOf(TJPF_RGB, TJSAMP_420, 0), 6)});
-    kinds.push_back({"bmp", bmpImage(kWidth, kHeight)});
+    kinds.push_back({"bmp", bmpImage(pictureWidth, pictureHeight)});
     kinds.push_back({"gif", gifImage()});
     return kinds;
 }
