@@ -266,11 +266,10 @@ gdi::Brush dibBrush(const Record& rec, BoundedCursor& c, ReadMode mode) {
 
 class EmfReader {
 public:
-    EmfReader(GdiPlayer& player, ReadMode mode) : m_player(player), m_mode(mode) {}
+    EmfReader(GdiPlayer& player, ReadMode mode, EmfPlusStream& plus)
+        : m_player(player), m_mode(mode), m_plus(plus) {}
 
     void read(const Record& rec);
-    // EMF+ records are skipped: a dual metafile draws its picture with EMF records too.
-    bool sawEmfPlusOnly() const { return m_emfPlus && !m_emfPlusDual; }
 
 private:
     void polyRecord(const Record& rec, bool sixteen);
@@ -287,9 +286,27 @@ private:
 
     GdiPlayer& m_player;
     ReadMode m_mode;
-    bool m_emfPlus = false;
-    bool m_emfPlusDual = false;
+    EmfPlusStream& m_plus;
 };
+
+// Records read even where EMF+ draws the picture: the comments that carry it, and the objects,
+// whose table the EMF records after a GetDC share with the rest.
+bool readUnderEmfPlus(std::uint32_t type) {
+    switch (type) {
+        case kComment:
+        case kCreatePen:
+        case kCreateBrushIndirect:
+        case kDeleteObject:
+        case kCreatePalette:
+        case kExtCreateFontIndirectW:
+        case kCreateMonoBrush:
+        case kCreateDibPatternBrushPt:
+        case kExtCreatePen:
+            return true;
+        default:
+            return false;
+    }
+}
 
 void EmfReader::polyRecord(const Record& rec, bool sixteen) {
     BoundedCursor c = rec.body();
@@ -517,17 +534,10 @@ void EmfReader::smallTextOut(BoundedCursor& c) {
 
 void EmfReader::comment(BoundedCursor& c) {
     const std::uint32_t size = c.u32le();
-    if (size < 4 + 12 || c.u32le() != kEmfPlusComment) {
+    if (size < 4 || c.u32le() != kEmfPlusComment || size - 4 > c.remaining()) {
         return;
     }
-    m_emfPlus = true;
-    // The first EMF+ record of a metafile is its header; its flags say whether the EMF records
-    // draw the picture too.
-    const std::uint16_t type = c.u16le();
-    const std::uint16_t flags = c.u16le();
-    if (!c.failed() && type == 0x4001) {
-        m_emfPlusDual = (flags & 0x0001) != 0;
-    }
+    m_plus.comment(c.here(), size - 4);
 }
 
 void EmfReader::gradientFill(BoundedCursor& c) {
@@ -570,6 +580,10 @@ void EmfReader::gradientFill(BoundedCursor& c) {
 }
 
 void EmfReader::read(const Record& rec) {
+    // Where EMF+ draws, the EMF records that stand in for it are not drawn as well.
+    if (!m_plus.drawsEmfRecords() && !readUnderEmfPlus(rec.type)) {
+        return;
+    }
     BoundedCursor c = rec.body();
     switch (rec.type) {
         case kPolyBezier:
@@ -1008,7 +1022,7 @@ std::optional<EmfHeader> readEmfHeader(const std::uint8_t* data, std::size_t siz
 }
 
 MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlayer& player,
-                             ReadMode mode) {
+                             ReadMode mode, EmfPlusStream* plus) {
     MetafileError error;
     auto header = readEmfHeader(data, size);
     if (!header) {
@@ -1017,7 +1031,11 @@ MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlay
     if (header->pxPerMmX > 0) {
         player.setDeviceResolution(header->pxPerMmX, header->pxPerMmY);
     }
-    EmfReader reader(player, mode);
+    std::optional<EmfPlusStream> followed;
+    if (plus == nullptr) {
+        plus = &followed.emplace(nullptr, MetafileLayout{}, 0);
+    }
+    EmfReader reader(player, mode, *plus);
     RecordBudget budget;
     std::size_t offset = header->headerSize;
     std::size_t number = 1;
@@ -1052,13 +1070,13 @@ MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlay
             break;
         }
         reader.read({data + offset, recordSize, recordSize, type});
+        if (plus->error()) {
+            return plus->error();
+        }
         if (player.probeDone()) {
             break;
         }
         offset += recordSize;
-    }
-    if (mode == ReadMode::Play && !player.drewAnything() && reader.sawEmfPlusOnly()) {
-        return {MetafileError::Kind::NothingToDraw, "it holds only EMF+ records"};
     }
     if (mode == ReadMode::Play) {
         budget.finish(error);

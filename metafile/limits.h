@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "workbook/limits.h"
 
@@ -35,5 +36,13 @@ constexpr std::size_t kMaxMetafileTextChars = 32'768;
 constexpr std::size_t kMaxPictRasterSteps = 100'000'000;
 constexpr std::size_t kMaxPictRegionSpans = 250'000;
 constexpr int kMaxPictPatternSide = 64;
+
+// EMF+: the bytes of one object its records assemble (an image's, most often), the pixels a
+// bitmap object may unpack to, the nodes of one region, and how deep metafiles drawn as images
+// inside metafiles may nest.
+constexpr std::size_t kMaxEmfPlusObjectBytes = 128u << 20;
+constexpr std::int64_t kMaxEmfPlusBitmapPixels = 32'000'000;
+constexpr std::size_t kMaxEmfPlusRegionNodes = 4096;
+constexpr int kMaxMetafileNesting = 4;
 
 }  // namespace metafile

@@ -5,6 +5,7 @@
 
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
+#include "metafile/sharedcanvas.h"
 
 namespace metafile {
 
@@ -314,10 +315,30 @@ void MetafileCanvas::setClipRects(const std::vector<PixelRect>* rects) {
     }
     clip(path, ClipOp::Replace);
 }
+namespace {
+
+// The deadline of the innermost play under way on this thread: a metafile drawn inside another
+// keeps to the outer one's time.
+thread_local std::chrono::steady_clock::time_point t_playDeadline =
+    std::chrono::steady_clock::time_point::max();
+
+}  // namespace
 
 RecordBudget::RecordBudget()
-    : m_deadline(std::chrono::steady_clock::now() +
-                 std::chrono::milliseconds(kMaxMetafilePlayMillis)) {}
+    : m_deadline(std::min(t_playDeadline, std::chrono::steady_clock::now() +
+                                              std::chrono::milliseconds(kMaxMetafilePlayMillis))),
+      m_outerDeadline(t_playDeadline) {
+    t_playDeadline = m_deadline;
+}
+
+RecordBudget::~RecordBudget() {
+    t_playDeadline = m_outerDeadline;
+}
+
+bool playTimeIsUp() {
+    return t_playDeadline != std::chrono::steady_clock::time_point::max() &&
+           std::chrono::steady_clock::now() > t_playDeadline;
+}
 
 bool RecordBudget::next(MetafileError& error) {
     if (++m_records > kMaxMetafileRecords) {
@@ -399,6 +420,11 @@ MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std:
 
 MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
                            const MetafileLayout& layout, MetafileCanvas& canvas) {
+    return playNestedMetafile(format, data, size, layout, canvas, 0);
+}
+
+MetafileError playNestedMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
+                                 const MetafileLayout& layout, MetafileCanvas& canvas, int depth) {
     if (data == nullptr || !layout.usable()) {
         return {MetafileError::Kind::NothingToDraw, "it states no size"};
     }
@@ -408,8 +434,11 @@ MetafileError playMetafile(ImageFormat format, const std::uint8_t* data, std::si
                        std::chrono::milliseconds(kMaxMetafilePlayMillis));
     switch (format) {
         case ImageFormat::Emf: {
-            GdiPlayer player(GdiPlayer::Flavour::Emf, &canvas, layout, nullptr);
-            return readEmfRecords(data, size, player, ReadMode::Play);
+            // EMF records and EMF+ records take turns on the canvas, each with its own clip.
+            CanvasTurns turns(canvas);
+            GdiPlayer player(GdiPlayer::Flavour::Emf, &turns.first(), layout, nullptr);
+            EmfPlusStream plus(&turns.second(), layout, depth);
+            return readEmfRecords(data, size, player, ReadMode::Play, &plus);
         }
         case ImageFormat::Wmf: {
             auto header = readWmfHeader(data, size);

@@ -247,6 +247,24 @@ struct BitmapDraw {
     bool smooth = true;
 };
 
+// Text laid out in a box as GDI+ lays out a string: lines broken at the box's width, aligned in
+// it, clipped to it; in the box's own space, which transform maps onto the picture.
+struct TextBox {
+    std::u16string text;
+    std::string face;  // UTF-8
+    double emHeight = 0;
+    int weight = 400;
+    bool italic = false, underline = false, strikeOut = false;
+    // A width or height of zero leaves the box open that way: text lines up on its edge.
+    double x = 0, y = 0, width = 0, height = 0;
+    enum class Align { Near, Center, Far } align = Align::Near, lineAlign = Align::Near;
+    bool wrap = true, clip = true, rightToLeft = false, vertical = false;
+    Affine transform;
+    Rgb colour;
+    std::uint8_t alpha = 255;
+    bool antialias = true;
+};
+
 // Disjoint rectangles of whole pixels; right and bottom are outside.
 struct PixelRect {
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -259,6 +277,8 @@ public:
     virtual void strokePath(const PathData& path, const PenStyle& pen) = 0;
     virtual void drawText(const TextRun& text) = 0;
     virtual void drawBitmap(const BitmapDraw& bitmap) = 0;
+    // By default nothing: a canvas without text layout draws no boxed text.
+    virtual void drawTextBox(const TextBox& text) { (void)text; }
     // The clip is rebuilt from scratch after every change: no clip, then each step in order.
     enum class ClipOp { Intersect, Unite, Xor, Exclude, Replace };
     virtual void resetClip() = 0;

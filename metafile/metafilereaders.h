@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "metafile/gdiplayer.h"
 #include "metafile/metafile.h"
@@ -11,10 +13,14 @@
 namespace metafile {
 
 // Shared by the record readers: counts records against kMaxMetafileRecords and the clock
-// against kMaxMetafilePlayMillis.
+// against kMaxMetafilePlayMillis. A metafile played inside another (an image in it) keeps to
+// the outer one's time.
 class RecordBudget {
 public:
     RecordBudget();
+    ~RecordBudget();
+    RecordBudget(const RecordBudget&) = delete;
+    RecordBudget& operator=(const RecordBudget&) = delete;
     // False, with the error set, once a limit is passed.
     bool next(MetafileError& error);
     // After the last record: the error, when the time ran out while it was drawn.
@@ -23,6 +29,54 @@ public:
 private:
     std::size_t m_records = 0;
     std::chrono::steady_clock::time_point m_deadline;
+    std::chrono::steady_clock::time_point m_outerDeadline;
+};
+
+// Whether the play under way has run out of time: for work inside one long record.
+bool playTimeIsUp();
+
+// A metafile drawn as an image inside another, depth levels down.
+MetafileError playNestedMetafile(ImageFormat format, const std::uint8_t* data, std::size_t size,
+                                 const MetafileLayout& layout, MetafileCanvas& canvas, int depth);
+
+namespace emfplus {
+class Player;
+}
+
+// The EMF+ records an EMF carries in its comments ([MS-EMFPLUS] 2.3), played onto a canvas
+// when one is given; and, played or not, which of the EMF's own records draw: all of them
+// until an EMF+ header, then only those that follow a GetDC record, up to the next EMF+ record.
+class EmfPlusStream {
+public:
+    EmfPlusStream(MetafileCanvas* canvas, const MetafileLayout& layout, int depth);
+    ~EmfPlusStream();
+    EmfPlusStream(const EmfPlusStream&) = delete;
+    EmfPlusStream& operator=(const EmfPlusStream&) = delete;
+
+    // The bytes of one comment after its EMF+ identifier.
+    void comment(const std::uint8_t* data, std::size_t size);
+    bool drawsEmfRecords() const { return !m_header || m_getDc; }
+    // Why the records stopped being played, if they did.
+    const MetafileError& error() const { return m_error; }
+
+private:
+    struct PendingObject {
+        int id = -1, type = 0;
+        std::size_t total = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    void record(std::uint16_t type, std::uint16_t flags, const std::uint8_t* data,
+                std::size_t size);
+    void objectRecord(std::uint16_t flags, const std::uint8_t* data, std::size_t size);
+    void drawingRecord(std::uint16_t type, std::uint16_t flags, const std::uint8_t* data,
+                       std::size_t size);
+
+    std::unique_ptr<emfplus::Player> m_player;
+    bool m_header = false;
+    bool m_getDc = false;
+    std::size_t m_records = 0;
+    PendingObject m_pending;
+    MetafileError m_error;
 };
 
 // How a reader runs: playing the whole file onto a canvas, or probing its first bytes for the
@@ -38,8 +92,10 @@ struct EmfHeader {
     std::uint32_t headerSize = 0;
 };
 std::optional<EmfHeader> readEmfHeader(const std::uint8_t* data, std::size_t size);
+// EMF+ records in the comments go to plus, which says which EMF records are drawn; without one
+// they are followed but not played.
 MetafileError readEmfRecords(const std::uint8_t* data, std::size_t size, GdiPlayer& player,
-                             ReadMode mode);
+                             ReadMode mode, EmfPlusStream* plus = nullptr);
 
 // [MS-WMF] 2.3.2 META_PLACEABLE and 2.3.2.2 META_HEADER.
 struct WmfHeader {

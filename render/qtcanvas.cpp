@@ -662,6 +662,66 @@ void QtCanvas::drawBitmap(const metafile::BitmapDraw& draw) {
     m_painter.restore();
 }
 
+void QtCanvas::drawTextBox(const metafile::TextBox& box) {
+    const QString text = QString::fromUtf16(box.text.data(), qsizetype(box.text.size()));
+    const QTransform map = transformOf(box.transform);
+    const double scale = std::sqrt(std::fabs(map.determinant()));
+    if (text.isEmpty() || !map.isInvertible() || !std::isfinite(scale) || scale <= 0) {
+        return;
+    }
+    // Laid out at the picture's own scale, so that the font is hinted at the size it shows
+    // at; a glyph taller than twice the picture covers it anyway.
+    const double em =
+        std::min(box.emHeight * scale, 2.0 * std::max(m_image.width(), m_image.height()));
+    if (!(em > 0.05)) {
+        return;
+    }
+    m_painter.save();
+    setMix(Mix::Copy, box.antialias);
+    m_painter.setRenderHint(QPainter::TextAntialiasing, box.antialias);
+    m_painter.setTransform(QTransform::fromScale(1 / scale, 1 / scale) * map, true);
+    QFont font(box.face.empty() ? QStringLiteral("Arial") : QString::fromStdString(box.face));
+    font.setPointSizeF(em * 72.0 / m_image.logicalDpiY());
+    font.setWeight(QFont::Weight(std::clamp(box.weight, 1, 1000)));
+    font.setItalic(box.italic);
+    font.setUnderline(box.underline);
+    font.setStrikeOut(box.strikeOut);
+    m_painter.setFont(font);
+    m_painter.setPen(colourOf(box.colour, box.alpha));
+    const QRectF rect(box.x * scale, box.y * scale, box.width * scale, box.height * scale);
+    int flags = Qt::TextDontClip;
+    switch (box.align) {
+        case metafile::TextBox::Align::Near:
+            flags |= box.rightToLeft ? Qt::AlignRight : Qt::AlignLeft;
+            break;
+        case metafile::TextBox::Align::Center:
+            flags |= Qt::AlignHCenter;
+            break;
+        case metafile::TextBox::Align::Far:
+            flags |= box.rightToLeft ? Qt::AlignLeft : Qt::AlignRight;
+            break;
+    }
+    switch (box.lineAlign) {
+        case metafile::TextBox::Align::Near:
+            flags |= Qt::AlignTop;
+            break;
+        case metafile::TextBox::Align::Center:
+            flags |= Qt::AlignVCenter;
+            break;
+        case metafile::TextBox::Align::Far:
+            flags |= Qt::AlignBottom;
+            break;
+    }
+    if (box.wrap && box.width > 0) {
+        flags |= Qt::TextWordWrap;
+    }
+    if (box.clip && box.width > 0 && box.height > 0) {
+        m_painter.setClipRect(rect, m_hasClip ? Qt::IntersectClip : Qt::ReplaceClip);
+    }
+    m_painter.drawText(rect, flags, text);
+    m_painter.restore();
+}
+
 void QtCanvas::resetClip() {
     m_hasClip = false;
     m_painter.setClipping(false);

@@ -21,6 +21,7 @@ public:
     void strokePath(const metafile::PathData& path, const metafile::PenStyle& pen) override;
     void drawText(const metafile::TextRun& text) override;
     void drawBitmap(const metafile::BitmapDraw& bitmap) override;
+    void drawTextBox(const metafile::TextBox& text) override;
     void resetClip() override;
     void clip(const metafile::PathData& path, ClipOp op) override;
     void fillShadedTriangles(const std::vector<metafile::ShadedVertex>& vertices,
