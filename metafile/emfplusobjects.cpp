@@ -21,6 +21,7 @@ constexpr std::uint32_t kBrushDataPath = 0x1, kBrushDataTransform = 0x2,
 constexpr std::uint32_t kPathRelative = 0x0800, kPathRle = 0x1000, kPathWinding = 0x2000,
                         kPathCompressed = 0x4000;
 constexpr int kMaxRegionDepth = 64;
+constexpr std::size_t kPlaceableHeaderBytes = 22;
 
 double finiteOr(double v, double fallback) {
     return std::isfinite(v) ? v : fallback;
@@ -565,13 +566,30 @@ std::optional<Image> readImageFrom(BoundedCursor& c) {
     if (type == 2) {
         const std::uint32_t kind = c.u32le();
         const std::uint32_t bytes = c.u32le();
-        if (!c.has(bytes) || kind < 1 || kind > 5) {
+        if (c.failed() || kind < 1 || kind > 5) {
             return std::nullopt;
         }
         image.kind = Image::Kind::Metafile;
         image.metafileFormat = kind <= 2 ? ImageFormat::Wmf : ImageFormat::Emf;
-        image.bytes = std::make_shared<const std::vector<std::uint8_t>>(c.here(), c.here() + bytes);
-        c.skip(bytes);
+        std::vector<std::uint8_t> data;
+        if (kind == 2 && c.has(kPlaceableHeaderBytes)) {
+            // GDI+ counts a placeable WMF's size without its placeable header, which it writes
+            // in front padded to 24 bytes: the header, then the metafile it counted.
+            data.assign(c.here(), c.here() + kPlaceableHeaderBytes);
+            c.skip(kPlaceableHeaderBytes);
+            if (c.remaining() >= 4 && c.here()[0] == 0 && c.here()[1] == 0 &&
+                (c.here()[2] == 1 || c.here()[2] == 2) && c.here()[3] == 0) {
+                c.skip(2);
+            }
+        }
+        // A writer that counted the placeable header too ends that much short.
+        const std::size_t take = kind == 2 ? std::min<std::size_t>(bytes, c.remaining()) : bytes;
+        if (!c.has(take)) {
+            return std::nullopt;
+        }
+        data.insert(data.end(), c.here(), c.here() + take);
+        c.skip(take);
+        image.bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(data));
         return image;
     }
     return std::nullopt;

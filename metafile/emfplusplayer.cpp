@@ -185,8 +185,11 @@ double Player::unitPixels(Unit unit, bool vertical) const {
     return 1;
 }
 
-double Player::pageFactor() const {
-    return unitPixels(m_state.pageUnit, false) * m_state.pageScale;
+// World units in one of a unit: the page's scale applies to lengths given in any unit alike.
+double Player::unitToWorld(Unit unit, bool vertical) const {
+    return unit == Unit::World
+               ? 1
+               : unitPixels(unit, vertical) / unitPixels(m_state.pageUnit, vertical);
 }
 
 Affine Player::toOutput() const {
@@ -258,8 +261,7 @@ void Player::beginContainer(std::uint32_t id) {
 
 void Player::beginContainer(const RectF& dest, const RectF& source, Unit unit, std::uint32_t id) {
     // The source rectangle, in its own unit, lands on the destination in world units.
-    const double kx = unit == Unit::World ? 1 : unitPixels(unit, false) / pageFactor();
-    const double ky = unit == Unit::World ? 1 : unitPixels(unit, true) / pageFactor();
+    const double kx = unitToWorld(unit, false), ky = unitToWorld(unit, true);
     const double sw = source.width * kx, sh = source.height * ky;
     Affine map;
     if (sw != 0 && sh != 0 && std::isfinite(sw) && std::isfinite(sh)) {
@@ -647,9 +649,7 @@ std::optional<PenStyle> Player::penStyle(const Pen& pen) const {
     }
     // A pen's width is in world units, or in a unit of its own brought to world units.
     double scale = lengthScale(m) * lengthScale(pen.transform);
-    if (pen.unit != Unit::World) {
-        scale *= unitPixels(pen.unit, false) / pageFactor();
-    }
+    scale *= unitToWorld(pen.unit, false);
     const double width = pen.width * scale;
     style.width = std::isfinite(width) ? std::clamp(width, 1.0, 1e6) : 1.0;
     switch (pen.join) {
@@ -692,11 +692,12 @@ std::optional<PenStyle> Player::penStyle(const Pen& pen) const {
         case 4:
             pattern = {3, 1, 1, 1, 1, 1};
             break;
-        case 5:
-            pattern = pen.dashes;
-            break;
         default:
             break;
+    }
+    // A dash array of its own makes a custom dash whatever the style says.
+    if (!pen.dashes.empty()) {
+        pattern = pen.dashes;
     }
     double total = 0;
     for (double d : pattern) {
@@ -960,10 +961,7 @@ void Player::drawString(const BrushRef& brush, std::uint8_t fontId, std::uint32_
     TextBox box;
     box.text = text.substr(0, kMaxMetafileTextChars);
     box.face = font.family;
-    // The em in world units: a font sized in a unit of its own is that many device pixels.
-    box.emHeight = font.unit == Unit::World
-                       ? font.emSize
-                       : font.emSize * unitPixels(font.unit, true) / pageFactor();
+    box.emHeight = font.emSize * unitToWorld(font.unit, true);
     box.weight = font.bold ? 700 : 400;
     box.italic = font.italic;
     box.underline = font.underline;
@@ -1018,9 +1016,7 @@ void Player::drawGlyphs(const BrushRef& brush, std::uint8_t fontId, const std::u
         return;
     }
     const Font& font = std::get<Font>(*f);
-    const double em = font.unit == Unit::World
-                          ? font.emSize
-                          : font.emSize * unitPixels(font.unit, true) / pageFactor();
+    const double em = font.emSize * unitToWorld(font.unit, true);
     Affine m = toOutput();
     const Argb colour = textColour(brush);
     TextRun run;

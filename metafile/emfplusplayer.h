@@ -89,7 +89,7 @@ private:
     // World units to picture pixels, and the scale of a length there.
     Affine toOutput() const;
     double unitPixels(Unit unit, bool vertical) const;  // device pixels in one unit
-    double pageFactor() const;
+    double unitToWorld(Unit unit, bool vertical) const;
     double lengthScale(const Affine& m) const;
     PathData outputPath(const Path& path) const;
     PathData outputPath(const Path& path, const Affine& m) const;

@@ -410,6 +410,12 @@ TEST(EmfPlus, PensDrawOutlines) {
              m.rec(0x400D, 0, u32s({2}) + floats({0, 50, 100, 50}));
          },
          {{15, 50, kBluePx}, {35, 50, kWhitePx}, {55, 50, kBluePx}}},
+        {"a dash array of its own, whatever the style says",
+         [](Metafile& m) {
+             m.object(kPenObject, 0, solidPen(10, kBlue, 0x100, u32s({2}) + floats({3, 1})));
+             m.rec(0x400D, 0, u32s({2}) + floats({0, 50, 100, 50}));
+         },
+         {{15, 50, kBluePx}, {35, 50, kWhitePx}}},
         {"rectangle outline",
          [](Metafile& m) {
              m.object(kPenObject, 1, solidPen(4, kRed));
@@ -444,6 +450,16 @@ TEST(EmfPlus, ImagesLandWhereTheyAreSent) {
     QBuffer buffer(&pngBytes);
     buffer.open(QIODevice::WriteOnly);
     png.save(&buffer, "PNG");
+    // A placeable WMF as GDI+ keeps one: its 22-byte header padded to 24, then the metafile,
+    // whose size alone is counted. It fills its box of 100 x 100 units blue.
+    QByteArray wmf = u16s({1, 9, 0x300}) + u32s({0}) + u16s({1}) + u32s({7}) + u16s({0});
+    wmf += u32s({7}) + u16s({0x02FC, 0}) + u32s({0xFF0000}) + u16s({0});  // blue brush
+    wmf += u32s({4}) + u16s({0x012D, 0});
+    wmf += u32s({7}) + u16s({0x041B, 100, 100, 0, 0});
+    wmf += u32s({3}) + u16s({0});
+    wmf.replace(6, 4, u32s({std::uint32_t(wmf.size() / 2)}));
+    const QByteArray placeable =
+        u32s({0x9AC6CDD7}) + u16s({0, 0, 0, 100, 100, 96}) + u32s({0}) + u16s({0, 0});
     Metafile inner;
     inner.header();
     inner.rec(0x400A, 0x8000, fillRect(kBlue, 0, 0, 100, 100));
@@ -471,6 +487,13 @@ TEST(EmfPlus, ImagesLandWhereTheyAreSent) {
              m.rec(0x401A, 1, u32s({0, 2}) + rectF(0, 0, 2, 2) + rectF(0, 0, 100, 100));
          },
          {{25, 25, kRedPx}, {75, 25, kGreenPx}, {25, 75, kBluePx}}},
+        {"placeable WMF inside the metafile",
+         [&](Metafile& m) {
+             m.object(kImageObject, 3, u32s({2, 2, std::uint32_t(wmf.size())}) + placeable + wmf);
+             m.rec(0x401A, 3, u32s({0, 2}) + rectF(0, 0, 100, 100) + rectF(0, 0, 50, 50));
+         },
+         {{25, 25, kBluePx}, {75, 75, kWhitePx}},
+         8},
         {"metafile inside the metafile",
          [&](Metafile& m) {
              m.object(kImageObject, 2, u32s({2, 3, std::uint32_t(innerEmf.size())}) + innerEmf);
@@ -506,6 +529,19 @@ TEST(EmfPlus, StringsAreDrawnInTheirBox) {
         const QImage image = drawn(m.bytes());
         EXPECT_GT(darkIn(image, QRect(10, 50, 80, 40)), 40);
         EXPECT_EQ(darkIn(image, QRect(0, 0, 100, 48)), 0);
+    }
+    {
+        // A font in pixels is scaled by the page's scale like everything else: at half scale
+        // the same string keeps to the top half of its box.
+        Metafile m;
+        m.header();
+        font(m);
+        m.rec(0x4030, 2, floats({0.5f}));
+        m.rec(0x401C, 0x8000,
+              u32s({0xFF000000, 0xFFFFFFFF, 2}) + rectF(20, 100, 160, 80) + u16s({'H', 'I'}));
+        const QImage image = drawn(m.bytes());
+        EXPECT_GT(darkIn(image, QRect(10, 50, 80, 20)), 20);
+        EXPECT_EQ(darkIn(image, QRect(0, 72, 100, 28)), 0);
     }
     {
         // Characters at their own origins on the baseline.
