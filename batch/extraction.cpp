@@ -146,6 +146,7 @@ public:
             while (m_nextCommit < m_slots.size()) {
                 if (m_interruptSignal && m_interruptSignal->load() != 0) {
                     m_stopping = true;
+                    m_stopDrawing.store(true);
                     m_changed.notify_all();
                     break;
                 }
@@ -355,11 +356,20 @@ private:
                                       std::size_t(bytes.size()));
         }
         std::string reason;
-        // PictureFile::make turns every failure into a reason.
-        std::optional<PictureFile> file = PictureFile::make(
-            bytes, picture.info.format, m_settings.format, m_settings.quality, &reason,
-            QSize(picture.info.width, picture.info.height));
+        std::optional<PictureFile> file;
+        {
+            // An interruption abandons the drawing in hand.
+            metafile::PlayStop stop(&m_stopDrawing);
+            // PictureFile::make turns every failure into a reason.
+            file = PictureFile::make(bytes, picture.info.format, m_settings.format,
+                                     m_settings.quality, &reason,
+                                     QSize(picture.info.width, picture.info.height));
+        }
         bytes = QByteArray();
+        if (!file && m_stopDrawing.load()) {
+            finishPicture(task, SkipKind::Interrupted, "");
+            return;
+        }
         if (file) {
             picture.width = file->width();
             picture.height = file->height();
@@ -502,6 +512,7 @@ private:
     std::size_t m_nextCommit = 0;
     encode::OutputPaths m_paths;
     bool m_stopping = false;
+    std::atomic<bool> m_stopDrawing{false};  // m_stopping, for the drawings in hand
     bool m_progressShown = false;
     Tally m_tally;
     Reporter m_reporter;

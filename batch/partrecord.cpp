@@ -1,10 +1,14 @@
 #include "batch/partrecord.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "platform/livetemporaries.h"
 
 namespace batch {
 namespace {
@@ -88,9 +92,18 @@ std::string line(std::initializer_list<std::string_view> fields) {
 
 PartRecordWriter::PartRecordWriter(const std::string& folder)
     : m_path(folder + "/" + kPartRecordName), m_temporary(m_path + ".partial") {
-    m_file = std::fopen(m_temporary.c_str(), "we");
+    // A record a killed run left half-written is replaced; the new one is known as a live
+    // temporary, so a run that ends at once on a signal leaves none.
+    std::remove(m_temporary.c_str());
+    const int fd = platform::createLiveTemporary(m_temporary.c_str(), &m_slot);
+    m_file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
     if (!m_file) {
         m_error = std::strerror(errno);
+        if (fd >= 0) {
+            ::close(fd);
+            std::remove(m_temporary.c_str());
+            platform::releaseLiveTemporary(m_slot);
+        }
         return;
     }
     std::fputs((std::string(kHeader) + "\n").c_str(), m_file);
@@ -100,6 +113,7 @@ PartRecordWriter::~PartRecordWriter() {
     if (m_file) {
         std::fclose(m_file);
         std::remove(m_temporary.c_str());
+        platform::releaseLiveTemporary(m_slot);
     }
 }
 
@@ -141,6 +155,7 @@ std::string PartRecordWriter::finish(std::size_t workbooks) {
     if (!reason.empty()) {
         std::remove(m_temporary.c_str());
     }
+    platform::releaseLiveTemporary(m_slot);
     return reason;
 }
 

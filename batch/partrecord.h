@@ -44,6 +44,7 @@ private:
     std::string m_path;
     std::string m_temporary;
     std::FILE* m_file = nullptr;
+    int m_slot = -1;  // the temporary's place among the live temporaries
     std::string m_error;
 };
 

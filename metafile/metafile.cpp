@@ -324,6 +324,22 @@ thread_local std::chrono::steady_clock::time_point t_playDeadline =
 
 }  // namespace
 
+namespace {
+thread_local const std::atomic<bool>* playStop = nullptr;
+}  // namespace
+
+PlayStop::PlayStop(const std::atomic<bool>* stop) : m_outer(playStop) {
+    playStop = stop;
+}
+
+PlayStop::~PlayStop() {
+    playStop = m_outer;
+}
+
+bool PlayStop::requested() {
+    return playStop != nullptr && playStop->load(std::memory_order_relaxed);
+}
+
 RecordBudget::RecordBudget()
     : m_deadline(std::min(t_playDeadline, std::chrono::steady_clock::now() +
                                               std::chrono::milliseconds(kMaxMetafilePlayMillis))),
@@ -346,6 +362,10 @@ bool RecordBudget::next(MetafileError& error) {
                  "it holds more than " + std::to_string(kMaxMetafileRecords) + " records"};
         return false;
     }
+    if (PlayStop::requested()) {
+        error = {MetafileError::Kind::Stopped, "its drawing was stopped"};
+        return false;
+    }
     // Checked at every record: a metafile of a few records may still draw for hours.
     if (std::chrono::steady_clock::now() > m_deadline) {
         error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
@@ -355,6 +375,10 @@ bool RecordBudget::next(MetafileError& error) {
 }
 
 void RecordBudget::finish(MetafileError& error) const {
+    // A last record cut short by a stop drew only part of the picture.
+    if (!error && PlayStop::requested()) {
+        error = {MetafileError::Kind::Stopped, "its drawing was stopped"};
+    }
     if (!error && std::chrono::steady_clock::now() > m_deadline) {
         error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -270,6 +271,24 @@ struct PixelRect {
     int left = 0, top = 0, right = 0, bottom = 0;
 };
 
+// While it lives, every metafile played on the thread that made it stops at its next record
+// once *stop turns true (MetafileError::Kind::Stopped): the work in hand is abandoned, as when
+// a run is interrupted or a preview is no longer wanted. Scopes nest; the inner one holds.
+class PlayStop {
+public:
+    explicit PlayStop(const std::atomic<bool>* stop);
+    ~PlayStop();
+    PlayStop(const PlayStop&) = delete;
+    PlayStop& operator=(const PlayStop&) = delete;
+
+    // Whether a play on the calling thread was asked to stop: for work inside one record that
+    // may take long to look at as it goes.
+    static bool requested();
+
+private:
+    const std::atomic<bool>* m_outer;
+};
+
 class MetafileCanvas {
 public:
     virtual ~MetafileCanvas() = default;
@@ -290,12 +309,14 @@ public:
     // The clip as whole pixels, replacing any other; null lifts it. By default it becomes a
     // path clip.
     virtual void setClipRects(const std::vector<PixelRect>* rects);
-    // Drawing inside one call stops once the play's time is up; see pastDeadline().
+    // Drawing inside one call stops once the play's time is up, or a PlayStop asks it to; see
+    // pastDeadline().
     void setDeadline(std::chrono::steady_clock::time_point deadline) { m_deadline = deadline; }
 
 protected:
     bool pastDeadline() const {
-        return m_deadline && std::chrono::steady_clock::now() > *m_deadline;
+        return PlayStop::requested() ||
+               (m_deadline && std::chrono::steady_clock::now() > *m_deadline);
     }
 
 private:
@@ -330,12 +351,13 @@ MetafileLayout resizedLayout(MetafileLayout layout, int width, int height);
 // layers which draw pictures hand the engine (workbook::OpenOptions) and use themselves.
 workbook::ImageInfo sniffDrawnImage(const std::uint8_t* data, std::size_t size);
 
-// Why a metafile could not be drawn; empty when it was.
+// Why a metafile could not be drawn; empty when it was. Stopped: a PlayStop asked it to.
 struct MetafileError {
-    enum class Kind { None, Damaged, NothingToDraw, TooLarge } kind = Kind::None;
+    enum class Kind { None, Damaged, NothingToDraw, TooLarge, Stopped } kind = Kind::None;
     std::string detail;
     explicit operator bool() const { return kind != Kind::None; }
 };
+
 
 // Plays the whole metafile onto the canvas at the layout's size. A damaged record stops the
 // play with an error; so do the record and time limits.

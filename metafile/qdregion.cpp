@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "metafile/limits.h"
+#include "metafile/metafile.h"
 #include "workbook/boundedcursor.h"
 
 namespace metafile::qd {
@@ -120,7 +121,8 @@ bool RasterBudget::spend(std::size_t steps) {
     m_sinceClock += steps;
     if (m_sinceClock >= kStepsBetweenClockChecks) {
         m_sinceClock = 0;
-        if (std::chrono::steady_clock::now() > m_deadline) {
+        // A stop asked for ends the work as the time limit does.
+        if (std::chrono::steady_clock::now() > m_deadline || PlayStop::requested()) {
             m_spent = m_timedOut = true;
             return false;
         }

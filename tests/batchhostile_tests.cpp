@@ -10,10 +10,13 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "batch/runbatch.h"
 #include "builders/xlsxbuilder.h"
+#include "builders/zipbuilder.h"
 #include "childprocess.h"
 #include "filetree.h"
 
@@ -55,7 +58,103 @@ struct SmallAndLarge {
     }
 };
 
+void le32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b.push_back(std::uint8_t(v >> (8 * i)));
+    }
+}
+
+// An EMF of 2000 x 2000 pixels that fills the whole picture again and again: it plays until
+// the players' time limit stops it, unless something else stops it first.
+std::vector<std::uint8_t> endlessFillsEmf(int fills) {
+    constexpr int kFrame = 52917;         // 2000 pixels at 96 dpi, in 0.01 mm
+    constexpr std::int16_t kSide = 2117;  // the frame in the device's units, 4 a millimetre
+    std::vector<std::uint8_t> records;
+    le32(records, 37);  // EMR_SELECTOBJECT of the black stock brush
+    le32(records, 12);
+    le32(records, 0x80000004u);
+    for (int i = 0; i < fills; ++i) {
+        le32(records, 86);  // EMR_POLYGON16: bounds, count, points
+        le32(records, 8 + 16 + 4 + 4 * 4);
+        for (std::uint32_t v : {0u, 0u, std::uint32_t(kSide), std::uint32_t(kSide), 4u}) {
+            le32(records, v);
+        }
+        for (std::uint32_t point : {0u, std::uint32_t(kSide), std::uint32_t(kSide) * 0x10001u,
+                                    std::uint32_t(kSide) << 16}) {
+            le32(records, point);
+        }
+    }
+    std::vector<std::uint8_t> b;
+    for (std::uint32_t v : {1u, 88u, 0u, 0u, 2000u, 2000u, 0u, 0u, std::uint32_t(kFrame),
+                            std::uint32_t(kFrame), 0x464D4520u, 0x10000u}) {
+        le32(b, v);
+    }
+    le32(b, std::uint32_t(88 + records.size() + 20));
+    le32(b, std::uint32_t(fills + 3));
+    le32(b, 16);  // handles, reserved
+    for (std::uint32_t v : {0u, 0u, 0u, 1000u, 1000u, 250u, 250u}) {
+        le32(b, v);
+    }
+    b.insert(b.end(), records.begin(), records.end());
+    for (std::uint32_t v : {14u, 20u, 0u, 16u, 20u}) {  // EMR_EOF
+        le32(b, v);
+    }
+    return b;
+}
+
+// Processor time the process has used, in seconds.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Whether the process is still at work (not ended, nor waiting to be reaped).
+bool isRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t state = text.rfind(')');
+    return state != std::string::npos && state + 2 < text.size() && text[state + 2] != 'Z';
+}
+
 }  // namespace
+
+// Ctrl-C while a picture is being drawn abandons that drawing: the picture counts as
+// interrupted, not as one that took too long to draw, and nothing half-made stays.
+TEST(BatchHostile, CtrlCAbandonsThePictureBeingDrawn) {
+    FileTree t;
+    const std::string book = s(t.path("slow.xlsx"));
+    SheetSpec sheet{"S",
+                    "worksheet",
+                    drawingXml(pictureAnchor(0, 0, "rId1")),
+                    {{"rId1", "../media/image1.emf"}},
+                    {}};
+    packageWith({sheet}).addBytes("xl/media/image1.emf", endlessFillsEmf(250000)).save(book);
+    const QString out = t.folder("out");
+    const std::string manifest = s(out) + "/manifest.csv";
+    const ChildOutcome r = runChild(
+        kProgram, {"-j", "1", "--format", "bmp", "--manifest", manifest, "--out", s(out), book}, {},
+        {}, false, [](pid_t pid) {
+            // Opening and listing take a fraction of this; the drawing takes ten seconds.
+            while (cpuSeconds(pid) < 1.0 && isRunning(pid)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ::kill(pid, SIGINT);
+        });
+    ASSERT_TRUE(r.exited) << r.err;
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_TRUE(contains(r.err, "(1 interrupted)")) << r.err;
+    EXPECT_FALSE(contains(r.err, "too long")) << r.err;
+    EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList{"manifest.csv"});
+}
 
 // The sweep of stale temporaries at the start of a save removes only what this program wrote.
 TEST(BatchHostile, AUsersFilesThatLookLikeTemporariesSurviveARunIntoTheirFolder) {
