@@ -163,6 +163,15 @@ bool XmlStream::feed(const char* data, std::size_t size) {
             m_pendingOffset = 3;
         }
     }
+    // An unfinished item is searched again only once what is pending has doubled, so that an
+    // item arriving in many small pieces costs time in proportion to its length.
+    if (m_pending.size() < m_scanAt && m_pending.size() <= kMaxMarkupItemBytes) {
+        return true;
+    }
+    return scanPending();
+}
+
+bool XmlStream::scanPending() {
     std::size_t pos = 0;
     for (;;) {
         Step step = scanOne(pos);
@@ -175,7 +184,8 @@ bool XmlStream::feed(const char* data, std::size_t size) {
     }
     m_pending.erase(0, pos);
     m_pendingOffset += pos;
-    // What is left is one unfinished tag, comment or similar; each feed searches it again.
+    m_scanAt = 2 * m_pending.size();
+    // What is left is one unfinished tag, comment or similar.
     if (m_pending.size() > kMaxMarkupItemBytes) {
         return fail(tooLarge(m_place, "a markup item longer than " +
                                           std::to_string(kMaxMarkupItemBytes >> 20) + " MiB"));
@@ -374,16 +384,10 @@ void XmlStream::finish() {
     if (m_problem || m_stopped) {
         return;
     }
-    if (!m_started) {
-        // Fewer than three bytes in all: too short for a mark or a document.
-        m_started = true;
-        std::size_t pos = 0;
-        while (scanOne(pos) == Step::Done) {
-        }
-        if (m_problem || m_stopped) {
-            return;
-        }
-        m_pending.erase(0, pos);
+    // Fewer than three bytes in all are too short for a mark.
+    m_started = true;
+    if (!scanPending()) {
+        return;
     }
     if (m_pending.find('<') != std::string::npos || !m_open.empty()) {
         fail(damaged(m_place, "unexpected end of data"));

@@ -78,6 +78,7 @@ public:
 
 private:
     enum class Step { Done, NeedMore, Stop };
+    bool scanPending();
     Step scanOne(std::size_t& pos);
     bool startTag(std::string_view tag);
     bool endTag(std::string_view tag);
@@ -96,6 +97,7 @@ private:
     std::string m_pending;
     std::uint64_t m_pendingOffset = 0;  // where m_pending starts in the stream
     std::uint64_t m_tagOffset = 0;      // where the tag in hand starts
+    std::size_t m_scanAt = 0;           // the pending size at which to search again
     std::vector<std::uint64_t> m_open;  // a hash of each open element's name
     std::vector<Binding> m_bindings;
     std::size_t m_bindingBytes = 0;
