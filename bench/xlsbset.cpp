@@ -1,51 +1,13 @@
 #include "xlsbset.h"
 
-#include <zip.h>
-
 #include <map>
 #include <stdexcept>
 #include <vector>
 
+#include "zipentries.h"
+
 namespace bench {
 namespace {
-
-struct Entry {
-    std::string name;
-    std::string content;
-    bool stored;
-};
-
-std::vector<Entry> readEntries(const std::string& path) {
-    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, nullptr);
-    if (archive == nullptr) {
-        throw std::runtime_error("cannot open " + path);
-    }
-    std::vector<Entry> entries;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
-        zip_stat_t st;
-        zip_stat_index(archive, zip_uint64_t(i), 0, &st);
-        std::string content(st.size, '\0');
-        zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(i), 0);
-        zip_fread(file, content.data(), st.size);
-        zip_fclose(file);
-        entries.push_back({st.name, std::move(content), st.comp_method == ZIP_CM_STORE});
-    }
-    zip_discard(archive);
-    return entries;
-}
-
-void writeEntries(const std::string& path, const std::vector<Entry>& entries) {
-    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
-    for (const Entry& e : entries) {
-        zip_source_t* source = zip_source_buffer(archive, e.content.data(), e.content.size(), 0);
-        zip_int64_t index = zip_file_add(archive, e.name.c_str(), source, ZIP_FL_ENC_UTF_8);
-        zip_set_file_compression(archive, zip_uint64_t(index),
-                                 e.stored ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
-    }
-    if (zip_close(archive) != 0) {
-        throw std::runtime_error("cannot write " + path);
-    }
-}
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos;
@@ -118,8 +80,8 @@ GeneratedSet convertToXlsb(const GeneratedSet& xlsx, const std::string& folder) 
     GeneratedSet out = xlsx;
     out.paths.clear();
     for (std::size_t w = 0; w < xlsx.paths.size(); ++w) {
-        std::vector<Entry> entries = readEntries(xlsx.paths[w]);
-        for (Entry& e : entries) {
+        std::vector<ZipEntry> entries = readZipEntries(xlsx.paths[w]);
+        for (ZipEntry& e : entries) {
             const bool sheet = e.name.rfind("xl/worksheets/sheet", 0) == 0;
             if (e.name == "xl/workbook.xml") {
                 e = {"xl/workbook.bin", workbookPart(e.content), false};
@@ -151,7 +113,7 @@ GeneratedSet convertToXlsb(const GeneratedSet& xlsx, const std::string& folder) 
             }
         }
         std::string path = folder + "/set" + std::to_string(w + 1) + ".xlsb";
-        writeEntries(path, entries);
+        writeZipEntries(path, entries);
         out.paths.push_back(path);
     }
     return out;
