@@ -18,6 +18,7 @@
 #include "platform/picturespill.h"
 #include "results/form2.h"
 #include "support/appfixture.h"
+#include "workbook/workbook.h"
 
 using namespace testing_support;
 
@@ -221,4 +222,33 @@ TEST(ExtractionRunNative, BinaryWorkbookFillsHoldersWithItsStoredPicturesAndBitm
     EXPECT_EQ(bmp.mid(14), bytesOf(dib));
     EXPECT_EQ(r.form->existingForm2()->imageHolderPicture(1).format(), workbook::ImageFormat::Bmp);
     EXPECT_EQ(r.holder(2), bytesOf(jpeg));
+}
+
+// An OpenDocument spreadsheet comes into the list as any workbook does (the folder scan with
+// the extension "ods", a drop) and its pictures into the holders in drawing order.
+TEST(ExtractionRunNative, OpenDocumentSpreadsheetsComeByTheFolderScanAndByDrop) {
+    NativeRun r;
+    const QString corpus = QStringLiteral(QUILLFEN_TEST_DATA_DIR "/corpus/ods/");
+    ASSERT_TRUE(QDir().mkpath(r.path("in")));
+    ASSERT_TRUE(QFile::copy(corpus + "lo_layers.ods", r.path("in/layers.ods")));
+    ASSERT_TRUE(QFile::copy(corpus + "lo_ImageAnchors.ods", r.path("anchors.ods")));
+    r.f.dialogs.answer(QStringLiteral("ods"));
+    r.f.dialogs.answer(r.path("in"));
+    r.form->PushButton4_Click();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(r.path("anchors.ods"))});
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    r.form->ListView1_OLEDragDrop(&drop);
+    EXPECT_EQ(r.form->listRows(), QStringList({r.path("in/layers.ods"), r.path("anchors.ods")}));
+    const auto asked = r.f.dialogs.shown().size();  // the scan's extension and folder
+    r.form->PushButton2_Click();
+    EXPECT_EQ(r.f.dialogs.shown().size(), asked) << r.f.dialogs.messages().join("\n").toStdString();
+    ASSERT_EQ(r.form->existingForm2()->mTotalImages, 11);  // 4, then 2 + 1 + 3 + 1
+    EXPECT_EQ(r.resultRows().value(4), QStringLiteral("anchors.ods|1"));
+    auto layers = workbook::openWorkbook(r.path("in/layers.ods").toStdString());
+    ASSERT_TRUE(layers);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(r.holder(k), bytesOf(layers.value()->readPictureBytes(0, std::size_t(k)).value()))
+            << "holder " << k;
+    }
 }
