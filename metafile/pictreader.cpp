@@ -24,6 +24,7 @@ constexpr std::uint16_t kEndOfPicture = 0x00FF;
 constexpr std::uint16_t kHeaderOp = 0x0C00;
 constexpr std::uint16_t kCompressedQuickTime = 0x8200;
 constexpr std::int16_t kExtendedVersion2 = -2;
+constexpr int kFarthestOrigin = 1 << 20;
 constexpr int kSrcOr = 1, kSrcXor = 2;
 // A QuickTime image description ends its fixed part here; its width, height and data size lie
 // at these offsets.
@@ -495,7 +496,9 @@ bool PictReader::play(std::uint16_t op) {
         case 0x0C: {
             // Later coordinates are in a system moved by this much, and so is the clip.
             const int dh = m_c.i16be(), dv = m_c.i16be();
-            m_origin = {m_origin.h + dh, m_origin.v + dv};
+            // Shifted far enough, everything lies off the picture; no further.
+            m_origin = {std::clamp(m_origin.h + dh, -kFarthestOrigin, kFarthestOrigin),
+                        std::clamp(m_origin.v + dv, -kFarthestOrigin, kFarthestOrigin)};
             if (m_clip && !m_c.failed()) {
                 m_port.setClip(shifted(*m_clip));
             }
@@ -679,7 +682,7 @@ bool PictReader::quickTime() {
     q.skip(2 + 32);  // frame count, name
     const int depth = q.i16be();
     if (q.failed() || descriptionSize < kImageDescriptionBytes) {
-        return !q.failed();  // nothing this player can draw, but the walk goes on
+        return true;  // nothing this player can draw, but the walk goes on
     }
     q.seek(describedAt + descriptionSize);
     const bool known = codec == kJpegCodec || codec == kPngCodec || codec == kTiffCodec ||

@@ -109,7 +109,8 @@ PointF QdPort::toPicture(double h, double v) const {
 
 IntRect QdPort::deviceRect(const IntRect& r) const {
     const PointF a = toPicture(r.left, r.top), b = toPicture(r.right, r.bottom);
-    auto pixel = [](double v) { return int(std::clamp(std::floor(v + 0.5), -1e9, 1e9)); };
+    // Far enough off the picture to lie outside it, near enough that sizes fit an int.
+    auto pixel = [](double v) { return int(std::clamp(std::floor(v + 0.5), -2.5e8, 2.5e8)); };
     return {pixel(a.x), pixel(a.y), pixel(b.x), pixel(b.y)};
 }
 

@@ -6,8 +6,10 @@
 #include <QBuffer>
 #include <QImage>
 #include <cmath>
+#include <functional>
 
 #include "metafile/metafile.h"
+#include "metafile/qdregion.h"
 #include "platform/picture.h"
 #include "render/renderer.h"
 
@@ -100,6 +102,19 @@ QByteArray polygon(std::initializer_list<QPoint> points) {
     for (QPoint p : points) {
         be16(b, p.y());
         be16(b, p.x());
+    }
+    return b;
+}
+
+// A black-and-white 8 x 8 bitmap, every bit set, drawn over (0, 0)-(8, 8) through mask.
+QByteArray maskedBitmap(const QByteArray& mask) {
+    QByteArray b;
+    for (int v : {2, 0, 0, 8, 8, 0, 0, 8, 8, 0, 0, 8, 8, 0}) {
+        be16(b, v);  // rowBytes, bounds, source, destination, srcCopy
+    }
+    b.append(mask);
+    for (int row = 0; row < 8; ++row) {
+        b.append(bytes({0xFF, 0xFF}));
     }
     return b;
 }
@@ -255,6 +270,13 @@ TEST(PictVectors, ShapesCoverThePixelsQuickDrawCovers) {
         {"clip region limits what follows",
          op(0x0001, {}, region({0, 0, 5, 5}, {})) + op(0x0031, {0, 0, 10, 10}),
          {{4, 4, kBlack}, {5, 5, kWhite}, {6, 2, kWhite}}},
+        {"the clip moves with the origin",
+         op(0x0001, {}, region({0, 0, 5, 5}, {})) + op(0x000C, {-5, -5}) +
+             op(0x0031, {0, 0, 10, 10}),
+         {{7, 7, kBlack}, {12, 12, kWhite}, {2, 2, kWhite}}},
+        {"a bitmap's mask region lets through only its own pixels",
+         op(0x0099, {}, maskedBitmap(region({2, 2, 4, 4}, {}))),
+         {{3, 3, kBlack}, {1, 1, kWhite}, {6, 6, kWhite}}},
         {"origin moves later coordinates",
          op(0x000C, {-5, -5}) + op(0x0031, {0, 0, 5, 5}),
          {{7, 7, kBlack}, {2, 2, kWhite}}},
@@ -314,6 +336,13 @@ TEST(PictVectors, TextIsDrawnFromItsBaselineAndMovesByDeltas) {
     EXPECT_GT(darkIn(QRect(2, 28, 40, 12)), 20);  // and above the second, 20 points lower
     EXPECT_EQ(darkIn(QRect(0, 21, 60, 6)), 0);    // nothing between them
     EXPECT_EQ(darkIn(QRect(45, 0, 15, 60)), 0);   // nor right of the text
+
+    // srcCopy paints the text's box in the background colour first, even under spaces.
+    const QImage opaque =
+        drawn(picture(QRect(0, 0, 60, 30), op(0x001B, {0xFFFF, 0, 0}) + op(0x0005, {0}) +
+                                               op(0x0028, {20, 2}, bytes({2, ' ', ' '}))));
+    EXPECT_EQ(opaque.pixel(4, 16), kRed);
+    EXPECT_EQ(opaque.pixel(3, 28), kWhite);
 }
 
 // A 360 dpi picture draws at its frame's size: its opcodes' coordinates are five times finer.
@@ -333,6 +362,20 @@ TEST(PictVectors, ExtendedHeaderResolutionGivesTheFramesSize) {
 }
 
 // The drawing that stands in for the image where QuickTime is missing is left out.
+// At 144 dpi a two-point pen is one pixel of the picture.
+TEST(PictVectors, PensScaleWithThePicture) {
+    const QImage image =
+        drawn(picture(QRect(0, 0, 10, 10), op(0x0007, {2, 2}) + op(0x0030, {0, 0, 20, 20}), 144,
+                      QRect(0, 0, 20, 20)));
+    ASSERT_EQ(image.size(), QSize(10, 10));
+    for (QPoint p : {QPoint(0, 0), QPoint(9, 9), QPoint(0, 5), QPoint(5, 9)}) {
+        EXPECT_EQ(image.pixel(p), kBlack) << p.x() << "," << p.y();
+    }
+    for (QPoint p : {QPoint(1, 1), QPoint(8, 8), QPoint(5, 5)}) {
+        EXPECT_EQ(image.pixel(p), kWhite) << p.x() << "," << p.y();
+    }
+}
+
 TEST(PictVectors, QuickTimeJpegIsDrawnWhereItsMatrixPlacesIt) {
     const QByteArray jpeg = jpegOf(Qt::red, 8, 8);
     const QByteArray standIn = op(0x0031, {6, 4, 14, 12});
@@ -392,4 +435,51 @@ TEST(PictVectors, DamageStopsTheWalkAndWorkIsBounded) {
         workbook::ImageFormat::Pict, data, std::size_t(bytes.size()), layout, canvas);
     EXPECT_EQ(error.kind, metafile::MetafileError::Kind::TooLarge);
     EXPECT_EQ(error.detail, "its shapes take too much work to draw");
+}
+
+// Region operations agree with the same operations done pixel by pixel.
+TEST(QdRegion, OperationsAgreeWithPixelSets) {
+    using metafile::qd::IntRect;
+    using metafile::qd::Region;
+    using metafile::qd::SetOp;
+    metafile::qd::RasterBudget budget;
+    auto shape = [&](std::initializer_list<IntRect> rects) {
+        Region r;
+        for (const IntRect& rect : rects) {
+            r = metafile::qd::combine(r, Region::rect(rect), SetOp::Union, budget);
+        }
+        return r;
+    };
+    // An L with a hole beside it, and a cross that overlaps both.
+    const Region a = shape({{1, 1, 9, 4}, {1, 4, 4, 12}, {10, 2, 14, 6}});
+    const Region b = shape({{3, 0, 6, 14}, {0, 6, 15, 9}});
+    const std::pair<SetOp, std::function<bool(bool, bool)>> ops[] = {
+        {SetOp::Union, [](bool x, bool y) { return x || y; }},
+        {SetOp::Intersect, [](bool x, bool y) { return x && y; }},
+        {SetOp::Difference, [](bool x, bool y) { return x && !y; }},
+        {SetOp::Xor, [](bool x, bool y) { return x != y; }},
+    };
+    for (const auto& [op, rule] : ops) {
+        const Region r = metafile::qd::combine(a, b, op, budget);
+        for (int y = -1; y < 16; ++y) {
+            for (int x = -1; x < 16; ++x) {
+                ASSERT_EQ(r.contains(x, y), rule(a.contains(x, y), b.contains(x, y)))
+                    << int(op) << " at " << x << "," << y;
+            }
+        }
+    }
+    // Inset by (1, 2): what keeps every pixel within one column and two rows of it.
+    const Region inset = metafile::qd::insetRegion(a, 1, 2, budget);
+    for (int y = -1; y < 16; ++y) {
+        for (int x = -1; x < 16; ++x) {
+            bool all = true;
+            for (int dy = -2; dy <= 2; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    all = all && a.contains(x + dx, y + dy);
+                }
+            }
+            ASSERT_EQ(inset.contains(x, y), all) << x << "," << y;
+        }
+    }
+    EXPECT_FALSE(budget.spent());
 }
