@@ -694,6 +694,9 @@ bool PictReader::quickTime() {
     if (dataSize == 0 || dataSize > q.remaining()) {
         dataSize = q.remaining();
     }
+    if (dataSize == 0) {
+        return true;
+    }
     const std::uint64_t rowBytes = (std::uint64_t(width) * std::uint64_t(depth) + 31) / 32 * 4;
     if (codec == kBmpCodec && rowBytes * std::uint64_t(height) > dataSize) {
         return true;
@@ -704,9 +707,11 @@ bool PictReader::quickTime() {
     auto place = [&](double x, double y) {
         return PointF{a * x + c * y + tx - m_origin.h, b * x + d * y + ty - m_origin.v};
     };
-    const int x0 = std::clamp(src.left, 0, width), y0 = std::clamp(src.top, 0, height);
+    // The part of the image drawn; the whole of it where the source rectangle misses it.
+    int x0 = std::clamp(src.left, 0, width), y0 = std::clamp(src.top, 0, height);
     int x1 = std::clamp(src.right, 0, width), y1 = std::clamp(src.bottom, 0, height);
     if (x1 <= x0 || y1 <= y0) {
+        x0 = y0 = 0;
         x1 = width;
         y1 = height;
     }
