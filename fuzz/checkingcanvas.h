@@ -44,11 +44,20 @@ public:
         if (brush.gradient) {
             check(!brush.gradient->stops.empty() ||
                   brush.gradient->kind == metafile::Gradient::Kind::Path);
+            for (const metafile::GradientStop& stop : brush.gradient->stops) {
+                check(std::isfinite(stop.position));
+            }
         }
         if (brush.texture) {
             checkImage(*brush.texture);
         }
         check(finite(brush.transform));
+    }
+    void fillShadedTriangles(const std::vector<metafile::ShadedVertex>& vertices,
+                             metafile::Mix) override {
+        for (const metafile::ShadedVertex& v : vertices) {
+            check(std::isfinite(v.at.x) && std::isfinite(v.at.y));
+        }
     }
     void setClipRects(const std::vector<metafile::PixelRect>* rects) override {
         for (const metafile::PixelRect& r :

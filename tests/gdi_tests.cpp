@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "builders/metafilebuilder.h"
+#include "metafile/pixelregion.h"
 #include "platform/picture.h"
 #include "render/renderer.h"
 
@@ -316,4 +317,38 @@ TEST(GdiText, AlignmentBackgroundsAndSymbolFonts) {
         EXPECT_GT(inkIn(symbol, QRect(0, 0, 30, 30)), 5);
         EXPECT_NE(symbol, glyph(u"Liberation Sans", 0, s.byte));
     }
+}
+
+// Regions of whole pixels combine as sets of pixels, and a path becomes the pixels whose
+// centres it holds, within a bound of work.
+TEST(GdiRegion, RegionsAreSetsOfWholePixels) {
+    using metafile::PixelRegion;
+    auto area = [](const PixelRegion& r) {
+        long n = 0;
+        for (const auto& rect : r.rects()) {
+            n += long(rect.right - rect.left) * (rect.bottom - rect.top);
+        }
+        return n;
+    };
+    const PixelRegion a = PixelRegion::rect(0, 0, 10, 10), b = PixelRegion::rect(5, 5, 15, 15);
+    struct Case {
+        PixelRegion::Op op;
+        long area;
+        std::size_t rects;
+    };
+    for (const Case& c :
+         {Case{PixelRegion::Op::Intersect, 25, 1}, Case{PixelRegion::Op::Unite, 175, 3},
+          Case{PixelRegion::Op::Xor, 150, 4}, Case{PixelRegion::Op::Exclude, 75, 2}}) {
+        const PixelRegion r = a.combined(b, c.op);
+        EXPECT_EQ(area(r), c.area) << int(c.op);
+        EXPECT_EQ(r.rectCount(), c.rects) << int(c.op);
+    }
+    // A triangle: a centre on its left edge is in, one on its right edge out.
+    const auto triangle = PixelRegion::fromPolygons(
+        {{{0, 0}, {4, 0}, {0, 4}}}, metafile::FillRule::EvenOdd, {0, 0, 10, 10}, 1000);
+    ASSERT_TRUE(triangle);
+    EXPECT_EQ(area(*triangle), 3 + 2 + 1);
+    // Past the bound of work, nothing.
+    EXPECT_FALSE(PixelRegion::fromPolygons({{{0, 0}, {10, 0}, {10, 10}, {0, 10}}},
+                                           metafile::FillRule::Winding, {0, 0, 10, 10}, 5));
 }
