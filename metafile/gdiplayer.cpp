@@ -247,6 +247,7 @@ void GdiPlayer::selectObject(std::uint32_t index) {
 // --- state -----------------------------------------------------------------------------------
 
 void GdiPlayer::saveDc() {
+    applyPendingExcludes();
     if (m_saved.size() < kMaxMetafileSavedStates) {
         m_saved.push_back(m_dc);
     }
@@ -259,6 +260,8 @@ void GdiPlayer::restoreDc(int which) {
     if (which == 0 || target < 0 || target >= depth) {
         return;
     }
+    // Rectangles still to be excluded belonged to the state being left.
+    m_pendingExcludes.clear();
     const bool clipChanged = m_saved[std::size_t(target)].clip != m_dc.clip;
     m_dc = m_saved[std::size_t(target)];
     m_saved.resize(std::size_t(target));
@@ -753,10 +756,24 @@ void GdiPlayer::emitFill(const PathData& path, const gdi::Brush& brush) {
         return;
     }
     noteDrawn(path);
-    if (m_canvas != nullptr) {
-        flushClip();
-        m_canvas->fillPath(path, fillRule(), *style);
+    if (m_canvas == nullptr) {
+        return;
     }
+    flushClip();
+    // A polygon of thousands of self-crossing edges fills slowly in a general rasteriser; its
+    // pixels are found here, within the bound of work, and filled as runs.
+    if (path.points.size() > kMaxCanvasFillPoints) {
+        const PixelRegion pixels = regionOf(path, fillRule());
+        PathData runs;
+        for (const PixelRect& r : pixels.rects()) {
+            runs.append(pixelRectPath(r));
+        }
+        if (!runs.empty()) {
+            m_canvas->fillPath(runs, FillRule::Winding, *style);
+        }
+        return;
+    }
+    m_canvas->fillPath(path, fillRule(), *style);
 }
 
 void GdiPlayer::emitStroke(const PathData& path) {
@@ -1240,6 +1257,7 @@ void GdiPlayer::setClip(std::shared_ptr<const PixelRegion> clip) {
 }
 
 void GdiPlayer::flushClip() {
+    applyPendingExcludes();
     if (m_canvas == nullptr || !m_clipChanged) {
         return;
     }
@@ -1256,6 +1274,7 @@ void GdiPlayer::combineClip(const PixelRegion& region, MetafileCanvas::ClipOp op
     if (m_canvas == nullptr) {
         return;
     }
+    applyPendingExcludes();
     using Op = MetafileCanvas::ClipOp;
     // No clip is the whole picture.
     const PixelRect all = pictureRect();
@@ -1375,12 +1394,38 @@ void GdiPlayer::excludeClipRect(const RectL& r) {
         return;
     }
     const auto box = pixelBox(r);
-    combineClip(box ? PixelRegion::rect(box->left, box->top, box->right, box->bottom)
-                    : regionOf(rectPath(normalised(r)), FillRule::Winding),
+    if (box) {
+        m_pendingExcludes.push_back(*box);
+        if (m_pendingExcludes.size() >= kMaxMetafileClipRects) {
+            applyPendingExcludes();
+        }
+        return;
+    }
+    combineClip(regionOf(rectPath(normalised(r)), FillRule::Winding),
                 MetafileCanvas::ClipOp::Exclude);
 }
 
+void GdiPlayer::applyPendingExcludes() {
+    if (m_pendingExcludes.empty()) {
+        return;
+    }
+    std::vector<PixelRect> rects = std::move(m_pendingExcludes);
+    m_pendingExcludes.clear();
+    auto region = PixelRegion::fromRects(rects, pictureRect(), kMaxMetafileClipWork);
+    if (region) {
+        combineClip(*region, MetafileCanvas::ClipOp::Exclude);
+        return;
+    }
+    // Too many at once to sweep within the bound: one by one, as many as the bound allows.
+    for (std::size_t i = 0; i < rects.size() && i < kMaxMetafileClipSteps; ++i) {
+        const PixelRect& r = rects[i];
+        combineClip(PixelRegion::rect(r.left, r.top, r.right, r.bottom),
+                    MetafileCanvas::ClipOp::Exclude);
+    }
+}
+
 void GdiPlayer::offsetClip(double dx, double dy) {
+    applyPendingExcludes();
     if (!m_dc.clip) {
         return;
     }
@@ -1414,8 +1459,11 @@ PathData GdiPlayer::devicePathOf(const gdi::Region& region, bool deviceUnits) co
 void GdiPlayer::selectClipRegion(const gdi::Region* region, int mode, bool deviceUnits) {
     if (region == nullptr || region->rects.empty()) {
         // No region with RGN_COPY lifts the clip.
-        if (mode == 5 && m_dc.clip) {
-            setClip(nullptr);
+        if (mode == 5) {
+            m_pendingExcludes.clear();
+            if (m_dc.clip) {
+                setClip(nullptr);
+            }
         }
         return;
     }

@@ -214,6 +214,9 @@ private:
     PixelRegion regionOf(const PathData& path, FillRule rule) const;
     PixelRegion regionOf(const gdi::Region& region, bool deviceUnits) const;
     void combineClip(const PixelRegion& region, MetafileCanvas::ClipOp op);
+    // Excluded rectangles wait to be taken out of the clip together, in one sweep, so that
+    // thousands of EXCLUDECLIPRECT records cost about as much as one.
+    void applyPendingExcludes();
     void setClip(std::shared_ptr<const PixelRegion> clip);
     // Hands the canvas the clip before it draws, once it has changed.
     void flushClip();
@@ -248,6 +251,7 @@ private:
     PathData m_path;
     bool m_drew = false;
     bool m_clipChanged = false;
+    std::vector<PixelRect> m_pendingExcludes;
     std::optional<Affine> m_boxMap;  // see out()
 };
 

@@ -27,6 +27,8 @@ constexpr std::size_t kMaxMetafileClipSteps = 256;
 // takes tens of millions).
 constexpr std::size_t kMaxMetafileClipRects = 1'000'000;
 constexpr std::size_t kMaxMetafileClipWork = 50'000'000;
+// Points of a path filled by the canvas as it is; larger ones are turned into pixels first.
+constexpr std::size_t kMaxCanvasFillPoints = 1024;
 constexpr std::size_t kMaxMetafilePathPoints = 4'000'000;
 // Characters of one text record that are drawn.
 constexpr std::size_t kMaxMetafileTextChars = 32'768;

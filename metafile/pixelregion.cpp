@@ -137,6 +137,61 @@ PixelRegion PixelRegion::combined(const PixelRegion& other, Op op) const {
     return out;
 }
 
+std::optional<PixelRegion> PixelRegion::fromRects(std::vector<PixelRect> rects,
+                                                  const PixelRect& limit, std::size_t maxWork) {
+    std::vector<int> ys;
+    std::size_t kept = 0;
+    for (PixelRect r : rects) {
+        r.left = std::max(r.left, limit.left);
+        r.top = std::max(r.top, limit.top);
+        r.right = std::min(r.right, limit.right);
+        r.bottom = std::min(r.bottom, limit.bottom);
+        if (r.left < r.right && r.top < r.bottom) {
+            rects[kept++] = r;
+            ys.push_back(r.top);
+            ys.push_back(r.bottom);
+        }
+    }
+    rects.resize(kept);
+    std::sort(rects.begin(), rects.end(),
+              [](const PixelRect& a, const PixelRect& b) { return a.top < b.top; });
+    std::sort(ys.begin(), ys.end());
+    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    PixelRegion out;
+    std::vector<PixelRect> active;
+    std::vector<Span> runs;
+    std::size_t next = 0, work = 0;
+    for (std::size_t k = 0; k + 1 < ys.size(); ++k) {
+        const int y = ys[k];
+        while (next < rects.size() && rects[next].top <= y) {
+            active.push_back(rects[next++]);
+        }
+        active.erase(std::remove_if(active.begin(), active.end(),
+                                    [y](const PixelRect& r) { return r.bottom <= y; }),
+                     active.end());
+        work += active.size();
+        if (work > maxWork) {
+            return std::nullopt;
+        }
+        runs.clear();
+        for (const PixelRect& r : active) {
+            runs.push_back({r.left, r.right});
+        }
+        std::sort(runs.begin(), runs.end(),
+                  [](const Span& a, const Span& b) { return a.left < b.left; });
+        std::vector<Span> spans;
+        for (const Span& s : runs) {
+            if (!spans.empty() && s.left <= spans.back().right) {
+                spans.back().right = std::max(spans.back().right, s.right);
+            } else {
+                spans.push_back(s);
+            }
+        }
+        out.append(y, ys[k + 1], std::move(spans));
+    }
+    return out;
+}
+
 PixelRegion PixelRegion::offset(int dx, int dy) const {
     PixelRegion out = *this;
     for (Band& b : out.m_bands) {

@@ -32,6 +32,11 @@ public:
                                                    FillRule rule, const PixelRect& limit,
                                                    std::size_t maxWork);
 
+    // The union of rectangles within limit, swept from the top down; nothing when the work
+    // would pass maxWork rectangles looked at in all.
+    static std::optional<PixelRegion> fromRects(std::vector<PixelRect> rects,
+                                                const PixelRect& limit, std::size_t maxWork);
+
     bool empty() const { return m_bands.empty(); }
     std::size_t rectCount() const;
     const std::vector<Band>& bands() const { return m_bands; }

@@ -170,7 +170,7 @@ constexpr std::size_t kMaxDashEntries = 64;
 constexpr qsizetype kMaxTextLaidOutWhole = 512;
 // Elements of an outline stroked in one piece; longer ones are stroked in pieces of this many,
 // so that the play's time limit can stop them.
-constexpr int kStrokePieceElements = 1024;
+constexpr int kStrokePieceElements = 256;
 
 // Qt's aliased rasteriser takes a pixel whose centre lies exactly on an edge when the edge is
 // its right or bottom one; whole-pixel drawing takes it on the left and top edges instead (as
@@ -448,7 +448,7 @@ void QtCanvas::strokePath(const metafile::PathData& data, const metafile::PenSty
         pen.setStyle(Qt::SolidLine);
     }
     std::vector<QPainterPath> pieces;
-    if (path.elementCount() > 4 * kStrokePieceElements) {
+    if (path.elementCount() > kStrokePieceElements) {
         QPainterPath piece;
         for (int i = 0; i < path.elementCount(); ++i) {
             const QPainterPath::Element e = path.elementAt(i);

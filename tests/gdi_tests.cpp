@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cmath>
 #include <functional>
 
 #include "builders/metafilebuilder.h"
@@ -208,6 +209,20 @@ TEST(GdiRaster, PixelsFollowGdisRules) {
              e.rec(86, dwords({0, 0, 0, 0, 5}) + words({10, 0, 16, 19, 0, 7, 19, 7, 3, 19}));
          },
          {{10, 10, kRed}, {10, 3, kRed}}},
+        {"a polygon of thousands of self-crossing edges fills by its rule",
+         [&](Emf& e) {
+             // A star of 1,201 points, each joined to the one 600 on: its centre is wound
+             // 600 times, so winding fills it and alternate would not.
+             QByteArray points;
+             for (int i = 0; i < 1201; ++i) {
+                 const double a = 2 * 3.14159265358979 * i * 600 / 1201;
+                 points += words({int(std::lround(10 + 9 * std::cos(a))),
+                                  int(std::lround(10 + 9 * std::sin(a)))});
+             }
+             e.brush(1, red).select(1).noPen().rec(19, {2});
+             e.rec(86, dwords({0, 0, 20, 20, 1201}) + points);
+         },
+         {{10, 10, kRed}, {0, 0, kWhite}}},
         {"thousands of excluded rectangles are whole pixels, and cheap",
          [&](Emf& e) {
              for (int i = 0; i < 5000; ++i) {
