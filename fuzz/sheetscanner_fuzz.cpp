@@ -1,8 +1,10 @@
-// The worksheet scanner must give the same answer however the part is cut into chunks.
+// The worksheet scanner must give the same answer however the part is cut into chunks, the
+// cells it notes for in-cell pictures included.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "workbook/ooxml/sheetscanner.h"
 
@@ -10,6 +12,9 @@ namespace {
 
 std::string answer(const char* data, std::size_t size, std::size_t chunk) {
     workbook::SheetScanner scanner("sheet");
+    // Value metadata 1 and 3 are images; DISPIMG formulas are looked for.
+    static const std::vector<bool> kImages = {false, true, false, true};
+    scanner.collectCells(&kImages, true);
     bool going = true;
     for (std::size_t at = 0; going && at < size; at += chunk) {
         going = scanner.feed(data + at, std::min(chunk, size - at));
@@ -23,7 +28,12 @@ std::string answer(const char* data, std::size_t size, std::size_t chunk) {
     if (scanner.needsTree()) {
         return "tree";
     }
-    return "id " + scanner.drawingId().value_or("<none>");
+    std::string text = "id " + scanner.drawingId().value_or("<none>");
+    for (const auto& cell : scanner.cells()) {
+        text += " " + std::to_string(cell.row) + ":" + std::to_string(cell.column) + ":" +
+                std::to_string(cell.valueMetadata) + ":" + cell.dispimgId;
+    }
+    return text;
 }
 
 }  // namespace

@@ -32,6 +32,10 @@ struct PictureInfo {
 struct Worksheet {
     std::string name;
     std::vector<PictureInfo> pictures;  // in the order of the Pictures collection
+    // Pictures placed in cells ("Place in Cell", IMAGE(), DISPIMG), in row-major cell order,
+    // each with its cell. They are no members of the Pictures collection; their bytes are read
+    // with the indexes that follow the pictures' (pictures.size() + i).
+    std::vector<PictureInfo> cellPictures;
 };
 
 // An open workbook of any format: its worksheets in workbook order (chart, dialog and macro

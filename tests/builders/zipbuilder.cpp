@@ -207,4 +207,97 @@ std::string pictureAnchor(int column, int row, const std::string& rId, const std
            picElement(rId, name) + "<xdr:clientData/></xdr:twoCellAnchor>";
 }
 
+namespace {
+
+constexpr char kSpreadsheetMain[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// A relationship of any type (relationship() takes one of the office document's).
+std::string cellRel(const std::string& id, const std::string& type, const std::string& target,
+                    bool external = false) {
+    return "<Relationship Id=\"" + id + "\" Type=\"" + type + "\" Target=\"" + target + "\"" +
+           (external ? " TargetMode=\"External\"" : "") + "/>";
+}
+
+}  // namespace
+
+// Rich values: 0 and 1 local images (rel 0 -> red, rel 1 -> blue), 2 a data type (not a
+// picture), 3 a web image. Value metadata k+1 names rich value k.
+void addRichValueParts(ZipBuilder& zip, const std::string& folder) {
+    std::string bk;
+    for (int k = 0; k < 4; ++k) {
+        bk += "<bk><rc t=\"1\" v=\"" + std::to_string(k) + "\"/></bk>";
+    }
+    std::string future;
+    for (int k = 0; k < 4; ++k) {
+        future += "<bk><extLst><ext uri=\"{3e2802c4-a4d2-4d8b-9148-e3be6c30e623}\"><xlrd:rvb i=\"" +
+                  std::to_string(k) + "\"/></ext></extLst></bk>";
+    }
+    zip.add(folder + "metadata.xml",
+            std::string("<metadata xmlns=\"") + kSpreadsheetMain +
+                "\" xmlns:xlrd=\"http://schemas.microsoft.com/office/spreadsheetml/2017/"
+                "richdata\"><metadataTypes count=\"1\"><metadataType name=\"XLRICHVALUE\"/>"
+                "</metadataTypes><futureMetadata name=\"XLRICHVALUE\">" +
+                future + "</futureMetadata><valueMetadata>" + bk + "</valueMetadata></metadata>");
+    const std::string rd =
+        "xmlns=\"http://schemas.microsoft.com/office/spreadsheetml/2017/richdata\"";
+    zip.add(folder + "richData/rdrichvalue.xml",
+            "<rvData " + rd +
+                "><rv s=\"0\"><v>0</v><v>5</v></rv><rv s=\"0\"><v>1</v><v>5</v></rv>"
+                "<rv s=\"1\"><v>Oslo</v></rv><rv s=\"2\"><v>0</v></rv></rvData>");
+    zip.add(folder + "richData/rdrichvaluestructure.xml",
+            "<rvStructures " + rd +
+                "><s t=\"_localImage\"><k n=\"_rvRel:LocalImageIdentifier\" t=\"i\"/>"
+                "<k n=\"CalcOrigin\" t=\"i\"/></s><s t=\"_entity\"><k n=\"_DisplayString\"/></s>"
+                "<s t=\"_webimage\"><k n=\"WebImageIdentifier\" t=\"i\"/></s></rvStructures>");
+    zip.add(folder + "richData/richValueRel.xml",
+            std::string("<richValueRels xmlns=\"http://schemas.microsoft.com/office/"
+                        "spreadsheetml/2022/richvaluerel\" xmlns:r=\"") +
+                kRelationships + "\"><rel r:id=\"rId1\"/><rel r:id=\"rId2\"/></richValueRels>");
+    zip.add(folder + "richData/_rels/richValueRel.xml.rels",
+            relationshipsPart(
+                cellRel("rId1", std::string(kRelationships) + "/image", "../media/red.png") +
+                cellRel("rId2", std::string(kRelationships) + "/image", "../media/blue.png")));
+    zip.add(folder + "richData/rdRichValueWebImage.xml",
+            std::string("<webImagesSrd xmlns=\"http://schemas.microsoft.com/office/spreadsheetml/"
+                        "2020/richdatawebimage\" xmlns:r=\"") +
+                kRelationships + "\"><webImageSrd><address r:id=\"rId1\"/></webImageSrd>" +
+                "</webImagesSrd>");
+    zip.add(folder + "richData/_rels/rdRichValueWebImage.xml.rels",
+            relationshipsPart(cellRel("rId1", std::string(kRelationships) + "/hyperlink",
+                                      "https://example.com/cat.png", true)));
+}
+
+// WPS keeps DISPIMG images in cellimages.xml: ID_GREEN -> green.
+void addCellImageParts(ZipBuilder& zip, const std::string& folder) {
+    zip.add(folder + "cellimages.xml",
+            std::string(
+                "<etc:cellImages xmlns:etc=\"http://www.wps.cn/officeDocument/2017/etCustomData\" "
+                "xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\" "
+                "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" xmlns:r=\"") +
+                kRelationships +
+                "\"><etc:cellImage><xdr:pic><xdr:nvPicPr><xdr:cNvPr id=\"2\" name=\"ID_GREEN\" "
+                "descr=\"leaf\"/></xdr:nvPicPr><xdr:blipFill><a:blip r:embed=\"rId1\"/>"
+                "</xdr:blipFill></xdr:pic></etc:cellImage></etc:cellImages>");
+    zip.add(folder + "_rels/cellimages.xml.rels",
+            relationshipsPart(
+                cellRel("rId1", std::string(kRelationships) + "/image", "media/green.png")));
+}
+
+// Rows 2..9 (1-based), written out of order and partly without references: D2 a DISPIMG, C3
+// rich value 2 (blue), B3 rich value 3 (a data type), F4 a web image, A5 rich value 1 (red),
+// the cell after A5 a DISPIMG of an image that is missing; 1 is the drawing's picture.
+std::string worksheetWithPictureCells() {
+    return std::string("<?xml version=\"1.0\"?><worksheet xmlns=\"") + kSpreadsheetMain +
+           "\" xmlns:r=\"" + kRelationships +
+           "\"><sheetData>"
+           "<row r=\"5\"><c r=\"A5\" t=\"e\" vm=\"1\"><v>#VALUE!</v></c>"
+           "<c t=\"str\"><f>_xlfn.DISPIMG(&quot;ID_GONE&quot;,1)</f><v>x</v></c></row>"
+           "<row r=\"2\"><c r=\"D2\" t=\"str\"><f>_xlfn.DISPIMG(\"ID_GREEN\",1)</f>"
+           "<v>=DISPIMG(\"ID_GREEN\",1)</v></c></row>"
+           "<row r=\"3\"><c r=\"B3\" t=\"e\" vm=\"3\"><v>#VALUE!</v></c>"
+           "<c r=\"C3\" t=\"e\" vm=\"2\"><v>#VALUE!</v></c></row>"
+           "<row><c r=\"F4\" t=\"e\" vm=\"4\"/><c r=\"G4\"><f>SUM(A1:A3)</f></c></row>"
+           "</sheetData><drawing r:id=\"rIdDrawing\"/></worksheet>";
+}
+
 }  // namespace testing_support

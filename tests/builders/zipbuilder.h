@@ -63,4 +63,16 @@ std::string pictureAnchor(int column, int row, const std::string& rId,
 std::string picElement(const std::string& rId, const std::string& name = "Picture",
                        const std::string& blipAttribute = "r:embed");
 
+// In-cell pictures, for a package made with packageWith. Rich values under folder ("xl/"):
+// value metadata 1 and 2 local images (folder + "media/red.png" through "../media/red.png",
+// blue.png), 3 a data type (not a picture), 4 a web image of https://example.com/cat.png;
+// DISPIMG image ID_GREEN -> folder + "media/green.png" in folder + "cellimages.xml". Images are
+// added by the caller.
+void addRichValueParts(ZipBuilder& zip, const std::string& folder);
+void addCellImageParts(ZipBuilder& zip, const std::string& folder);
+// A worksheet whose cells show them, out of order and partly without references: D2 ID_GREEN,
+// B3 the data type, C3 blue, F4 the web image, A5 red, B5 a DISPIMG of a missing image; its
+// drawing is relationship rIdDrawing, as packageWith makes it.
+std::string worksheetWithPictureCells();
+
 }  // namespace testing_support

@@ -183,6 +183,47 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
+// The in-cell picture cells of a worksheet parsed whole (a UTF-16 part), as the scanner notes
+// them while a part streams past.
+std::vector<SheetScanner::Cell> treeCells(pugi::xml_node worksheet, const CellPictureIndex& index) {
+    std::vector<SheetScanner::Cell> cells;
+    const std::vector<bool>& images = index.imageValueMetadata();
+    std::int64_t row = -1;
+    for (pugi::xml_node r = childNamed(childNamed(worksheet, "sheetData"), "row"); r;
+         r = r.next_sibling()) {
+        if (r.type() != pugi::node_element || localName(r.name()) != "row") {
+            continue;
+        }
+        const std::uint32_t number = r.attribute("r").as_uint();
+        row = number > 0 ? std::int64_t(number) - 1 : row + 1;
+        std::int64_t column = -1;
+        for (pugi::xml_node c = r.first_child(); c; c = c.next_sibling()) {
+            if (c.type() != pugi::node_element || localName(c.name()) != "c") {
+                continue;
+            }
+            std::string_view reference = c.attribute("r").value();
+            std::size_t letters = 0;
+            std::uint64_t col = 0;
+            while (letters < reference.size() && letters < 3 && reference[letters] >= 'A' &&
+                   reference[letters] <= 'Z') {
+                col = col * 26 + std::uint64_t(reference[letters++] - 'A' + 1);
+            }
+            column = letters > 0 ? std::int64_t(col) - 1 : column + 1;
+            const std::uint32_t vm = c.attribute("vm").as_uint();
+            std::string id = index.hasDispimg() ? dispimgId(childNamed(c, "f").text().get()) : "";
+            if ((vm > 0 && vm < images.size() && images[vm]) || !id.empty()) {
+                if (cells.size() >= kMaxPictures) {
+                    break;
+                }
+                cells.push_back({std::uint32_t(std::max<std::int64_t>(row, 0)),
+                                 std::uint32_t(std::max<std::int64_t>(column, 0)),
+                                 id.empty() ? vm : 0, std::move(id)});
+            }
+        }
+    }
+    return cells;
+}
+
 // The sheet list of an XML workbook part, in workbook order.
 Result<std::vector<SheetEntry>> xmlSheetList(Package& package, const std::string& mainPart) {
     auto part = package.readXml(mainPart);
@@ -273,6 +314,13 @@ std::optional<Problem> XlsxWorkbook::load() {
     if (!sheets) {
         return sheets.problem();
     }
+    if (!m_binary) {
+        std::vector<Problem> damage;
+        m_cellPictures = CellPictureIndex::read(m_package, relationships.value(), damage);
+        for (Problem& problem : damage) {
+            noteProblem(std::move(problem));
+        }
+    }
     RelationshipIndex byId(relationships.value());
     const std::string relationshipsPart = relationshipsPartName(main.value());
     const bool relationshipsMissing = !m_package.findPart(relationshipsPart);
@@ -303,7 +351,7 @@ std::optional<Problem> XlsxWorkbook::load() {
         if (auto problem = loadWorksheet(r->target, worksheet, images)) {
             return problem;
         }
-        m_pictureCount += worksheet.pictures.size();
+        m_pictureCount += worksheet.pictures.size() + worksheet.cellPictures.size();
         if (m_pictureCount > kMaxPictures) {
             return tooLarge(r->target, "more than " + std::to_string(kMaxPictures) +
                                            " pictures in the workbook");
@@ -325,7 +373,8 @@ void XlsxWorkbook::countImageUses() {
     }
 }
 
-Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
+Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart,
+                                            std::vector<SheetScanner::Cell>& cells) {
     auto entry = m_package.findPart(sheetPart);
     if (!entry) {
         return std::string();
@@ -334,6 +383,9 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
         return readXlsbDrawingId(*m_zip, *entry);
     }
     SheetScanner scanner(m_zip->name(*entry));
+    if (!m_cellPictures.empty()) {
+        scanner.collectCells(&m_cellPictures.imageValueMetadata(), m_cellPictures.hasDispimg());
+    }
     bool stopped = false;
     auto problem = m_zip->stream(*entry, kMaxWorksheetPartBytes, ZipReader::Budget::Open,
                                  [&](const char* data, std::size_t size) {
@@ -350,13 +402,18 @@ Result<std::string> XlsxWorkbook::drawingId(const std::string& sheetPart) {
         return *scanner.problem();
     }
     if (!scanner.needsTree()) {
+        cells = scanner.cells();
         return scanner.drawingId().value_or(std::string());
     }
     auto part = m_package.readXml(sheetPart);
     if (!part) {
         return part.problem();
     }
-    return std::string(relationshipAttribute(childNamed(part.value()->root(), "drawing"), "id"));
+    pugi::xml_node root = part.value()->root();
+    if (!m_cellPictures.empty()) {
+        cells = treeCells(root, m_cellPictures);
+    }
+    return std::string(relationshipAttribute(childNamed(root, "drawing"), "id"));
 }
 
 std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
@@ -364,15 +421,68 @@ std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart,
     // Sheet entries may share a part, and worksheets a drawing: each is read once. Parts are
     // known by their zip entry, as names may differ in case only.
     std::uint64_t sheetEntry = *m_package.findPart(sheetPart);
-    auto known = m_sheetDrawings.find(sheetEntry);
-    if (known == m_sheetDrawings.end()) {
-        auto drawing = drawingPart(sheetPart);
+    auto known = m_sheetParts.find(sheetEntry);
+    if (known == m_sheetParts.end()) {
+        std::vector<SheetScanner::Cell> cells;
+        auto drawing = drawingPart(sheetPart, cells);
         if (!drawing) {
             return drawing.problem();
         }
-        known = m_sheetDrawings.emplace(sheetEntry, std::move(drawing.value())).first;
+        SheetParts parts;
+        parts.drawing = std::move(drawing.value());
+        listCellPictures(sheetPart, std::move(cells), parts);
+        known = m_sheetParts.emplace(sheetEntry, std::move(parts)).first;
     }
-    const std::string& drawing = known->second;
+    if (auto problem = loadSheetDrawing(known->second.drawing, sheet, images)) {
+        return problem;
+    }
+    // In-cell pictures follow the drawing's, so their bytes are read with the indexes after.
+    sheet.cellPictures = known->second.cellPictures;
+    images.insert(images.end(), known->second.cellImages.begin(), known->second.cellImages.end());
+    return std::nullopt;
+}
+
+void XlsxWorkbook::listCellPictures(const std::string& sheetPart,
+                                    std::vector<SheetScanner::Cell> cells, SheetParts& parts) {
+    std::stable_sort(cells.begin(), cells.end(), [](const auto& a, const auto& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    for (const SheetScanner::Cell& cell : cells) {
+        const CellImage* found = cell.dispimgId.empty()
+                                     ? m_cellPictures.byValueMetadata(cell.valueMetadata)
+                                     : m_cellPictures.byDispimgId(cell.dispimgId);
+        PictureInfo info;
+        Image image;
+        info.cell = cellName(cell.column, cell.row);
+        if (found == nullptr) {
+            // A DISPIMG naming an image that cellimages.xml does not hold.
+            info.name = cell.dispimgId;
+            image.problem = damaged(normalizedPartName(sheetPart),
+                                    "the cell " + info.cell + " shows the image " + cell.dispimgId +
+                                        ", which is missing");
+        } else {
+            info.name = found->name;
+            info.description = found->description;
+            info.linked = found->linked;
+            info.link = found->link;
+            image.entry = found->entry;
+            image.problem = found->problem;
+        }
+        if (image.entry) {
+            Sniffed s = sniff(*image.entry);
+            info.format = s.format;
+            info.width = s.width;
+            info.height = s.height;
+            info.byteCount = m_zip->declaredSize(*image.entry);
+            info.imageId = image.entry;
+        }
+        parts.cellPictures.push_back(std::move(info));
+        parts.cellImages.push_back(std::move(image));
+    }
+}
+
+std::optional<Problem> XlsxWorkbook::loadSheetDrawing(const std::string& drawing, Worksheet& sheet,
+                                                      std::vector<Image>& images) {
     if (drawing.empty()) {
         return std::nullopt;
     }
@@ -389,8 +499,9 @@ std::optional<Problem> XlsxWorkbook::loadWorksheet(const std::string& sheetPart,
     return std::nullopt;
 }
 
-Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart) {
-    auto id = drawingId(sheetPart);
+Result<std::string> XlsxWorkbook::drawingPart(const std::string& sheetPart,
+                                              std::vector<SheetScanner::Cell>& cells) {
+    auto id = drawingId(sheetPart, cells);
     if (!id) {
         return id.problem();
     }

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "workbook/ooxml/cellpictures.h"
 #include "workbook/ooxml/package.h"
+#include "workbook/ooxml/sheetscanner.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"
 
@@ -37,10 +39,24 @@ private:
         : m_zip(std::move(zip)), m_package(*m_zip) {}
     std::optional<Problem> load();
     Result<std::string> mainPart();
+    // What a worksheet part holds besides its cells: its drawing part ("" for none) and its
+    // in-cell pictures in row-major cell order.
+    struct SheetParts {
+        std::string drawing;
+        std::vector<PictureInfo> cellPictures;
+        std::vector<Image> cellImages;
+    };
+
     std::optional<Problem> loadWorksheet(const std::string& sheetPart, Worksheet& sheet,
                                          std::vector<Image>& images);
-    Result<std::string> drawingId(const std::string& sheetPart);
-    Result<std::string> drawingPart(const std::string& sheetPart);
+    std::optional<Problem> loadSheetDrawing(const std::string& drawing, Worksheet& sheet,
+                                            std::vector<Image>& images);
+    Result<std::string> drawingId(const std::string& sheetPart,
+                                  std::vector<SheetScanner::Cell>& cells);
+    Result<std::string> drawingPart(const std::string& sheetPart,
+                                    std::vector<SheetScanner::Cell>& cells);
+    void listCellPictures(const std::string& sheetPart, std::vector<SheetScanner::Cell> cells,
+                          SheetParts& parts);
     std::optional<Problem> loadDrawing(const std::string& drawingPart, Worksheet& sheet,
                                        std::vector<Image>& images);
     Sniffed sniff(std::uint64_t entry);
@@ -56,8 +72,9 @@ private:
     std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
     std::size_t m_pictureCount = 0;
     bool m_binary = false;  // an .xlsb: binary workbook and worksheet parts
-    // Worksheet part's entry -> its drawing part ("" for none).
-    std::unordered_map<std::uint64_t, std::string> m_sheetDrawings;
+    // Worksheet part's entry -> what it holds, for sheet entries that share one.
+    std::unordered_map<std::uint64_t, SheetParts> m_sheetParts;
+    CellPictureIndex m_cellPictures;
     // Drawing part's entry -> its pictures, for worksheets that share one.
     std::unordered_map<std::uint64_t, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
         m_drawings;
