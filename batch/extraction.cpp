@@ -254,12 +254,15 @@ private:
         const auto& sheets = slot.book->worksheets();
         for (std::size_t s = 0; s < sheets.size(); ++s) {
             slot.sheetNames.push_back(sheets[s].name);
-            for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+            const std::size_t floating = sheets[s].pictures.size();
+            const std::size_t inCells = m_settings.cellPictures ? sheets[s].cellPictures.size() : 0;
+            for (std::size_t p = 0; p < floating + inCells; ++p) {
                 PictureSlot picture;
                 picture.sheet = s;
-                picture.index = p;
+                picture.index = p;  // in-cell pictures are read with the indexes that follow
                 picture.number = ++number;
-                picture.info = sheets[s].pictures[p];
+                picture.info =
+                    p < floating ? sheets[s].pictures[p] : sheets[s].cellPictures[p - floating];
                 slot.pictures.push_back(std::move(picture));
             }
         }

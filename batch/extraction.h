@@ -43,6 +43,7 @@ struct ExtractionSettings {
     ManifestWriter* manifest = nullptr;
     PartRecordWriter* part = nullptr;  // also record each workbook for a later merge
     bool progress = false;             // draw the progress line on err
+    bool cellPictures = false;         // each worksheet's in-cell pictures after its floating ones
 };
 
 // Takes every picture out of the workbooks, in input order as far as anyone can see: the output

@@ -98,6 +98,8 @@ Options parseOptions(const std::vector<std::string>& arguments, std::string* err
                     *error = "--workbooks is a count of workbooks, not '" + *v + "'";
                 }
             }
+        } else if (name == "--cell-pictures") {
+            flag(o.cellPictures);
         } else if (name == "--quiet" || name == "-q") {
             flag(o.quiet);
         } else if (name == "--help" || name == "-h") {
@@ -184,14 +186,15 @@ Options parseOptions(const std::vector<std::string>& arguments, std::string* err
 
 const char* usageText() {
     return "usage: quillfen-batch --out DIR [--format bmp|jpg|original] [--quality N]\n"
-           "                      [--manifest FILE.csv|FILE.json] [-j N] [--quiet] PATH...\n"
-           "       quillfen-batch --list [--json] PATH...\n"
+           "                      [--manifest FILE.csv|FILE.json] [-j N] [--cell-pictures]\n"
+           "                      [--quiet] PATH...\n"
+           "       quillfen-batch --list [--json] [--cell-pictures] PATH...\n"
            "Try 'quillfen-batch --help' for more.\n";
 }
 
 const char* helpText() {
     return R"HELP(usage: quillfen-batch --out DIR [OPTIONS] PATH...
-       quillfen-batch --list [--json] PATH...
+       quillfen-batch --list [--json] [--cell-pictures] PATH...
 
 Takes every picture out of spreadsheet workbooks (.xlsx, .xlsm, .xltx, .xltm, .xlsb, .xls;
 OpenDocument .ods and flat .fods) and writes each one as a file of its own. A PATH is a
@@ -224,6 +227,11 @@ Options:
                         or the reason it was skipped
   -j, --jobs N          work on N pictures at once (default: one per core); the files and
                         the manifest are the same for any N
+      --cell-pictures   also take the pictures placed in cells ("Place in Cell", IMAGE(),
+                        DISPIMG): after each worksheet's floating pictures, in row-major cell
+                        order, numbered on from them, with their cell in the manifest; with
+                        --list, list them too (--list --json always gives each worksheet's
+                        "cell_picture_count")
   -q, --quiet           no progress line and no summary; problems are still reported
       --list            write no files: list the worksheets and pictures of each workbook
       --json            with --list: as JSON

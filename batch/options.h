@@ -15,6 +15,7 @@ struct Options {
     bool help = false;
     bool version = false;
     bool quiet = false;
+    bool cellPictures = false;  // also the pictures placed in cells
     std::string outFolder;
     OutputFormat format = OutputFormat::Jpg;
     int quality = 85;

@@ -101,6 +101,7 @@ int writeFiles(const Options& options, const Console& console, const RunBody& bo
     settings.manifest = manifest ? &*manifest : nullptr;
     settings.part = part ? &*part : nullptr;
     settings.progress = console.errIsTerminal && !options.quiet;
+    settings.cellPictures = options.cellPictures;
     bool failed = false;
     Tally tally = body(settings, &failed);
 
@@ -205,7 +206,8 @@ int runBatch(const std::vector<std::string>& arguments, const Console& console) 
     }
     int status = kExitOk;
     if (options.list) {
-        status = runList(workbooks, options.json, console.out, console.err, signal);
+        status = runList(workbooks, options.json, options.cellPictures, console.out, console.err,
+                         signal);
     } else if (options.walk) {
         for (const std::string& path : workbooks) {
             console.out << path << '\0';

@@ -518,3 +518,63 @@ TEST(BatchDib, GetsTheFileHeaderItsPaletteAndMasksNeed) {
         EXPECT_TRUE(bmpFileFromDib(bad).isEmpty());
     }
 }
+
+TEST(BatchRun, CellPicturesFollowEachWorksheetsPicturesOnlyWhenAskedFor) {
+    QTemporaryDir dir;
+    const std::string book = s(dir.path()) + "/cells.xlsx";
+    ZipBuilder zip = packageWith({{"Cells",
+                                   "worksheet",
+                                   drawingXml(pictureAnchor(0, 0, "rId1")),
+                                   {{"rId1", "../media/red.png"}},
+                                   {}},
+                                  {"Next", "worksheet", drawingXml(pictureAnchor(1, 1, "rId1")),
+                                   {{"rId1", "../media/red.png"}}, {}}});
+    zip.replace("xl/worksheets/sheet1.xml", worksheetWithPictureCells());
+    addRichValueParts(zip, "xl/");
+    addCellImageParts(zip, "xl/");
+    zip.addBytes("xl/media/red.png", pngImage(4, 3, 0xff0000))
+        .addBytes("xl/media/blue.png", pngImage(5, 6, 0x0000ff))
+        .addBytes("xl/media/green.png", pngImage(7, 2, 0x00ff00))
+        .save(book);
+
+    Outcome listed = batchRun({"--list", "--json", book});
+    QJsonArray sheets = QJsonDocument::fromJson(QByteArray::fromStdString(listed.out))
+                            .array()[0]
+                            .toObject()
+                            .value("worksheets")
+                            .toArray();
+    EXPECT_EQ(sheets[0].toObject().value("cell_picture_count").toInt(), 5);
+    EXPECT_FALSE(sheets[0].toObject().contains("cell_pictures"));
+    EXPECT_EQ(sheets[1].toObject().value("pictures").toArray()[0].toObject().value("number"), 2);
+
+    // With the option, worksheet 1's cells come 2 to 6 and worksheet 2's picture is 7; the web
+    // image and the missing DISPIMG image keep their numbers and are written by no one.
+    const std::string out = s(dir.path()) + "/out", manifest = out + "/m.json";
+    Outcome run = batchRun({"--out", out, "--manifest", manifest, "--cell-pictures", book});
+    EXPECT_EQ(run.status, batch::kExitFailed) << run.err;
+    EXPECT_NE(run.err.find("picture 4: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("picture 6: "), std::string::npos) << run.err;
+    QStringList written = QDir(QString::fromStdString(out)).entryList({"*.jpg"});
+    EXPECT_EQ(written, QStringList({"cells_1.jpg", "cells_2.jpg", "cells_3.jpg", "cells_5.jpg",
+                                    "cells_7.jpg"}));
+    QFile file(QString::fromStdString(manifest));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList cells;
+    for (const QJsonValue& row : QJsonDocument::fromJson(file.readAll()).array()) {
+        cells << row.toObject().value("cell").toString();
+    }
+    EXPECT_EQ(cells, QStringList({"A1", "D2", "C3", "F4", "A5", "B5", "B2"}));
+
+    Outcome listedCells = batchRun({"--list", "--json", "--cell-pictures", book});
+    QJsonArray inCells = QJsonDocument::fromJson(QByteArray::fromStdString(listedCells.out))
+                             .array()[0]
+                             .toObject()
+                             .value("worksheets")
+                             .toArray()[0]
+                             .toObject()
+                             .value("cell_pictures")
+                             .toArray();
+    ASSERT_EQ(inCells.size(), 5);
+    EXPECT_EQ(inCells[1].toObject().value("number").toInt(), 3);
+    EXPECT_EQ(inCells[1].toObject().value("width").toInt(), 5);
+}
