@@ -23,6 +23,30 @@ QString outputFilePath(const QString& folderText, const QString& fileName) {
     return folderText + QLatin1Char('/') + fileName;
 }
 
+QString fittedFileName(const QString& baseName, const QString& tail) {
+    QString name = baseName + tail;
+    if (name.toUtf8().size() <= kMaxFileNameBytes) {
+        return name;
+    }
+    const qsizetype underscore = baseName.lastIndexOf(QLatin1Char('_'));
+    const QString kept = (underscore < 0 ? QString() : baseName.mid(underscore)) + tail;
+    QString stem = underscore < 0 ? baseName : baseName.left(underscore);
+    qsizetype room = kMaxFileNameBytes - kept.toUtf8().size();
+    qsizetype end = 0;
+    // Whole characters while they fit; a surrogate pair is one character.
+    for (qsizetype i = 0; i < stem.size();) {
+        const qsizetype length = stem.at(i).isHighSurrogate() && i + 1 < stem.size() ? 2 : 1;
+        const qsizetype bytes = stem.mid(i, length).toUtf8().size();
+        if (bytes > room) {
+            break;
+        }
+        room -= bytes;
+        i += length;
+        end = i;
+    }
+    return stem.left(end) + kept;
+}
+
 OutputPaths::OutputPaths() : m_started(QDateTime::currentDateTimeUtc()) {}
 
 QString OutputPaths::claim(const QString& folderText, const QString& baseName,
@@ -37,9 +61,10 @@ QString OutputPaths::claim(const QString& folderText, const QString& baseName,
         m_swept.insert(folder);
         removeStaleTemporaries(folderText, m_started);
     }
-    QString path = outputFilePath(folderText, baseName + extension);
+    QString path = outputFilePath(folderText, fittedFileName(baseName, extension));
     for (int n = 2; m_claimed.contains(key(path)); ++n) {
-        path = outputFilePath(folderText, baseName + QStringLiteral(" (%1)").arg(n) + extension);
+        path = outputFilePath(folderText,
+                              fittedFileName(baseName, QStringLiteral(" (%1)").arg(n) + extension));
     }
     m_claimed.insert(key(path));
     return path;

@@ -24,6 +24,7 @@
 #include "encode/outputnames.h"
 #include "encode/outputpixels.h"
 #include "encode/saveasjpg.h"
+#include "encode/wholefile.h"
 #include "platform/runtimeerror.h"
 #include "render/renderer.h"
 
@@ -723,6 +724,45 @@ TEST(OutputNames, LaterRowsOfOneSaveNeverTakeAnEarlierRowsFile) {
     EXPECT_EQ(paths.claim("/out/", "Book_2", ".JPG"), "/out/Book_2 (2).JPG");
     // A later save starts afresh: its first row keeps the plain name.
     EXPECT_EQ(encode::OutputPaths().claim("/out/", "book_1", ".jpg"), "/out/book_1.jpg");
+}
+
+// A workbook whose name is near the file system's limit still gives names that fit: its own
+// part is cut at a character boundary, and the clash rule works on what is left.
+TEST(OutputNames, LongWorkbookNamesAreShortenedToFitWithNumberSuffixAndExtension) {
+    const QString ascii(250, QLatin1Char('a'));
+    const QString camera = QString::fromUtf8("\xF0\x9F\x93\xB7");  // 4 bytes, 2 UTF-16 units
+    const QString wide = QString(84, QChar(0x00E9)) + camera;      // 172 bytes
+    struct Case {
+        QString base, tail;
+        qsizetype keptChars;  // of the workbook's part
+    } cases[] = {
+        {"book_1", ".jpg", 4},
+        {ascii + "_12", ".jpg", 255 - 7},
+        {ascii + "_12", " (2).jpg", 255 - 11},
+        {wide + "_3", ".bmp", 84 + 2},                      // all of it fits
+        {wide + wide + "_3", ".bmp", 84 + 2 + 38},          // 172 + 76 of 249 bytes
+        {QString(245, 'a') + camera + "b_3", ".bmp", 247},  // 249 bytes: the camera fits
+        {QString(246, 'a') + camera + "_3", ".bmp", 246},   // it is not split
+    };
+    for (const Case& c : cases) {
+        const QString name = encode::fittedFileName(c.base, c.tail);
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_LE(name.toUtf8().size(), encode::kMaxFileNameBytes);
+        EXPECT_TRUE(name.endsWith(c.base.mid(c.base.lastIndexOf('_')) + c.tail));
+        EXPECT_EQ(name.size() - (c.base.size() - c.base.lastIndexOf('_')) - c.tail.size(),
+                  c.keptChars);
+        EXPECT_TRUE(name.isValidUtf16());
+    }
+    // Two workbooks that shorten to one name: the second gets " (2)", and both files are made.
+    QTemporaryDir dir;
+    encode::OutputPaths paths;
+    const QString first = paths.claim(dir.path(), ascii + "x_1", ".jpg");
+    const QString second = paths.claim(dir.path(), ascii + "y_1", ".jpg");
+    EXPECT_TRUE(second.endsWith(" (2).jpg"));
+    for (const QString& path : {first, second}) {
+        EXPECT_EQ(encode::writeWholeFile(path, {QByteArrayView("x")}), QString())
+            << path.toStdString();
+    }
 }
 
 // A save killed mid-write leaves its hidden temporary file; the next save into that folder
