@@ -61,10 +61,35 @@ QSize fittedVectorSize(QSize size) {
     return QSize(std::max(1, int(std::floor(w * scale))), std::max(1, int(std::floor(h * scale))));
 }
 
+// Qt's BMP reader keeps the rows a cut-short bitmap lacks as they were allocated, so whatever
+// that memory held would show in the preview and go into the saved file, different on every
+// run. The pixel bytes an uncompressed bitmap lacks are given to it as zeros instead.
+QByteArray withWholeBitmapPixels(QByteArray file) {
+    const auto* d = reinterpret_cast<const std::uint8_t*>(file.constData());
+    const auto size = std::size_t(file.size());
+    if (size < 18 || d[0] != 'B' || d[1] != 'M') {
+        return file;
+    }
+    const std::uint64_t offset =
+        d[10] | (d[11] << 8) | (d[12] << 16) | (std::uint64_t(d[13]) << 24);
+    auto info = workbook::readBitmapInfo(d + 14, size - 14);
+    if (!info || info->pixelBytes == 0 || offset < 14 || offset > size ||
+        qint64(info->width) * info->height > platform::Picture::kMaxDecodedPixels) {
+        return file;
+    }
+    const std::uint64_t whole = offset + info->pixelBytes;
+    if (whole > size) {
+        file.append(qsizetype(whole - size), '\0');
+    }
+    return file;
+}
+
 Rendered decodeWithQt(const QByteArray& bytes, workbook::ImageFormat format,
                       const QByteArray& readerFormat = {}) {
     raiseAllocationLimit();
-    QByteArray data = bytes;
+    QByteArray data = format == workbook::ImageFormat::Bmp || readerFormat == "bmp"
+                          ? withWholeBitmapPixels(bytes)
+                          : bytes;
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, readerFormat);
