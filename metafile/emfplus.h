@@ -74,6 +74,16 @@ struct Brush {
     std::shared_ptr<const Image> texture;
 };
 
+// A line cap of a shape of its own ([MS-EMFPLUS] 2.2.1.2), in units of the pen's width: the
+// cap's y axis runs along the line, out past its end, and x across it.
+struct CustomCap {
+    bool arrow = false;  // GDI+'s adjustable arrow, else the paths below
+    double width = 0, height = 0, middleInset = 0;
+    bool filled = true;
+    double widthScale = 1;
+    Path fill, outline;
+};
+
 struct Pen {
     double width = 1;
     Unit unit = Unit::World;
@@ -83,8 +93,13 @@ struct Pen {
     int lineStyle = 0;  // solid, dash, dot, dash-dot, dash-dot-dot, custom
     std::vector<double> dashes;
     double dashOffset = 0;
+    std::shared_ptr<const CustomCap> customStart, customEnd;
     Brush brush;
 };
+
+// [MS-EMFPLUS] 2.1.1.17 LineCapType values that are not Qt's own.
+constexpr int kCapTriangle = 3, kCapSquareAnchor = 0x11, kCapRoundAnchor = 0x12,
+              kCapDiamondAnchor = 0x13, kCapArrowAnchor = 0x14, kCapCustom = 0xFF;
 
 struct RegionNode {
     enum class Kind { And = 1, Or, Xor, Exclude, Complement, Rect, Path, Empty, Infinite };

@@ -277,6 +277,56 @@ std::optional<Brush> readBrushFrom(BoundedCursor& c) {
     return brush;
 }
 
+// A path of a custom cap, behind the byte length that holds it.
+std::optional<Path> readSizedPath(BoundedCursor& c) {
+    const std::uint32_t bytes = c.u32le();
+    if (!c.has(bytes)) {
+        return std::nullopt;
+    }
+    BoundedCursor pathBytes(c.here(), bytes);
+    c.skip(bytes);
+    return readPathFrom(pathBytes);
+}
+
+std::optional<CustomCap> readCustomCap(BoundedCursor& c) {
+    c.u32le();  // version
+    const std::int32_t type = c.i32le();
+    CustomCap cap;
+    if (type == 1) {
+        cap.arrow = true;
+        cap.width = finiteOr(c.f32le(), 0);
+        cap.height = finiteOr(c.f32le(), 0);
+        cap.middleInset = finiteOr(c.f32le(), 0);
+        cap.filled = c.u32le() != 0;
+        c.skip(4 * 4);  // the caps, join and miter limit of its outline
+        cap.widthScale = finiteOr(c.f32le(), 1);
+    } else {
+        const std::uint32_t flags = c.u32le();
+        c.skip(4 * 6);  // base cap and inset, stroke caps, join and miter limit
+        cap.widthScale = finiteOr(c.f32le(), 1);
+        c.skip(16);  // hot spots
+        if ((flags & 1) != 0) {
+            auto fill = readSizedPath(c);
+            if (!fill) {
+                return std::nullopt;
+            }
+            cap.fill = std::move(*fill);
+        }
+        if ((flags & 2) != 0) {
+            auto outline = readSizedPath(c);
+            if (!outline) {
+                return std::nullopt;
+            }
+            cap.outline = std::move(*outline);
+        }
+    }
+    if (c.failed()) {
+        return std::nullopt;
+    }
+    cap.widthScale = std::clamp(std::fabs(cap.widthScale), 0.0, 100.0);
+    return cap;
+}
+
 std::optional<Pen> readPenFrom(BoundedCursor& c) {
     c.u32le();  // version
     c.u32le();  // type
@@ -321,13 +371,19 @@ std::optional<Pen> readPenFrom(BoundedCursor& c) {
     if ((flags & 0x0200) != 0) {
         c.i32le();  // alignment: drawn centred
     }
-    // Compound lines and custom caps are sized blocks; they are stepped over.
+    // Compound lines are drawn as one line; custom caps are sized blocks of their own.
     for (std::uint32_t bit : {0x0400u, 0x0800u, 0x1000u}) {
         if ((flags & bit) != 0) {
             const std::uint64_t n = c.u32le();
             const std::uint64_t bytes = bit == 0x0400u ? n * 4 : n;  // floats, or a byte size
             if (!c.has(std::size_t(std::min<std::uint64_t>(bytes, c.remaining() + 1)))) {
                 return std::nullopt;
+            }
+            if (bit != 0x0400u) {
+                BoundedCursor capBytes(c.here(), std::size_t(bytes));
+                auto cap = readCustomCap(capBytes);
+                (bit == 0x0800u ? pen.customStart : pen.customEnd) =
+                    cap ? std::make_shared<const CustomCap>(std::move(*cap)) : nullptr;
             }
             c.skip(std::size_t(bytes));
         }

@@ -676,7 +676,8 @@ std::optional<PenStyle> Player::penStyle(const Pen& pen) const {
                 return PenStyle::Cap::Flat;
         }
     };
-    style.cap = capOf(pen.startCap);
+    // Qt caps both ends alike: a plain cap at either end, flat under shapes drawn on their own.
+    style.cap = capOf(pen.startCap < 4 ? pen.startCap : pen.endCap);
     // Dashes and gaps in pen widths, as GDI+ gives them.
     std::vector<double> pattern;
     switch (pen.lineStyle) {
@@ -761,11 +762,124 @@ void Player::draw(std::uint8_t penId, const Path& path) {
     if (expired() || o == nullptr || !std::holds_alternative<Pen>(*o)) {
         return;
     }
-    auto style = penStyle(std::get<Pen>(*o));
+    const Pen& pen = std::get<Pen>(*o);
+    auto style = penStyle(pen);
     PathData out = outputPath(path);
-    if (style && !out.empty()) {
-        m_canvas.strokePath(out, *style);
-        m_drew = true;
+    if (!style || out.empty()) {
+        return;
+    }
+    m_canvas.strokePath(out, *style);
+    m_drew = true;
+    // Caps that are shapes of their own go on each open figure's ends.
+    const bool startShape = pen.startCap == kCapTriangle || pen.startCap > 0x10;
+    const bool endShape = pen.endCap == kCapTriangle || pen.endCap > 0x10;
+    if (!startShape && !endShape) {
+        return;
+    }
+    std::size_t at = 0, first = 0;
+    for (std::size_t i = 0; i < out.ops.size(); ++i) {
+        const PathData::Op op = out.ops[i];
+        if (op == PathData::Op::Move) {
+            first = at;
+        }
+        at += op == PathData::Op::Cubic ? 3 : op == PathData::Op::Close ? 0 : 1;
+        const bool figureEnds = i + 1 == out.ops.size() || out.ops[i + 1] == PathData::Op::Move;
+        if (op == PathData::Op::Close || !figureEnds || at - first < 2) {
+            continue;
+        }
+        if (startShape) {
+            drawCap(pen.startCap, pen.customStart.get(), out.points[first], out.points[first + 1],
+                    *style);
+        }
+        if (endShape) {
+            drawCap(pen.endCap, pen.customEnd.get(), out.points[at - 1], out.points[at - 2],
+                    *style);
+        }
+    }
+}
+
+// A cap at end, the line arriving from before: anchors are centred on the end, an arrow's tip
+// is the end, all sized by the pen's width as GDI+ sizes them.
+void Player::drawCap(int type, const CustomCap* custom, PointF end, PointF before,
+                     const PenStyle& pen) {
+    const double dx = end.x - before.x, dy = end.y - before.y;
+    const double length = std::hypot(dx, dy);
+    if (!(length > 0) || !std::isfinite(length) || expired()) {
+        return;
+    }
+    // The cap's own space: y out along the line, x across it, one unit the pen's width.
+    const double w = pen.width;
+    const PointF along{dx / length, dy / length}, across{-along.y, along.x};
+    auto capPoint = [&](double x, double y, double scale) {
+        return PointF{end.x + (across.x * x + along.x * y) * w * scale,
+                      end.y + (across.y * x + along.y * y) * w * scale};
+    };
+    auto polygon = [&](std::initializer_list<std::pair<double, double>> corners, double scale) {
+        PathData p;
+        for (const auto& [x, y] : corners) {
+            p.lineTo(capPoint(x, y, scale));
+        }
+        p.close();
+        return p;
+    };
+    BrushStyle fill;
+    fill.colour = pen.colour;
+    fill.alpha = pen.alpha;
+    fill.antialias = pen.antialias;
+    PathData shape;
+    switch (type) {
+        case kCapTriangle:
+            shape = polygon({{-0.5, 0}, {0, 0.5}, {0.5, 0}}, 1);
+            break;
+        case kCapSquareAnchor:
+            shape = polygon({{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}, 0.75);
+            break;
+        case kCapDiamondAnchor:
+            shape = polygon({{0, -1}, {1, 0}, {0, 1}, {-1, 0}}, 1);
+            break;
+        case kCapArrowAnchor:
+            shape = polygon({{0, 0}, {-1, -2}, {1, -2}}, 1);
+            break;
+        case kCapRoundAnchor: {
+            const Path circle = ellipsePath({-1, -1, 2, 2});
+            Affine m{across.x * w, across.y * w, along.x * w, along.y * w, end.x, end.y};
+            shape = outputPath(circle, m);
+            break;
+        }
+        case kCapCustom: {
+            if (custom == nullptr) {
+                return;
+            }
+            const double scale = custom->widthScale > 0 ? custom->widthScale : 1;
+            if (custom->arrow) {
+                const double hw = custom->width / 2, h = custom->height;
+                const double inset = std::clamp(custom->middleInset, 0.0, h);
+                shape = polygon({{0, 0}, {-hw, -h}, {0, inset - h}, {hw, -h}}, scale);
+                if (!custom->filled) {
+                    m_canvas.strokePath(shape, pen);
+                    return;
+                }
+                break;
+            }
+            const Affine m{across.x * w * scale,
+                           across.y * w * scale,
+                           along.x * w * scale,
+                           along.y * w * scale,
+                           end.x,
+                           end.y};
+            if (!custom->outline.points.empty()) {
+                PenStyle outline = pen;
+                outline.dashes.clear();
+                m_canvas.strokePath(outputPath(custom->outline, m), outline);
+            }
+            shape = outputPath(custom->fill, m);
+            break;
+        }
+        default:
+            return;
+    }
+    if (!shape.empty()) {
+        m_canvas.fillPath(shape, FillRule::Winding, fill);
     }
 }
 

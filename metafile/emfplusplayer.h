@@ -101,6 +101,7 @@ private:
 
     void boundaryOf(const Brush& brush, Gradient& gradient) const;
     void fillOutput(const PathData& path, bool winding, const BrushRef& brush);
+    void drawCap(int type, const CustomCap* custom, PointF end, PointF before, const PenStyle& pen);
     void addClip(PathData path, MetafileCanvas::ClipOp op);
     void addClipSteps(const ClipSteps& steps, int mode);
     bool regionSteps(const Region& region, int node, ClipSteps& steps, int depth) const;

@@ -416,6 +416,21 @@ TEST(EmfPlus, PensDrawOutlines) {
              m.rec(0x400D, 0, u32s({2}) + floats({0, 50, 100, 50}));
          },
          {{15, 50, kBluePx}, {35, 50, kWhitePx}}},
+        {"arrow anchor at the end of the line",
+         [](Metafile& m) {
+             m.object(kPenObject, 0, solidPen(4, kRed, 0x4, u32s({0x14})));
+             m.rec(0x400D, 0, u32s({2}) + floats({10, 50, 80, 50}));
+         },
+         {{74, 47, kRedPx}, {30, 46, kWhitePx}, {84, 50, kWhitePx}}},
+        {"adjustable arrow of a custom cap",
+         [](Metafile& m) {
+             const QByteArray arrow = u32s({kVersion, 1}) + floats({3, 3, 0}) + u32s({1, 0, 0, 0}) +
+                                      floats({10, 1, 0, 0, 0, 0});
+             m.object(kPenObject, 0,
+                      solidPen(4, kRed, 0x1004, u32s({0xFF, std::uint32_t(arrow.size())}) + arrow));
+             m.rec(0x400D, 0, u32s({2}) + floats({10, 50, 80, 50}));
+         },
+         {{72, 47, kRedPx}, {30, 46, kWhitePx}, {84, 50, kWhitePx}}},
         {"rectangle outline",
          [](Metafile& m) {
              m.object(kPenObject, 1, solidPen(4, kRed));
