@@ -198,6 +198,22 @@ QImage monoTile(const metafile::MonoPattern& pattern) {
     return tile;
 }
 
+// Encoded image bytes as pixels, refused past the picture limit.
+QImage decodedImage(const std::vector<std::uint8_t>& encoded) {
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(encoded.data()),
+                                               qsizetype(encoded.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > workbook::kMaxPicturePixels) {
+        return {};
+    }
+    QImage image;
+    reader.read(&image);
+    return image;
+}
+
 }  // namespace
 
 QColor colourOf(metafile::Rgb c, std::uint8_t alpha) {
@@ -228,18 +244,28 @@ QImage imageOf(const metafile::ImageSource& source) {
                             dib.size() - info->headerBytes);
     }
     if (source.encoded) {
-        QByteArray bytes =
-            QByteArray::fromRawData(reinterpret_cast<const char*>(source.encoded->data()),
-                                    qsizetype(source.encoded->size()));
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        const QSize size = reader.size();
-        if (size.isValid() && qint64(size.width()) * size.height() > workbook::kMaxPicturePixels) {
-            return {};
+        // A metafile draws one image many times over (a texture on every fill, the same
+        // picture in many places): the last few are kept decoded, with the bytes they came
+        // from, on the thread that draws.
+        thread_local std::vector<
+            std::pair<std::shared_ptr<const std::vector<std::uint8_t>>, QImage>>
+            decoded;
+        for (const auto& [kept, image] : decoded) {
+            if (kept == source.encoded) {
+                return image;
+            }
         }
-        QImage image;
-        reader.read(&image);
+        QImage image = decodedImage(*source.encoded);
+        // Small ones only: what is kept stays until other images push it out.
+        constexpr std::size_t kKeptImages = 4;
+        constexpr qsizetype kMaxKeptBytes = 16 << 20;
+        if (image.sizeInBytes() <= kMaxKeptBytes &&
+            source.encoded->size() <= std::size_t(kMaxKeptBytes)) {
+            if (decoded.size() >= kKeptImages) {
+                decoded.erase(decoded.begin());
+            }
+            decoded.emplace_back(source.encoded, image);
+        }
         return image;
     }
     return {};
