@@ -255,6 +255,31 @@ TEST(EmfPlus, FillsPaintWhatTheBrushGives) {
              m.rec(0x400A, 0, u32s({0, 1}) + rectF(0, 0, 100, 100));
          },
          {{0, 0, kRedPx}, {1, 0, kGreenPx}, {0, 1, kBluePx}, {2, 2, kRedPx}, {3, 2, kGreenPx}}},
+        {"linear gradient through preset colours",
+         [](Metafile& m) {
+             m.object(kBrushObject, 0,
+                      u32s({4, 4, 4}) + rectF(0, 0, 100, 100) + u32s({kRed, kBlue, 0, 0}) +
+                          u32s({3}) + floats({0, 0.5f, 1}) + u32s({kRed, kGreen, kBlue}));
+             m.rec(0x400A, 0, u32s({0, 1}) + rectF(0, 0, 100, 100));
+         },
+         {{50, 50, kGreenPx}, {1, 50, kRedPx}, {98, 50, kBluePx}},
+         10},
+        {"linear gradient whose blend holds the start colour to the middle",
+         [](Metafile& m) {
+             m.object(kBrushObject, 0,
+                      u32s({4, 8, 4}) + rectF(0, 0, 100, 100) + u32s({kRed, kBlue, 0, 0}) +
+                          u32s({3}) + floats({0, 0.5f, 1}) + floats({0, 0, 1}));
+             m.rec(0x400A, 0, u32s({0, 1}) + rectF(0, 0, 100, 100));
+         },
+         {{40, 50, kRedPx}, {98, 50, kBluePx}},
+         10},
+        {"an object slot defined again holds the new object",
+         [](Metafile& m) {
+             m.object(kBrushObject, 2, solidBrush(kRed));
+             m.object(kBrushObject, 2, solidBrush(kGreen));
+             m.rec(0x400A, 0, u32s({2, 1}) + rectF(0, 0, 100, 100));
+         },
+         {{50, 50, kGreenPx}}},
         {"clear paints everything",
          [](Metafile& m) { m.rec(0x4009, 0, u32s({kGreen})); },
          {{0, 0, kGreenPx}, {99, 99, kGreenPx}}},
@@ -378,6 +403,38 @@ TEST(EmfPlus, ClipsKeepDrawingInside) {
              fillAll(m);
          },
          {{80, 80, kRedPx}}},
+        {"region: the complement of a rectangle within another",
+         [&](Metafile& m) {
+             m.object(kRegionObject, 4,
+                      u32s({2, 5}) + rectRegion(0, 0, 50, 100).mid(4) +
+                          rectRegion(0, 0, 100, 100).mid(4));
+             m.rec(0x4034, 4, {});
+             fillAll(m);
+         },
+         {{75, 50, kRedPx}, {25, 50, kWhitePx}}},
+        {"region: a rectangle united with an intersection of two",
+         [&](Metafile& m) {
+             m.object(kRegionObject, 4,
+                      u32s({4, 2}) + rectRegion(0, 0, 20, 20).mid(4) + u32s({1}) +
+                          rectRegion(50, 50, 50, 50).mid(4) + rectRegion(70, 0, 30, 100).mid(4));
+             m.rec(0x4034, 4, {});
+             fillAll(m);
+         },
+         {{10, 10, kRedPx}, {85, 75, kRedPx}, {60, 75, kWhitePx}, {85, 25, kWhitePx}}},
+        {"a container's clip stays within the clip it began in, and ends with it",
+         [&](Metafile& m) {
+             m.rec(0x4032, 0, rectF(0, 0, 50, 100));
+             m.rec(0x4028, 0, u32s({3}));
+             m.rec(0x4032, 0, rectF(25, 0, 75, 50));  // a replacement, inside the container
+             m.rec(0x400A, 0x8000, fillRect(kBlue, 0, 0, 100, 100));
+             m.rec(0x4029, 0, u32s({3}));
+             m.rec(0x400A, 0x8000, fillRect(kRed, 0, 60, 100, 40));
+         },
+         {{40, 25, kBluePx},
+          {75, 25, kWhitePx},
+          {10, 25, kWhitePx},
+          {25, 80, kRedPx},
+          {75, 80, kWhitePx}}},
         {"fill of a region",
          [&](Metafile& m) {
              m.object(kRegionObject, 5, rectRegion(20, 20, 10, 10));
@@ -453,6 +510,56 @@ TEST(EmfPlus, PensDrawOutlines) {
     runCases(cases);
 }
 
+// Every pixel format a bitmap object may hold unpacks to the colours it stands for: a 2 x 2
+// bitmap of red, green / blue, white, rows from the top, each row padded to four bytes.
+TEST(EmfPlus, BitmapPixelFormatsUnpackToTheirColours) {
+    auto row = [](std::initializer_list<int> bytes) {
+        QByteArray b;
+        for (int v : bytes) {
+            b.append(char(v));
+        }
+        while (b.size() % 4 != 0) {
+            b.append('\0');
+        }
+        return b;
+    };
+    const QByteArray palette = u32s({0, 4, kRed, kGreen, kBlue, 0xFFFFFFFF});
+    struct Format {
+        const char* name;
+        std::uint32_t format;
+        QByteArray data;  // palette, then rows
+    };
+    const std::vector<Format> formats = {
+        {"1 bit indexed", 0x00030101, u32s({0, 2, kRed, kBlue}) + row({0x40}) + row({0x00})},
+        {"4 bit indexed", 0x00030402, palette + row({0x01}) + row({0x23})},
+        {"8 bit indexed", 0x00030803, palette + row({0, 1}) + row({2, 3})},
+        {"16 bit 5-6-5", 0x00021006, row({0x00, 0xF8, 0xE0, 0x07}) + row({0x1F, 0x00, 0xFF, 0xFF})},
+        {"16 bit 5-5-5", 0x00021005, row({0x00, 0x7C, 0xE0, 0x03}) + row({0x1F, 0x00, 0xFF, 0x7F})},
+        {"24 bit", 0x00021808, row({0, 0, 255, 0, 255, 0}) + row({255, 0, 0, 255, 255, 255})},
+        {"32 bit premultiplied", 0x000E200B,
+         row({0, 0, 255, 255, 0, 255, 0, 255}) + row({255, 0, 0, 255, 255, 255, 255, 255})},
+        {"48 bit", 0x0010300C,
+         row({0, 0, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0}) +
+             row({255, 255, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255})},
+    };
+    for (const Format& f : formats) {
+        SCOPED_TRACE(f.name);
+        const bool oneBit = f.format == 0x00030101;
+        const int bits = int((f.format >> 8) & 0xFF);
+        const std::uint32_t stride = std::uint32_t((2 * bits + 31) / 32 * 4);
+        Metafile m;
+        m.header();
+        m.object(kImageObject, 0, u32s({1, 2, 2, stride, f.format, 0}) + f.data);
+        m.rec(0x4021, 5, {});
+        m.rec(0x401A, 0, u32s({0, 2}) + rectF(0, 0, 2, 2) + rectF(0, 0, 100, 100));
+        const QImage image = drawn(m.bytes());
+        EXPECT_EQ(image.pixel(25, 25), kRedPx);
+        EXPECT_EQ(image.pixel(75, 25), oneBit ? kBluePx : kGreenPx);
+        EXPECT_EQ(image.pixel(25, 75), oneBit ? kRedPx : kBluePx);
+        EXPECT_EQ(image.pixel(75, 75), oneBit ? kRedPx : kWhitePx);
+    }
+}
+
 // Images: bitmaps of pixels and of encoded bytes, into rectangles and parallelograms, and a
 // metafile drawn inside this one.
 TEST(EmfPlus, ImagesLandWhereTheyAreSent) {
@@ -487,6 +594,13 @@ TEST(EmfPlus, ImagesLandWhereTheyAreSent) {
              m.rec(0x401A, 0, u32s({0, 2}) + rectF(0, 0, 2, 2) + rectF(0, 0, 100, 100));
          },
          {{25, 25, kRedPx}, {75, 25, kGreenPx}, {25, 75, kBluePx}, {75, 75, kWhitePx}}},
+        {"part of a bitmap",
+         [](Metafile& m) {
+             m.object(kImageObject, 0, quadBitmap());
+             m.rec(0x4021, 5, {});
+             m.rec(0x401A, 0, u32s({0, 2}) + rectF(1, 0, 1, 2) + rectF(0, 0, 100, 100));
+         },
+         {{25, 25, kGreenPx}, {75, 25, kGreenPx}, {25, 75, kWhitePx}}},
         {"bitmap onto three points: mirrored across",
          [](Metafile& m) {
              m.object(kImageObject, 0, quadBitmap());
