@@ -1,20 +1,24 @@
 #include "batch/extraction.h"
 
+#include <QRandomGenerator>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
 #include "batch/partrecord.h"
 #include "batch/pathtext.h"
 #include "batch/picturefile.h"
 #include "batch/workbookreport.h"
 #include "encode/outputnames.h"
+#include "encode/pixelbudget.h"
 #include "metafile/metafile.h"
 #include "platform/directorylisting.h"
 #include "platform/threadstart.h"
@@ -36,8 +40,9 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 // hide reading and inflating, little beside the pixels the jobs hold.
 constexpr std::size_t kReadAheadBytes = 32u << 20;
 
-const char* const kSkipLabels[kSkipKinds] = {"only linked", "cannot be read", "cannot be decoded",
-                                             "cannot be written", "interrupted"};
+const char* const kSkipLabels[kSkipKinds] = {"only linked",       "cannot be read",
+                                             "cannot be decoded", "cannot be written",
+                                             "interrupted",       "past the pixel limit"};
 
 class QByteArraySink : public workbook::ByteSink {
 public:
@@ -66,6 +71,7 @@ struct PictureSlot {
     std::string sha256;
     int width = 0;
     int height = 0;
+    bool tooManyPixels = false;  // past its workbook's pixel limit: not drawn
 };
 
 struct WorkbookSlot {
@@ -79,6 +85,74 @@ struct WorkbookSlot {
     std::vector<std::string> sheetNames;
     std::vector<PictureSlot> pictures;
     std::size_t unfinished = 0;
+    encode::PixelBudget pixels;  // charged as the names are claimed, in picture order
+};
+
+// Files made once and written again for every later picture whose stored bytes are the same,
+// so that one image shown many times is drawn once per run. Bounded in bytes, the oldest going
+// first; the same output format and quality hold for the whole run.
+class MadeFiles {
+public:
+    std::shared_ptr<const PictureFile> find(const QByteArray& stored) {
+        std::lock_guard lock(m_mutex);
+        const auto [first, last] = m_index.equal_range(key(stored));
+        for (auto it = first; it != last; ++it) {
+            if (it->second->stored == stored) {
+                return it->second->file;
+            }
+        }
+        return nullptr;
+    }
+
+    void add(const QByteArray& stored, std::shared_ptr<const PictureFile> file) {
+        const std::size_t cost = std::size_t(stored.size()) + file->byteCount();
+        if (cost > kMaxMadeFileBytes) {
+            return;
+        }
+        std::lock_guard lock(m_mutex);
+        const std::uint64_t k = key(stored);
+        const auto [first, last] = m_index.equal_range(k);
+        for (auto it = first; it != last; ++it) {
+            if (it->second->stored == stored) {
+                return;  // another job made the same one meanwhile
+            }
+        }
+        m_entries.push_front({k, stored, std::move(file), cost});
+        m_index.emplace(k, m_entries.begin());
+        m_bytes += cost;
+        while (m_bytes > kMaxMadeFileBytes) {
+            const Entry& oldest = m_entries.back();
+            const auto [from, to] = m_index.equal_range(oldest.key);
+            for (auto it = from; it != to; ++it) {
+                if (it->second == std::prev(m_entries.end())) {
+                    m_index.erase(it);
+                    break;
+                }
+            }
+            m_bytes -= oldest.cost;
+            m_entries.pop_back();
+        }
+    }
+
+private:
+    // A few large files or many small ones; a job holds one file besides.
+    static constexpr std::size_t kMaxMadeFileBytes = 256u << 20;
+
+    struct Entry {
+        std::uint64_t key;
+        QByteArray stored;
+        std::shared_ptr<const PictureFile> file;
+        std::size_t cost;
+    };
+    std::uint64_t key(const QByteArray& stored) const {
+        return std::uint64_t(qHash(QByteArrayView(stored), size_t(m_seed)));
+    }
+
+    std::mutex m_mutex;
+    std::list<Entry> m_entries;  // the newest first
+    std::unordered_multimap<std::uint64_t, std::list<Entry>::iterator> m_index;
+    std::size_t m_bytes = 0;
+    const quint64 m_seed = QRandomGenerator::global()->generate64();
 };
 
 struct Task {
@@ -303,6 +377,13 @@ private:
                     picture.extension = outputExtension(m_settings.format, picture.info.format);
                     picture.outputPath =
                         m_paths.claim(m_settings.outFolder, picture.baseName, picture.extension);
+                    // Every picture made into pixels counts, drawn or made once and reused:
+                    // each is a file of that many pixels.
+                    if (m_settings.format != OutputFormat::Original) {
+                        picture.tooManyPixels = !slot.pixels.charge(
+                            std::int64_t(picture.info.width) * picture.info.height,
+                            std::int64_t(picture.bytes.value_or(0)));
+                    }
                     picture.claimed = true;
                     claimed = true;
                 }
@@ -334,6 +415,9 @@ private:
         {
             std::lock_guard lock(m_mutex);
             picture.read = problem ? PictureSlot::Read::Failed : PictureSlot::Read::Ok;
+            if (!problem) {
+                picture.bytes = std::uint64_t(sink.bytes.size());
+            }
             advanceClaims();
         }
         if (problem) {
@@ -344,7 +428,6 @@ private:
                           problem->describe());
             return std::nullopt;
         }
-        picture.bytes = std::uint64_t(sink.bytes.size());
         return std::move(sink.bytes);
     }
 
@@ -358,15 +441,46 @@ private:
                 workbook::Sha256::hex(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                       std::size_t(bytes.size()));
         }
-        std::string reason;
-        std::optional<PictureFile> file;
+        // The name, and with it whether the workbook's pixel limit lets the picture be drawn,
+        // is claimed once every earlier picture's bytes are read, which is by now almost
+        // always the case.
+        QString path;
+        bool tooManyPixels = false;
         {
-            // An interruption abandons the drawing in hand.
-            metafile::PlayStop stop(&m_stopDrawing);
-            // PictureFile::make turns every failure into a reason.
-            file = PictureFile::make(bytes, picture.info.format, m_settings.format,
-                                     m_settings.quality, &reason,
-                                     QSize(picture.info.width, picture.info.height));
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return picture.claimed || m_stopping; });
+            // Once interrupted, no new picture is begun.
+            path = m_stopping ? QString() : picture.outputPath;
+            tooManyPixels = picture.tooManyPixels;
+        }
+        if (path.isEmpty()) {
+            finishPicture(task, SkipKind::Interrupted, "");
+            return;
+        }
+        if (tooManyPixels) {
+            finishPicture(task, SkipKind::TooManyPixels,
+                          encode::PixelBudget::limitText().toStdString());
+            return;
+        }
+        std::string reason;
+        const bool reusable = m_settings.format != OutputFormat::Original;
+        std::shared_ptr<const PictureFile> file = reusable ? m_made.find(bytes) : nullptr;
+        if (!file) {
+            std::optional<PictureFile> made;
+            {
+                // An interruption abandons the drawing in hand.
+                metafile::PlayStop stop(&m_stopDrawing);
+                // PictureFile::make turns every failure into a reason.
+                made = PictureFile::make(bytes, picture.info.format, m_settings.format,
+                                         m_settings.quality, &reason,
+                                         QSize(picture.info.width, picture.info.height));
+            }
+            if (made) {
+                file = std::make_shared<const PictureFile>(std::move(*made));
+                if (reusable) {
+                    m_made.add(bytes, file);
+                }
+            }
         }
         bytes = QByteArray();
         if (!file && m_stopDrawing.load()) {
@@ -377,24 +491,12 @@ private:
             picture.width = file->width();
             picture.height = file->height();
         }
-        // The name is claimed once every earlier picture's bytes are read, which is by now
-        // almost always the case.
-        QString path;
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return picture.claimed || m_stopping; });
-            path = picture.outputPath;
-            // Once interrupted, no new file is begun.
-            if (m_stopping && file) {
-                path.clear();
-            }
-        }
-        if (!file && !path.isEmpty()) {
-            finishPicture(task, SkipKind::Undecodable, reason);
+        if (m_stopDrawing.load()) {
+            finishPicture(task, SkipKind::Interrupted, "");
             return;
         }
-        if (path.isEmpty()) {
-            finishPicture(task, SkipKind::Interrupted, "");
+        if (!file) {
+            finishPicture(task, SkipKind::Undecodable, reason);
             return;
         }
         if (std::string failed = file->write(path); !failed.empty()) {
@@ -514,6 +616,7 @@ private:
     std::size_t m_claimPicture = 0;
     std::size_t m_nextCommit = 0;
     encode::OutputPaths m_paths;
+    MadeFiles m_made;
     bool m_stopping = false;
     std::atomic<bool> m_stopDrawing{false};  // m_stopping, for the drawings in hand
     bool m_progressShown = false;

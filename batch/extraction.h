@@ -17,8 +17,9 @@ class ManifestWriter;
 class PartRecordWriter;
 
 // Why a picture found in a workbook was not written.
-enum class SkipKind { Linked, Unreadable, Undecodable, NotWritten, Interrupted };
-constexpr std::size_t kSkipKinds = 5;
+// TooManyPixels: past its workbook's limit of pixels drawn (encode::PixelBudget).
+enum class SkipKind { Linked, Unreadable, Undecodable, NotWritten, Interrupted, TooManyPixels };
+constexpr std::size_t kSkipKinds = 6;
 
 // The counts of a run, for the progress line and the summary.
 struct Tally {

@@ -258,6 +258,10 @@ Each workbook or picture that cannot be read or written is one line on standard 
 "path: reason", and the run goes on. A summary ends the run; on a terminal a progress line
 shows the workbooks done, the pictures written, the speed and the time left.
 
+The pictures of one workbook written as bmp or jpg may come to 2,000 megapixels, and 64 more
+for each byte they store (far more than real workbooks need); the pictures past that are not
+drawn, told once per workbook. A picture shown many times is drawn once and written again.
+
 A file larger than the file size limit (ulimit -f) fails as that picture's error. Ctrl-C
 or SIGTERM stops the run within a second: the pictures in hand are abandoned, every file is
 whole or absent, and the manifest and the summary cover what was done; a second Ctrl-C ends

@@ -72,6 +72,16 @@ std::optional<PictureFile> PictureFile::make(const QByteArray& stored,
     return file;
 }
 
+std::size_t PictureFile::byteCount() const {
+    if (m_pixels) {
+        return m_bmpHeaders.size() + std::size_t(m_pixels->byteCount());
+    }
+    if (m_jpeg) {
+        return m_jpeg->size();
+    }
+    return std::size_t(m_bytes.size());
+}
+
 std::string PictureFile::write(const QString& path) const {
     QString reason;
     if (m_pixels) {

@@ -32,6 +32,9 @@ public:
     // Writes the file at path, replacing what is there; "" or the reason it failed.
     std::string write(const QString& path) const;
 
+    // The bytes the file holds: for a cache of files made once and written again.
+    std::size_t byteCount() const;
+
     // The pixel size where the picture was decoded; 0 otherwise.
     int width() const { return m_pixels ? m_pixels->width() : 0; }
     int height() const { return m_pixels ? m_pixels->height() : 0; }

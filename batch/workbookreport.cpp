@@ -34,7 +34,7 @@ void Reporter::add(const WorkbookReport& workbook) {
     const std::string shown = displayText(workbook.path);
     if (!workbook.error.empty()) {
         ++m_tally.workbooksFailed;
-        m_line(shown + ": " + workbook.error);
+        m_line(shown + ": " + displayText(workbook.error));
         workbookRow(workbook.error);
         return;
     }
@@ -42,9 +42,10 @@ void Reporter::add(const WorkbookReport& workbook) {
         ++m_tally.workbooksDamaged;
     }
     for (const std::string& problem : workbook.problems) {
-        m_line(shown + ": " + problem);
+        m_line(shown + ": " + displayText(problem));
         workbookRow(problem);
     }
+    bool pixelLimitTold = false;
     for (const PictureReport& picture : workbook.pictures) {
         ++m_tally.picturesFound;
         std::string skipped;
@@ -52,8 +53,13 @@ void Reporter::add(const WorkbookReport& workbook) {
             const SkipKind skip = picture.skip.value_or(SkipKind::Interrupted);
             ++m_tally.skipped[std::size_t(skip)];
             skipped = skipReason(picture, skip);
-            if (skip != SkipKind::Interrupted) {
-                m_line(shown + ": picture " + std::to_string(picture.number) + ": " + skipped);
+            // The pixel limit is told at the first picture past it, which says the later ones
+            // share its fate; the manifest has a row for each.
+            const bool repeated = skip == SkipKind::TooManyPixels && pixelLimitTold;
+            pixelLimitTold = pixelLimitTold || skip == SkipKind::TooManyPixels;
+            if (skip != SkipKind::Interrupted && !repeated) {
+                m_line(shown + ": picture " + std::to_string(picture.number) + ": " +
+                       displayText(skipped));
             }
         }
         row({.workbook = workbook.path,

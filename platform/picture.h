@@ -30,6 +30,9 @@ public:
     QByteArray bytes() const;
     qint64 byteCount() const { return m_length; }
     bool isSpilled() const { return m_spill != nullptr; }
+    // Where a spilled picture's bytes start in its spill, -1 for one in memory: pictures of
+    // one spill are the same exactly when they start at the same place.
+    qint64 spillOffset() const { return m_spill ? m_offset : -1; }
     // The same picture with its bytes in memory, for one that must outlive its spill.
     Picture inMemory() const;
     workbook::ImageFormat format() const { return m_format; }

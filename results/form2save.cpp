@@ -1,14 +1,22 @@
 // The lower part of Form2: the output folder and format, the save, and "< Back".
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTreeWidget>
+#include <condition_variable>
 #include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "encode/bmpfile.h"
 #include "encode/outputnames.h"
+#include "encode/pixelbudget.h"
+#include "encode/wholefile.h"
 #include "longwork/inputguard.h"
 #include "longwork/progress.h"
 #include "longwork/workerpool.h"
@@ -106,6 +114,52 @@ void Form2::PushButton7_Click() {
 
 namespace {
 
+// A file that one row of a save writes and later rows of the same picture, format and quality
+// copy instead of making it again: one image shown many times is drawn once per save.
+struct MadeOnce {
+    QString path;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool written = false;
+
+    void finish(bool ok) {
+        {
+            std::lock_guard lock(mutex);
+            done = true;
+            written = ok;
+        }
+        finished.notify_all();
+    }
+    // Waits for the first row's file; false when it was not written.
+    bool wait() {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [this] { return done; });
+        return written;
+    }
+};
+
+// What one save keeps from row to row, all on the GUI thread: each workbook's pixel limit,
+// the workbooks whose limit was told, and the files made once.
+struct SaveMemory {
+    std::map<QString, encode::PixelBudget> budgets;
+    std::set<QString> toldPastLimit;
+    std::map<std::tuple<qint64, bool, int>, std::shared_ptr<MadeOnce>> made;
+};
+
+// Writes to path the bytes of the file an earlier row made: "" or the reason it failed.
+QString copyMadeFile(const QString& from, const QString& path) {
+    QFile made(from);
+    if (!made.open(QIODevice::ReadOnly)) {
+        return made.errorString();
+    }
+    const QByteArray bytes = made.readAll();
+    if (made.error() != QFileDevice::NoError) {
+        return made.errorString();
+    }
+    return encode::writeWholeFile(path, {QByteArrayView(bytes)});
+}
+
 // One row of a save, from its naming on the GUI thread, in row order, to its turn, when its
 // reports are made, again in row order.
 struct RowTurn {
@@ -121,7 +175,8 @@ struct RowTurn {
 // numbering does not depend on the workers. Each file is encoded straight from its holder, so
 // no intermediate file can replace one of the user's, and a row that fails never leaves
 // another row's picture under its name.
-RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::WorkerPool& workers) {
+RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::WorkerPool& workers,
+                 SaveMemory& memory) {
     RowTurn turn;
     auto attempt = [&turn](int line, const std::function<void()>& statement) {
         try {
@@ -151,13 +206,67 @@ RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::Worke
     if (!attempt(turn.jobLine, [&] { picture = form.imageHolderPicture(k - 1); })) {
         return turn;
     }
-    if (jpg) {
-        const auto quality = std::uint8_t(form.Slider1->value());
-        turn.job = workers.submit(
-            [write = form.saveJpg, picture, path, quality] { write(picture, path, quality); });
-    } else {
-        turn.job = workers.submit([picture, path] { encode::writeBmpFile(picture, path); });
+    // Every picture made into pixels counts against its workbook's limit, in row order. The
+    // first row past it is told, with its workbook; the later rows of that workbook are left
+    // out without a word.
+    const QString workbookPath = row->text(0);
+    if (!memory.budgets[workbookPath].charge(
+            qint64(picture.size().width()) * picture.size().height(), picture.byteCount())) {
+        if (memory.toldPastLimit.insert(workbookPath).second) {
+            turn.reports.emplace_back(
+                turn.jobLine,
+                QStringLiteral("Cannot save picture %1 of '%2': %3")
+                    .arg(row->text(1), workbookPath.mid(workbookPath.lastIndexOf(QChar('/')) + 1),
+                         encode::PixelBudget::limitText()));
+        }
+        return turn;
     }
+    const auto quality = std::uint8_t(form.Slider1->value());
+    std::function<void()> write;
+    if (jpg) {
+        write = [save = form.saveJpg, picture, path, quality] { save(picture, path, quality); };
+    } else {
+        write = [picture, path] { encode::writeBmpFile(picture, path); };
+    }
+    // A picture the save has made before, as this format at this quality, is copied from that
+    // file once it is written; the first row of it makes it.
+    const qint64 place = picture.spillOffset();
+    if (place >= 0) {
+        auto [at, first] = memory.made.try_emplace({place, jpg, jpg ? quality : 0});
+        if (first) {
+            at->second = std::make_shared<MadeOnce>();
+            at->second->path = path;
+            write = [write, made = at->second] {
+                try {
+                    write();
+                } catch (...) {
+                    made->finish(false);
+                    throw;
+                }
+                made->finish(true);
+            };
+        } else {
+            write = [write, made = at->second, path, jpg] {
+                if (!made->wait()) {
+                    write();  // the first one failed: this row tries for itself
+                    return;
+                }
+                const QString reason = copyMadeFile(made->path, path);
+                if (reason.isEmpty()) {
+                    return;
+                }
+                if (jpg) {
+                    throw platform::RuntimeError(
+                        platform::err::kInvalidProcedureCall,
+                        QStringLiteral("Cannot save the image. GDI+ Error:7"));
+                }
+                throw platform::RuntimeError(
+                    platform::err::kPathNotFound,
+                    QStringLiteral("Cannot write '%1': %2").arg(path, reason));
+            };
+        }
+    }
+    turn.job = workers.submit(std::move(write));
     return turn;
 }
 
@@ -204,13 +313,14 @@ void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
     const std::size_t window = std::size_t(2 * workers.threads());
     std::deque<RowTurn> inFlight;
     encode::OutputPaths paths;
+    SaveMemory memory;
     int next = 1;
     int turnRow = 0;
     for (;;) {
         // Cancel and closing the window stop new rows; the files in flight are finished.
         while (next <= rows && inFlight.size() < window && !progress.cancelled() &&
                !m_services.ending) {
-            inFlight.push_back(startRow(*this, next++, paths, workers));
+            inFlight.push_back(startRow(*this, next++, paths, workers, memory));
         }
         if (inFlight.empty()) {
             break;

@@ -18,6 +18,7 @@
 #include "builders/xlsxbuilder.h"
 #include "builders/zipbuilder.h"
 #include "childprocess.h"
+#include "encode/pixelbudget.h"
 #include "filetree.h"
 
 using namespace testing_support;
@@ -64,11 +65,12 @@ void le32(std::vector<std::uint8_t>& b, std::uint32_t v) {
     }
 }
 
-// An EMF of 2000 x 2000 pixels that fills the whole picture again and again: it plays until
-// the players' time limit stops it, unless something else stops it first.
-std::vector<std::uint8_t> endlessFillsEmf(int fills) {
-    constexpr int kFrame = 52917;         // 2000 pixels at 96 dpi, in 0.01 mm
-    constexpr std::int16_t kSide = 2117;  // the frame in the device's units, 4 a millimetre
+// An EMF of width x height pixels that fills the whole picture `fills` times; with many fills
+// it plays until the players' time limit stops it, unless something else stops it first.
+std::vector<std::uint8_t> fillsEmf(int width, int height, int fills) {
+    // The frame in 0.01 mm at 96 dpi, and in the device's units, 4 a millimetre.
+    const auto frame = [](int pixels) { return std::uint32_t(pixels * 2540.0 / 96.0); };
+    const std::uint32_t kSide = std::min<std::uint32_t>(frame(std::max(width, height)) / 25, 32767);
     std::vector<std::uint8_t> records;
     le32(records, 37);  // EMR_SELECTOBJECT of the black stock brush
     le32(records, 12);
@@ -76,17 +78,16 @@ std::vector<std::uint8_t> endlessFillsEmf(int fills) {
     for (int i = 0; i < fills; ++i) {
         le32(records, 86);  // EMR_POLYGON16: bounds, count, points
         le32(records, 8 + 16 + 4 + 4 * 4);
-        for (std::uint32_t v : {0u, 0u, std::uint32_t(kSide), std::uint32_t(kSide), 4u}) {
+        for (std::uint32_t v : {0u, 0u, kSide, kSide, 4u}) {
             le32(records, v);
         }
-        for (std::uint32_t point : {0u, std::uint32_t(kSide), std::uint32_t(kSide) * 0x10001u,
-                                    std::uint32_t(kSide) << 16}) {
+        for (std::uint32_t point : {0u, kSide, kSide * 0x10001u, kSide << 16}) {
             le32(records, point);
         }
     }
     std::vector<std::uint8_t> b;
-    for (std::uint32_t v : {1u, 88u, 0u, 0u, 2000u, 2000u, 0u, 0u, std::uint32_t(kFrame),
-                            std::uint32_t(kFrame), 0x464D4520u, 0x10000u}) {
+    for (std::uint32_t v : {1u, 88u, 0u, 0u, std::uint32_t(width), std::uint32_t(height), 0u, 0u,
+                            frame(width), frame(height), 0x464D4520u, 0x10000u}) {
         le32(b, v);
     }
     le32(b, std::uint32_t(88 + records.size() + 20));
@@ -137,7 +138,7 @@ TEST(BatchHostile, CtrlCAbandonsThePictureBeingDrawn) {
                     drawingXml(pictureAnchor(0, 0, "rId1")),
                     {{"rId1", "../media/image1.emf"}},
                     {}};
-    packageWith({sheet}).addBytes("xl/media/image1.emf", endlessFillsEmf(250000)).save(book);
+    packageWith({sheet}).addBytes("xl/media/image1.emf", fillsEmf(2000, 2000, 250000)).save(book);
     const QString out = t.folder("out");
     const std::string manifest = s(out) + "/manifest.csv";
     const ChildOutcome r = runChild(
@@ -266,4 +267,32 @@ TEST(BatchHostile, EscapeSequencesInNamesAreEscapedInListingsAndMessages) {
     EXPECT_TRUE(contains(out.str(), "\\x1B[2Jbook.xlsx")) << out.str();
     EXPECT_TRUE(contains(out.str(), "worksheet \"S\\x1Bc\\xC2\\x9B2J\\x07\"")) << out.str();
     EXPECT_TRUE(contains(err.str(), "\\x1B[2Jbroken.xlsx: ")) << err.str();
+}
+
+// A small file whose pictures all show one picture of 20 megapixels: the workbook's pixel
+// limit lets the first hundred be written (the picture made once and written again) and fails
+// the rest, told once.
+TEST(BatchHostile, PicturesPastTheWorkbooksPixelLimitAreNotDrawn) {
+    FileTree t;
+    const std::string book = s(t.path("many.xlsx"));
+    std::string anchors;
+    for (int i = 0; i < 110; ++i) {
+        anchors += pictureAnchor(i % 10, i / 10, "rId1", "Picture " + std::to_string(i + 1));
+    }
+    const std::vector<std::uint8_t> emf = fillsEmf(5000, 4000, 1);
+    SheetSpec sheet{"S", "worksheet", drawingXml(anchors), {{"rId1", "../media/image1.emf"}}, {}};
+    packageWith({sheet}).addBytes("xl/media/image1.emf", emf).save(book);
+    const QString out = t.folder("out");
+    std::ostringstream stdoutText, err;
+    EXPECT_EQ(batch::runBatch({"--out", s(out), book}, stdoutText, err), 1);
+    // 100 pictures of 20 megapixels are the 2,000 allowed, with 64 pixels for each stored byte.
+    static_assert(100 * 20'000'000 <= encode::kWorkbookPixelAllowance &&
+                  101 * 20'000'000 > encode::kWorkbookPixelAllowance + 101 * 64 * 200);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 100);
+    EXPECT_TRUE(QFile::exists(out + "/many_100.jpg"));
+    EXPECT_FALSE(QFile::exists(out + "/many_101.jpg"));
+    EXPECT_TRUE(contains(err.str(), "picture 101: the workbook's pictures come to more pixels"))
+        << err.str();
+    EXPECT_FALSE(contains(err.str(), "picture 102:")) << err.str();
+    EXPECT_TRUE(contains(err.str(), "10 past the pixel limit")) << err.str();
 }

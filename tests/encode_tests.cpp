@@ -23,6 +23,7 @@
 #include "encode/jpegencoder.h"
 #include "encode/outputnames.h"
 #include "encode/outputpixels.h"
+#include "encode/pixelbudget.h"
 #include "encode/saveasjpg.h"
 #include "encode/wholefile.h"
 #include "platform/runtimeerror.h"
@@ -816,4 +817,34 @@ TEST(OutputNames, FileFromBeforeTheSaveIsReplaced) {
     ASSERT_EQ(path, old);
     encode::writeBmpFile(encodedPicture(gradientImage(5, 5), "PNG"), path);
     EXPECT_EQ(QImage(old).size(), QSize(5, 5));
+}
+
+// A workbook's pictures may come to the allowance and 64 pixels for every byte they store;
+// the picture that goes past, and every one after it, is refused.
+TEST(PixelBudget, AllowsTheAllowanceAndItsStoredBytesThenRefusesTheRest) {
+    using encode::kPixelsPerStoredByte;
+    using encode::kWorkbookPixelAllowance;
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::int64_t, std::int64_t>> pictures;  // pixels, stored bytes
+        std::vector<bool> charged;
+    } cases[] = {
+        {"to the pixel", {{kWorkbookPixelAllowance, 0}, {0, 0}}, {true, true}},
+        {"one past", {{kWorkbookPixelAllowance, 0}, {1, 0}, {0, 1'000'000}}, {true, false, false}},
+        {"stored bytes widen it", {{kWorkbookPixelAllowance + 64, 1}, {1, 0}}, {true, false}},
+        {"a photo brings its own",
+         {{100'000'000, 6'000'000}, {kWorkbookPixelAllowance, 0}},
+         {true, true}},
+        {"hostile sizes do not wrap", {{INT64_MAX, 0}, {1, INT64_MAX}}, {false, false}},
+        {"negative is nothing", {{-5, -5}, {kWorkbookPixelAllowance, 0}}, {true, true}},
+    };
+    for (const auto& c : cases) {
+        encode::PixelBudget budget;
+        std::vector<bool> charged;
+        for (const auto& [pixels, stored] : c.pictures) {
+            charged.push_back(budget.charge(pixels, stored));
+        }
+        EXPECT_EQ(charged, c.charged) << c.what;
+    }
+    static_assert(kPixelsPerStoredByte == 64);
 }

@@ -20,6 +20,7 @@
 #include "encode/saveasjpg.h"
 #include "longwork/progresswindow.h"
 #include "platform/mainmodule.h"
+#include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
 #include "platform/settingsstore.h"
 #include "results/form2.h"
@@ -380,6 +381,105 @@ TEST(Form2Save, FailuresAreReportedAndTheSaveGoesOn) {
         "line 7"));
     EXPECT_EQ(r.jpegWrites.size(), 3);
     EXPECT_EQ(r.f.dialogs.messages().last(), QStringLiteral("Done."));
+}
+
+// An EMF that states a picture of width x height pixels (its frame at 96 dpi) and draws
+// nothing: cheap to keep, as costly as any to save.
+Picture emfOfSize(int width, int height) {
+    QByteArray b;
+    auto le32 = [&b](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            b.append(char(v >> (8 * i)));
+        }
+    };
+    const auto frame = [](int pixels) { return std::uint32_t(pixels * 2540.0 / 96.0); };
+    for (std::uint32_t v : {1u,
+                            88u,
+                            0u,
+                            0u,
+                            std::uint32_t(width),
+                            std::uint32_t(height),
+                            0u,
+                            0u,
+                            frame(width),
+                            frame(height),
+                            0x464D4520u,
+                            0x10000u,
+                            108u,
+                            2u,
+                            16u,
+                            0u,
+                            0u,
+                            0u,
+                            1000u,
+                            1000u,
+                            250u,
+                            250u,
+                            14u,
+                            20u,
+                            0u,
+                            16u,
+                            20u}) {
+        le32(v);
+    }
+    return Picture::fromBytes(b);
+}
+
+// One image on many rows (a logo on every worksheet) is made once per save and copied.
+TEST(Form2Save, OnePictureOnManyRowsIsMadeOnceAndCopied) {
+    SavingResults r;
+    auto spill = platform::PictureSpill::create(r.out.path() + "/spill");
+    const Picture logo = spill->keep(pngOf(gradientImage(40, 30)));
+    const Picture other = spill->keep(pngOf(gradientImage(30, 40)));
+    QList<std::pair<QString, Picture>> rows;
+    for (int i = 0; i < 6; ++i) {
+        rows.push_back({QStringLiteral("/data/a.xlsx"), i == 3 ? other : logo});
+    }
+    r.run(rows);
+    r.form->Text1->setText(r.out.path());
+    r.form->Option2->click();
+    r.form->saveWorkers = 3;
+    r.form->PushButton6_Click();
+    EXPECT_EQ(r.jpegWrites.size(), 2);
+    EXPECT_EQ(r.f.dialogs.messages(), QStringList{"Done."});
+    QFile first(r.outPath("a_1.jpg"));
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    const QByteArray made = first.readAll();
+    for (const char* copy : {"a_2.jpg", "a_3.jpg", "a_5.jpg", "a_6.jpg"}) {
+        QFile f(r.outPath(copy));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << copy;
+        EXPECT_EQ(f.readAll(), made) << copy;
+    }
+    EXPECT_EQ(QImage(r.outPath("a_4.jpg")).size(), QSize(30, 40));
+}
+
+// Rows of one workbook whose pictures come to more pixels than its limit: the first row past
+// it is told, with its workbook, and the later ones are left out; other workbooks go on.
+TEST(Form2Save, PicturesPastTheWorkbooksPixelLimitAreToldOnceAndLeftOut) {
+    SavingResults r;
+    auto spill = platform::PictureSpill::create(r.out.path() + "/spill");
+    const Picture huge = spill->keep(emfOfSize(5000, 4000));  // 20 megapixels
+    QList<std::pair<QString, Picture>> rows;
+    for (int i = 0; i < 103; ++i) {
+        rows.push_back({QStringLiteral("/data/many.xlsx"), huge});
+    }
+    rows.push_back({QStringLiteral("/data/other.xlsx"), huge});
+    r.run(rows);
+    r.form->Text1->setText(r.out.path());
+    r.form->Option2->click();
+    r.form->PushButton6_Click();
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 2) << messages.join("\n").toStdString();
+    EXPECT_TRUE(messages[0].startsWith(
+        "Cannot save picture 101 of 'many.xlsx': the workbook's pictures come to more pixels "
+        "than its limit (2,000 megapixels, and 64 more for each byte they store)"))
+        << messages[0].toStdString();
+    EXPECT_EQ(messages[1], QStringLiteral("Done."));
+    const QStringList files = r.written();
+    EXPECT_EQ(files.size(), 101);  // 100 of many.xlsx and other.xlsx's
+    EXPECT_TRUE(files.contains("many_100.jpg"));
+    EXPECT_FALSE(files.contains("many_101.jpg"));
+    EXPECT_TRUE(files.contains("other_1.jpg"));
 }
 
 TEST(Form2Back, DestroysTheRunsHoldersShowsTheMainWindowAndHides) {
