@@ -141,11 +141,14 @@ void NativeExcel::copyPicture(int sheet, int picture) {
         problem = workbook::damaged(info.name, "the image is empty");
     }
     if (problem) {
+        // The picture's own name, where the workbook gives one, is what the user finds it by.
+        const QString named = info.name.empty()
+                                  ? QString::number(picture)
+                                  : QStringLiteral("%1 ('%2')").arg(picture).arg(text(info.name));
         throw RuntimeError(
             err::kAutomationError,
             QStringLiteral("Cannot copy picture %1 of worksheet '%2' in '%3': %4")
-                .arg(picture)
-                .arg(text(worksheetAt(sheet).name), m_path, text(problem->describe())));
+                .arg(named, text(worksheetAt(sheet).name), m_path, text(problem->describe())));
     }
     if (info.format == workbook::ImageFormat::Dib) {
         // The clipboard carries a bitmap as a file any reader takes: the DIB behind a file

@@ -27,6 +27,9 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
     platform::ErrorTrap trap(*context.dialogs, context.owner, QStringLiteral("Image"),
                              QStringLiteral("ExtractImagesByFile"));
     auto ending = [&] { return context.ending && context.ending(); };
+    // A Cancel pressed while a report waits ends the work once that report is answered: the
+    // statements that still run (the quit) tell nothing more.
+    trap.setQuietWhen(ending);
     auto yield = [&] {
         if (context.yield) {
             context.yield();
@@ -40,12 +43,14 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
 
     trap.run(1, [&] { excel = context.registry->createObject(automation::kExcelProgId); });
     trap.run(2, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->openWorkbook(workbookPath);
     });
     // A failed count leaves no loop to run: the workbook is done, and the instance still quits.
     trap.run(3, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         sheetCount = excel->worksheetCount();
     });
     for (int sheet = 1; sheet <= sheetCount && !ending(); ++sheet) {
@@ -63,16 +68,21 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
             trap.run(6, [&] { excel->selectPicture(sheet, picture); });
             // Nothing of an earlier picture may be saved under this one's number.
             context.clipboard->clear();
-            trap.run(7, [&] { excel->copyPicture(sheet, picture); });
+            const bool copied = trap.run(7, [&] { excel->copyPicture(sheet, picture); });
             trap.run(8, [&] { yield(); });
             trap.run(9, [&] { yield(); });
-            trap.run(11, [&] {
-                if (context.spill == nullptr) {
-                    throw RuntimeError(platform::err::kPathNotFound,
-                                       QStringLiteral("The run has no folder for its pictures"));
-                }
-                kept = context.spill->keep(context.clipboard->picture());
-            });
+            // A failed copy leaves nothing on the clipboard, so there is nothing to save and
+            // nothing more to tell: the copy's report, which names the picture, is its one.
+            if (copied || context.clipboard->hasPicture()) {
+                trap.run(11, [&] {
+                    if (context.spill == nullptr) {
+                        throw RuntimeError(
+                            platform::err::kPathNotFound,
+                            QStringLiteral("The run has no folder for its pictures"));
+                    }
+                    kept = context.spill->keep(context.clipboard->picture());
+                });
+            }
             for (int turn = 0; turn < kFileWaitTurns && !ending(); ++turn) {
                 if (trap.test(12, [&] { return !kept.isNull(); })) {
                     break;
@@ -103,11 +113,13 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
         }
     }
     trap.run(18, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->setDisplayAlerts(false);
     });
     trap.run(19, [&] {
-        if (!excel) noObject();
+        if (!excel)
+            noObject();
         excel->quit();
     });
 }

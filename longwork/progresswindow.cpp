@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "platform/dialogs.h"
 #include "platform/mainmodule.h"
 
 namespace longwork {
@@ -27,6 +28,8 @@ ProgressWindow::ProgressWindow(QWidget* owner, const QString& title, int total)
     setWindowTitle(title);
     setFixedSize(400, 112);
     setFont(arialBold(9));
+    // Cancel still works while the work waits for the answer to one of its reports.
+    setProperty(platform::kLiveBesideBoxes, true);
 
     label = new QLabel(this);
     label->setObjectName(QStringLiteral("ProgressLabel"));

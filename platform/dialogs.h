@@ -18,6 +18,11 @@ constexpr int vbNo = 7;
 // Title of every box and prompt that names none of its own.
 inline const QString kAppTitle = QStringLiteral("Quillfen");
 
+// A window whose dynamic property of this name is true stays usable while a message box waits
+// for its answer, and the box shows beside it, not over it: a progress window's Cancel still
+// works while a report is up. Every other window of the program waits for the box.
+inline constexpr char kLiveBesideBoxes[] = "quillfenLiveBesideBoxes";
+
 // What the file-open dialog component is set to before it is shown.
 struct FileOpenRequest {
     QString title;

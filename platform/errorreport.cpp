@@ -11,7 +11,9 @@
 
 namespace platform {
 
-QString supportEmail() { return QStringLiteral(QUILLFEN_SUPPORT_EMAIL); }
+QString supportEmail() {
+    return QStringLiteral(QUILLFEN_SUPPORT_EMAIL);
+}
 
 QString errorReportText(const QString& description, const QString& where, int line) {
     return description + QStringLiteral("\r\nin Tarnwick2/19/2015.") + where +
@@ -56,6 +58,9 @@ bool ErrorTrap::test(int line, const std::function<bool()>& condition) {
 }
 
 void ErrorTrap::report(int line, const QString& description) {
+    if (m_quiet && m_quiet()) {
+        return;
+    }
     ++m_reports;
     m_dialogs.msgBox(m_owner, errorReportText(description, m_where, line), vbExclamation,
                      QStringLiteral("Application Error"));

@@ -36,12 +36,18 @@ public:
     // Reports an error that was caught elsewhere in the handler, at the given line.
     void report(int line, const QString& description);
 
+    // Once quiet() holds, what the statements throw is no longer reported: the work is ending
+    // (the user cancelled it), and what it still runs only tidies up. run() and test() still
+    // answer as for a reported error.
+    void setQuietWhen(std::function<bool()> quiet) { m_quiet = std::move(quiet); }
+
     int reports() const { return m_reports; }
 
 private:
     Dialogs& m_dialogs;
     QWidget* m_owner;
     QString m_where;
+    std::function<bool()> m_quiet;
     int m_reports = 0;
 };
 

@@ -1,14 +1,21 @@
 #include "platform/qtdialogs.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLayout>
 #include <QMessageBox>
+#include <QPointer>
+#include <QScreen>
+#include <algorithm>
+#include <functional>
 
 #include "platform/filepath.h"
+#include "platform/windowframe.h"
 
 namespace platform {
 namespace {
@@ -45,6 +52,102 @@ public:
     }
 };
 
+// Room between a live window and the box shown beside it.
+constexpr int kGapBesideLiveWindow = 12;
+
+// A message box that is placed once it knows its size, before it appears.
+class MessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+    std::function<void(QWidget&)> place;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        // The box sizes itself to its text here.
+        QMessageBox::showEvent(event);
+        if (place) {
+            place(*this);
+        }
+    }
+};
+
+bool liveBesideBoxes(const QWidget* window) {
+    return window->property(kLiveBesideBoxes).toBool();
+}
+
+// Holds off the user's input to every window but the box and the live ones while the box
+// waits for its answer, as Qt's modality would, and keeps them from being closed.
+class BoxInputGuard : public QObject {
+public:
+    explicit BoxInputGuard(const QWidget& box) : m_box(box) { qApp->installEventFilter(this); }
+    ~BoxInputGuard() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Shortcut:
+            case QEvent::ShortcutOverride:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+            case QEvent::DragEnter:
+            case QEvent::DragMove:
+            case QEvent::Drop:
+            case QEvent::Close: {
+                auto* widget = qobject_cast<QWidget*>(watched);
+                if (widget != nullptr && widget->window() != &m_box &&
+                    !liveBesideBoxes(widget->window())) {
+                    event->ignore();
+                    return true;
+                }
+                break;
+            }
+            default:
+                break;
+        }
+        return false;
+    }
+
+private:
+    const QWidget& m_box;
+};
+
+QList<QPointer<QWidget>> liveWindows() {
+    QList<QPointer<QWidget>> live;
+    const QList<QWidget*> windows = QApplication::topLevelWidgets();
+    for (QWidget* window : windows) {
+        if (window->isVisible() && liveBesideBoxes(window)) {
+            live << window;
+        }
+    }
+    return live;
+}
+
+// Centred below the live window, or above it where the screen ends there, and on the screen.
+void placeBeside(QWidget& box, const QWidget& live) {
+    const QMargins frame = windowFrameMargins(box);
+    const QSize outer = box.size().grownBy(frame);
+    const QRect beside = live.frameGeometry();
+    QPoint origin(beside.center().x() - outer.width() / 2,
+                  beside.bottom() + 1 + kGapBesideLiveWindow);
+    if (const QScreen* screen = live.screen()) {
+        const QRect area = screen->availableGeometry();
+        if (origin.y() + outer.height() > area.bottom() + 1) {
+            origin.setY(beside.top() - kGapBesideLiveWindow - outer.height());
+        }
+        origin.setX(std::clamp(origin.x(), area.left(),
+                               std::max(area.left(), area.right() + 1 - outer.width())));
+        origin.setY(std::clamp(origin.y(), area.top(),
+                               std::max(area.top(), area.bottom() + 1 - outer.height())));
+    }
+    box.setGeometry(QRect(origin + QPoint(frame.left(), frame.top()), box.size()));
+}
+
 }  // namespace
 
 void prepareMessageBox(QMessageBox& box, const QString& prompt, int style, const QString& title) {
@@ -71,9 +174,28 @@ void prepareMessageBox(QMessageBox& box, const QString& prompt, int style, const
 }
 
 int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QString& title) {
-    QMessageBox box(owner);
+    MessageBox box(owner);
     prepareMessageBox(box, prompt, style, title);
-    int answer = box.exec();
+    int answer = 0;
+    const QList<QPointer<QWidget>> live = liveWindows();
+    if (live.isEmpty()) {
+        answer = box.exec();
+    } else {
+        // Qt's modality would hold off the live windows too, as they belong to the owner: the
+        // box waits without it, beside the first of them, and holds off the others itself.
+        box.place = [&live](QWidget& shown) {
+            if (live.front()) {
+                placeBeside(shown, *live.front());
+            }
+        };
+        box.setWindowModality(Qt::NonModal);
+        BoxInputGuard guard(box);
+        QEventLoop loop;
+        QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+        box.show();
+        loop.exec(QEventLoop::DialogExec);
+        answer = box.standardButton(box.clickedButton());
+    }
     if ((style & 7) == vbYesNo) {
         return answer == QMessageBox::Yes ? vbYes : vbNo;
     }

@@ -3,6 +3,9 @@
 namespace platform {
 
 QVariant ScriptedDialogs::next() {
+    if (whileShown) {
+        whileShown(m_shown.back());
+    }
     if (m_answers.empty()) {
         return {};
     }

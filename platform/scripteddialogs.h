@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVariant>
 #include <deque>
+#include <functional>
 
 #include "platform/dialogs.h"
 
@@ -27,6 +28,9 @@ public:
 
     // Queue the next answer: an int for a message box, a text for the others.
     void answer(const QVariant& value) { m_answers.push_back(value); }
+    // Runs while each box, prompt or dialog is up, before it is answered: what the user does
+    // elsewhere meanwhile (presses Cancel on a progress window).
+    std::function<void(const Shown&)> whileShown;
 
     const QList<Shown>& shown() const { return m_shown; }
     QStringList messages() const;  // the texts of the message boxes, in order

@@ -99,8 +99,8 @@ TEST_F(NativeExcelTest, FailedCopyLeavesTheClipboardEmpty) {
     EXPECT_EQ(errorNumber([&] { excel.copyPicture(1, 2); }), platform::err::kAutomationError);
     EXPECT_FALSE(clipboard.hasPicture());
     EXPECT_EQ(lastDescription,
-              QStringLiteral("Cannot copy picture 2 of worksheet 'Photos' in '%1': the picture is "
-                             "only linked and the workbook holds no image for it "
+              QStringLiteral("Cannot copy picture 2 ('linked') of worksheet 'Photos' in '%1': the "
+                             "picture is only linked and the workbook holds no image for it "
                              "(xl/drawings/drawing1.xml: https://example.org/x.png)")
                   .arg(path));
 

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
@@ -381,6 +382,48 @@ TEST(QtDialogs, FilterNamesEachPatternOnce) {
     QFileDialog dialog;
     dialog.setNameFilter(qtFileFilter(QStringLiteral("Excel Files (*.xl*)|*.xl*|")));
     EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Excel Files (*.xl*)")});
+}
+
+TEST(QtDialogs, ReportLeavesALiveWindowUsableBesideItAndHoldsOffTheOthers) {
+    QWidget owner;
+    owner.setGeometry(200, 100, 536, 272);
+    auto* ownerButton = new QPushButton(QStringLiteral("Start"), &owner);
+    ownerButton->setGeometry(10, 10, 100, 30);
+    // A progress window over the owner, as long work shows it.
+    QWidget progress(&owner, Qt::Dialog);
+    progress.setProperty(kLiveBesideBoxes, true);
+    progress.setGeometry(268, 180, 400, 112);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), &progress);
+    cancel->setGeometry(288, 74, 100, 27);
+    owner.show();
+    progress.show();
+    int cancels = 0;
+    int starts = 0;
+    QObject::connect(cancel, &QPushButton::clicked, [&] { ++cancels; });
+    QObject::connect(ownerButton, &QPushButton::clicked, [&] { ++starts; });
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        QMessageBox* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && qobject_cast<QMessageBox*>(w) != nullptr) {
+                box = static_cast<QMessageBox*>(w);
+            }
+        }
+        ASSERT_NE(box, nullptr);
+        EXPECT_FALSE(box->frameGeometry().intersects(progress.frameGeometry()));
+        // Clicks as the window system delivers them, which modality would drop.
+        QTest::mouseClick(progress.windowHandle(), Qt::LeftButton, {}, cancel->geometry().center());
+        QTest::mouseClick(owner.windowHandle(), Qt::LeftButton, {},
+                          ownerButton->geometry().center());
+        checked = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(QtDialogs().msgBox(&owner, QStringLiteral("Cannot open 'a.xlsx'"), vbExclamation,
+                                 QStringLiteral("Application Error")),
+              vbOK);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(starts, 0);
 }
 
 TEST(QtDialogs, MessageBoxLeavesRoomForItsTitleAndOffersOnlyClose) {

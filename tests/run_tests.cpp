@@ -285,6 +285,38 @@ TEST(ExtractionRun, CancelStopsAfterThePictureInHandAndShowsWhatWasTaken) {
     EXPECT_TRUE(b.f.dialogs.shown().isEmpty());
 }
 
+TEST(ExtractionRun, CancelWhileAReportIsUpEndsTheRunOnceItIsAnswered) {
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        RunBench b;
+        b.f.services.progressDelayMs = 0;
+        b.add(QStringLiteral("/in/a.xlsx"), {pictures(1, 0xB00000)});
+        // Workbooks that cannot be opened: each gives its two reports, open and count.
+        for (const char* name : {"/in/locked1.xlsx", "/in/locked2.xlsx", "/in/locked3.xlsx"}) {
+            b.form->addListRow(QString::fromLatin1(name));
+        }
+        b.f.dialogs.whileShown = [&](const platform::ScriptedDialogs::Shown&) {
+            auto* window = b.form->findChild<longwork::ProgressWindow*>();
+            if (cancel && window != nullptr && window->isVisible()) {
+                QTest::mouseClick(window->cancelButton, Qt::LeftButton);
+            }
+        };
+        b.form->PushButton2_Click();
+        const QStringList messages = b.f.dialogs.messages();
+        ASSERT_EQ(messages.size(), cancel ? 1 : 6);
+        EXPECT_TRUE(messages[0].startsWith("Cannot open '/in/locked1.xlsx'"));
+        EXPECT_TRUE(messages[0].contains("ExtractImagesByFile at line 2"));
+        if (!cancel) {
+            EXPECT_TRUE(messages[1].contains("ExtractImagesByFile at line 3"));
+        }
+        // What was taken so far shows, as after any Cancel, and no instance is left.
+        EXPECT_EQ(b.resultRows(), QStringList({"/in/a.xlsx|1"}));
+        EXPECT_TRUE(b.form->existingForm2()->isVisible());
+        EXPECT_EQ(b.world->alive, 0);
+        EXPECT_EQ(b.world->created, cancel ? 3 : 5);
+    }
+}
+
 TEST(ExtractionRun, ProgressWindowShowsOnlyOnceTheRunHasTakenASecond) {
     // Each reading of the clock finds the run `step` ms further on.
     for (qint64 step : {0, 600}) {
