@@ -49,6 +49,10 @@ void checkPixelCount(std::int64_t width, std::int64_t height) {
     }
 }
 
+// What a JPEG or PNG whose data end before its last row says, whichever its format.
+const QString kCutShort =
+    QStringLiteral("the picture's data is damaged (it ends before its last row)");
+
 // t / 255 rounded to nearest, exact for t up to 255 * 255.
 inline unsigned divideBy255(unsigned t) {
     t += 128;
@@ -175,9 +179,7 @@ std::optional<PixelBuffer> decodeJpeg(const platform::Picture& picture, const QB
         case JpegResult::Done:
             return std::move(read.out);
         case JpegResult::Damaged:
-            throwUndecodable(picture,
-                             QStringLiteral("the picture's data is damaged (it ends before its "
-                                            "last row)"));
+            throwUndecodable(picture, kCutShort);
         case JpegResult::Failed:
             *reason = QString::fromUtf8(read.message);
             break;
@@ -201,6 +203,7 @@ struct PngRead {
     std::optional<PixelBuffer> out;
     std::unique_ptr<std::uint8_t[]> scratch;  // rows with alpha before they meet the white
     bool rowsDone = false;                    // every row decoded from the file's own data
+    bool cutShort = false;                    // the data ended while libpng still read
     char message[200] = {};
     bool alpha = false;
     int nextRow = 0;   // of a read a band at a time
@@ -222,6 +225,7 @@ struct PngRead {
 void pngReadData(png_structp png, png_bytep target, png_size_t length) {
     auto* read = static_cast<PngRead*>(png_get_io_ptr(png));
     if (length > std::size_t(read->data.size()) - read->offset) {
+        read->cutShort = true;
         png_error(png, "the file ends early");
     }
     std::memcpy(target, read->data.constData() + read->offset, length);
@@ -311,7 +315,7 @@ std::optional<PixelBuffer> decodePng(const QByteArray& data, ChannelOrder order,
         case PngResult::Failed:
             break;
     }
-    *reason = QString::fromUtf8(read.message);
+    *reason = read.cutShort ? kCutShort : QString::fromUtf8(read.message);
     return std::nullopt;
 }
 
@@ -615,6 +619,11 @@ PixelBuffer decodeBytesOntoWhite(const platform::Picture& picture, const QByteAr
             pixels = decodeJpeg(picture, bytes, order, &reason);
         } else if (picture.format() == workbook::ImageFormat::Png) {
             pixels = decodePng(bytes, order, &reason);
+            // Qt reads PNG with the same libpng, which would fail alike and print its own
+            // "libpng error" line on standard error first: libpng's answer is the answer.
+            if (!pixels) {
+                throwUndecodable(picture, reason);
+            }
         }
     } catch (const std::bad_alloc&) {
         throw platform::RuntimeError(kErrOutOfMemory,
@@ -623,8 +632,8 @@ PixelBuffer decodeBytesOntoWhite(const platform::Picture& picture, const QByteAr
     if (pixels) {
         return std::move(*pixels);
     }
-    // What the fast path could not read (a CMYK JPEG, a PNG libpng rejects) still gets the
-    // renderer's chance; the fast path's reason is the one the user reads when both fail.
+    // What the fast path could not read (a CMYK JPEG) still gets the renderer's chance; the
+    // fast path's reason is the one the user reads when both fail.
     return renderOntoWhite(picture, order, reason);
 }
 

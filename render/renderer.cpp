@@ -106,9 +106,16 @@ Rendered decodeWithQt(const QByteArray& bytes, workbook::ImageFormat format,
     }
     QImage image;
     if (!reader.read(&image)) {
-        return undecodable(format, reader.error() == QImageReader::UnsupportedFormatError
-                                       ? QStringLiteral("the format is not supported")
-                                       : reader.errorString());
+        // Qt says only "Unable to read image data" of data its reader gives up on; the save
+        // says of such data that it is damaged, and the preview says the same.
+        switch (reader.error()) {
+            case QImageReader::UnsupportedFormatError:
+                return undecodable(format, QStringLiteral("the format is not supported"));
+            case QImageReader::InvalidDataError:
+                return undecodable(format, QStringLiteral("the picture's data is damaged"));
+            default:
+                return undecodable(format, reader.errorString());
+        }
     }
     if (tooManyPixels(image.size())) {
         return tooLarge(image.width(), image.height());

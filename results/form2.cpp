@@ -105,6 +105,13 @@ void Form2::buildControls() {
     Picture1 = new PictureBox(m_viewClient);
     Picture1->setObjectName(QStringLiteral("Picture1"));
     Picture1->setGeometry(0, 0, 0, 0);
+    PreviewMessage = new QLabel(m_viewClient);
+    PreviewMessage->setObjectName(QStringLiteral("PreviewMessage"));
+    PreviewMessage->setGeometry(m_viewClient->rect().adjusted(24, 24, -24, -24));
+    PreviewMessage->setAlignment(Qt::AlignCenter);
+    PreviewMessage->setWordWrap(true);
+    PreviewMessage->setTextFormat(Qt::PlainText);
+    PreviewMessage->hide();
 
     VScroll1 = new ScrollBar(Qt::Vertical, this);
     VScroll1->setObjectName(QStringLiteral("VScroll1"));
@@ -238,6 +245,8 @@ void Form2::creationSequence() {
         white->setPalette(palette);
         white->setAutoFillBackground(true);
     }
+    // The message lies on the white view, not on a patch of the window's colour.
+    PreviewMessage->setAutoFillBackground(false);
     platform::CenterForm(*this);
     setWindowTitle(QStringLiteral("Quillfen"));
     setWindowIcon(QApplication::windowIcon());

@@ -96,6 +96,8 @@ public:
     QLabel* Label3 = nullptr;
     QFrame* Picture2 = nullptr;
     PictureBox* Picture1 = nullptr;
+    // Shown in the view instead of a picture that cannot be made into pixels, with the reason.
+    QLabel* PreviewMessage = nullptr;
     QScrollBar* VScroll1 = nullptr;
     QScrollBar* HScroll1 = nullptr;
     QGroupBox* Frame2 = nullptr;
@@ -137,7 +139,11 @@ private:
     void keepTabStopOnChosenOption();
     void showQualityWhileDragged();
     std::optional<platform::Picture>* holderSlot(int index);
-    void saveRows(platform::ErrorTrap& trap, int rows);
+    struct SaveOutcome {
+        int saved = 0;           // files written
+        bool cancelled = false;  // rows were left unsaved by a Cancel
+    };
+    SaveOutcome saveRows(platform::ErrorTrap& trap, int rows);
 
     platform::Services& m_services;
     platform::MousePointer m_pointer;
@@ -147,5 +153,9 @@ private:
     QWidget* m_viewClient = nullptr;  // the inner area of Picture2 that Picture1 moves in
     bool m_saving = false;
 };
+
+// What a save's closing box says after a Cancel: "Saving cancelled: 2,431 of 4,017 pictures
+// saved."
+QString cancelledSaveText(int saved, int rows);
 
 }  // namespace results

@@ -1,4 +1,5 @@
 // The preview of Form2: row selection, the scroll bars and drag panning.
+#include <QLabel>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <algorithm>
@@ -56,8 +57,14 @@ QSize Form2::viewInnerSize() const {
 }
 
 void Form2::setPreviewPicture(const platform::Picture& picture) {
-    // The same pixels the save writes; a picture that cannot be made into pixels shows nothing.
-    Picture1->setImage(render::renderPicture(picture).image);
+    // The same pixels the save writes. A picture that cannot be made into pixels says why in
+    // the view: an empty white field would pass for a picture.
+    render::Rendered rendered = render::renderPicture(picture);
+    const bool unshown = !picture.isNull() && !rendered.ok();
+    PreviewMessage->setText(
+        unshown ? QStringLiteral("This picture cannot be shown.\n\n") + rendered.error : QString());
+    PreviewMessage->setVisible(unshown);
+    Picture1->setImage(std::move(rendered.image));
 }
 
 void Form2::ListView1_Click() {

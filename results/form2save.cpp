@@ -163,6 +163,8 @@ QString copyMadeFile(const QString& from, const QString& path) {
 // One row of a save, from its naming on the GUI thread, in row order, to its turn, when its
 // reports are made, again in row order.
 struct RowTurn {
+    // Which picture the row saves, as its reports name it: "book.xlsx, picture 3".
+    QString picture;
     // What naming the row raised, reported in its turn: line and description.
     std::vector<std::pair<int, QString>> reports;
     // The file being written on a worker, once the row got that far, and its statement.
@@ -188,6 +190,8 @@ RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::Worke
         }
     };
     const QTreeWidgetItem* row = form.ListView1->topLevelItem(k - 1);
+    turn.picture =
+        QStringLiteral("%1, picture %2").arg(QFileInfo(row->text(0)).fileName(), row->text(1));
     QString baseName;
     if (!attempt(4, [&] { baseName = encode::outputBaseName(row->text(0), row->text(1)); })) {
         return turn;
@@ -288,17 +292,26 @@ void Form2::PushButton6_Click() {
     trap.run(3, [&] { rows = ListView1->topLevelItemCount(); });
     m_saving = true;
     m_pointer.set(platform::MousePointer::kWait);
-    saveRows(trap, rows);
+    const SaveOutcome outcome = saveRows(trap, rows);
     m_pointer.set(platform::MousePointer::kDefault);
     m_saving = false;
     if (m_services.ending) {
         // The program is closing: the files in flight were finished, and nothing more shows.
         return;
     }
-    trap.run(8, [&] { m_services.dialogs->msgBox(this, QStringLiteral("Done.")); });
+    trap.run(8, [&] {
+        m_services.dialogs->msgBox(this, outcome.cancelled ? cancelledSaveText(outcome.saved, rows)
+                                                           : QStringLiteral("Done."));
+    });
 }
 
-void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
+QString cancelledSaveText(int saved, int rows) {
+    return QStringLiteral("Saving cancelled: %1 of %2 %3 saved.")
+        .arg(longwork::countText(saved), longwork::countText(rows),
+             rows == 1 ? QStringLiteral("picture") : QStringLiteral("pictures"));
+}
+
+Form2::SaveOutcome Form2::saveRows(platform::ErrorTrap& trap, int rows) {
     // The files are encoded on every core while this thread names the rows and reports in
     // row order; the window keeps repainting, its input is held off, and a progress window
     // shows when the save takes long.
@@ -314,6 +327,10 @@ void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
     std::deque<RowTurn> inFlight;
     encode::OutputPaths paths;
     SaveMemory memory;
+    // A Cancel pressed while a report is up ends the save once it is answered: the files in
+    // flight are finished, and what they raise is no longer told.
+    trap.setQuietWhen([&progress] { return progress.cancelled(); });
+    SaveOutcome outcome;
     int next = 1;
     int turnRow = 0;
     for (;;) {
@@ -335,13 +352,21 @@ void Form2::saveRows(platform::ErrorTrap& trap, int rows) {
         if (m_services.ending) {
             continue;
         }
+        // Each report names its picture: one save may hold thousands of rows.
         for (const auto& [line, description] : turn.reports) {
-            trap.report(line, description);
+            trap.report(line, turn.picture + QStringLiteral(": ") + description);
         }
         if (error) {
-            trap.report(turn.jobLine, platform::describe(error));
+            trap.report(turn.jobLine,
+                        turn.picture + QStringLiteral(": ") + platform::describe(error));
+        } else if (turn.job) {
+            ++outcome.saved;
         }
     }
+    trap.setQuietWhen({});
+    // Rows that never started are what the Cancel left out.
+    outcome.cancelled = next <= rows;
+    return outcome;
 }
 
 void Form2::PushButton8_Click() {

@@ -2,6 +2,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <QBuffer>
@@ -9,7 +10,9 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -593,13 +596,36 @@ TEST(OutputPixels, PngCutAfterItsLastRowSavesAndCutBeforeItIsAnError) {
             encode::writeBmpFile(Picture::fromBytes(cut), dir.filePath("cut.bmp"));
             EXPECT_EQ(compare(QImage(dir.filePath("whole.bmp")), dir.filePath("cut.bmp")).max, 0);
         }
+        // In the words a JPEG cut short gives.
         EXPECT_NE(errorOf([&] {
                       encode::writeBmpFile(Picture::fromBytes(whole.left(end - 20)),
                                            dir.filePath("short.bmp"));
-                  }).find("Cannot decode the picture (png)"),
+                  })
+                      .find("Cannot decode the picture (png): the picture's data is damaged (it "
+                            "ends before its last row)"),
                   std::string::npos);
         EXPECT_FALSE(QFile::exists(dir.filePath("short.bmp")));
     }
+}
+
+// A PNG our decoder refuses is not handed to a second one, whose libpng would print its own
+// "libpng error" line on standard error before our message.
+TEST(OutputPixels, DamagedPngIsToldOnceWithoutLibpngsOwnLine) {
+    QTemporaryFile captured;
+    ASSERT_TRUE(captured.open());
+    const Picture cut =
+        Picture::fromBytes(encodedPicture(gradientImage(50, 50), "PNG").bytes().left(100));
+    std::fflush(stderr);
+    const int savedErr = ::dup(2);
+    ::dup2(captured.handle(), 2);
+    const std::string error =
+        errorOf([&] { (void)encode::decodeOntoWhite(cut, encode::ChannelOrder::Bgr); });
+    std::fflush(stderr);
+    ::dup2(savedErr, 2);
+    ::close(savedErr);
+    EXPECT_NE(error.find("the picture's data is damaged"), std::string::npos) << error;
+    captured.seek(0);
+    EXPECT_EQ(captured.readAll(), QByteArray());
 }
 
 TEST(OutputPixels, CmykJpegSavesAsTheJpegReaderShowsIt) {

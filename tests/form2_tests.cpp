@@ -483,7 +483,7 @@ TEST(Form2Selection, RowWithoutAHolderLeavesThePreviewAsItWas) {
     EXPECT_EQ(r.form->Picture1->size(), r.form->imageHolderPicture(0).size());
 }
 
-TEST(Form2Preview, PicturesThatDoNotDecodeShowAnEmptyPreview) {
+TEST(Form2Preview, PicturesThatDoNotDecodeSayWhyInTheEmptyView) {
     // An enhanced metafile header with no records to draw.
     QByteArray emf(88, '\0');
     emf[0] = 1;
@@ -507,7 +507,17 @@ TEST(Form2Preview, PicturesThatDoNotDecodeShowAnEmptyPreview) {
         EXPECT_EQ(r.form->Picture1->size(), QSize(0, 0));
         EXPECT_FALSE(r.form->HScroll1->isEnabled());
         EXPECT_FALSE(r.form->VScroll1->isEnabled());
+        EXPECT_TRUE(r.form->PreviewMessage->isVisible());
+        EXPECT_EQ(r.form->PreviewMessage->text(),
+                  "This picture cannot be shown.\n\n" +
+                      render::renderPicture(Picture::fromBytes(bytes)).error);
         r.drag(QPoint(1, 1), QPoint(-5, -5));
+    }
+    EXPECT_TRUE(r.form->PreviewMessage->text().endsWith("the picture's data is damaged"));
+    // A picture that shows, and no picture at all (a run that kept none), say nothing.
+    for (const Picture& shown : {makePngPicture(4, 4), Picture()}) {
+        r.form->setPreviewPicture(shown);
+        EXPECT_FALSE(r.form->PreviewMessage->isVisible());
     }
 }
 

@@ -367,7 +367,8 @@ TEST(Form2Save, FailuresAreReportedAndTheSaveGoesOn) {
     const QStringList messages = r.f.dialogs.messages();
     ASSERT_EQ(messages.size(), 3);
     EXPECT_TRUE(messages[0].contains("in Tarnwick2/19/2015.Form2.PushButton6_Click at line 6"));
-    EXPECT_TRUE(messages[1].startsWith("Control array element '3' doesn't exist\r\n"));
+    EXPECT_TRUE(
+        messages[1].startsWith("d.xlsx, picture 1: Control array element '3' doesn't exist\r\n"));
     EXPECT_EQ(messages[2], QStringLiteral("Done."));
     EXPECT_EQ(r.f.dialogs.shown()[0].title, QStringLiteral("Application Error"));
 
@@ -377,8 +378,8 @@ TEST(Form2Save, FailuresAreReportedAndTheSaveGoesOn) {
     r.form->PushButton6_Click();
     ASSERT_EQ(r.f.dialogs.messages().size(), 5);
     EXPECT_TRUE(r.f.dialogs.messages()[0].startsWith(
-        "Cannot save the image. GDI+ Error:7\r\nin Tarnwick2/19/2015.Form2.PushButton6_Click at "
-        "line 7"));
+        "a.xlsx, picture 1: Cannot save the image. GDI+ Error:7\r\nin "
+        "Tarnwick2/19/2015.Form2.PushButton6_Click at line 7"));
     EXPECT_EQ(r.jpegWrites.size(), 3);
     EXPECT_EQ(r.f.dialogs.messages().last(), QStringLiteral("Done."));
 }
@@ -581,12 +582,15 @@ TEST(Form2SaveInParallel, NamesAndReportsFollowTheRowsWhateverTheWorkersTiming) 
 
         const QStringList messages = dialogs.messages();
         ASSERT_EQ(messages.size(), 4);
-        EXPECT_TRUE(
-            messages[0].startsWith("Cannot save the image. GDI+ Error:7 fail_1.jpg\r\nin "
-                                   "Tarnwick2/19/2015.Form2.PushButton6_Click at line 7"));
-        EXPECT_TRUE(messages[1].startsWith("Control array element '4' doesn't exist\r\n"));
+        // Each report names the workbook and the picture it is about.
+        EXPECT_TRUE(messages[0].startsWith(
+            "fail.xlsx, picture 1: Cannot save the image. GDI+ Error:7 fail_1.jpg\r\nin "
+            "Tarnwick2/19/2015.Form2.PushButton6_Click at line 7"));
+        EXPECT_TRUE(messages[1].startsWith(
+            "gone.xlsx, picture 1: Control array element '4' doesn't exist\r\n"));
         EXPECT_TRUE(messages[1].contains("PushButton6_Click at line 7"));
-        EXPECT_TRUE(messages[2].startsWith("Cannot save the image. GDI+ Error:7 fail_1 (2).jpg"));
+        EXPECT_TRUE(messages[2].startsWith(
+            "fail.xlsx, picture 1: Cannot save the image. GDI+ Error:7 fail_1 (2).jpg"));
         EXPECT_EQ(messages[3], QStringLiteral("Done."));
         // Each report comes in its row's turn: the slow first row was already whole.
         EXPECT_TRUE(dialogs.filesAtMessage[0].contains("book_1.jpg"));
@@ -629,7 +633,7 @@ TEST(Form2SaveInParallel, OneAndFourWorkersWriteTheSameFiles) {
     }
 }
 
-TEST(Form2SaveInParallel, CancelFinishesTheFilesInFlightAndStillSaysDone) {
+TEST(Form2SaveInParallel, CancelFinishesTheFilesInFlightAndSaysHowManyWereSaved) {
     SavingResults r;
     r.f.services.progressDelayMs = 0;
     r.form->saveWorkers = 1;  // two rows in flight
@@ -661,8 +665,42 @@ TEST(Form2SaveInParallel, CancelFinishesTheFilesInFlightAndStillSaysDone) {
     EXPECT_TRUE(cancelled);
     EXPECT_EQ(label, QStringLiteral("Picture 1 of 6"));
     EXPECT_EQ(r.written(), (QStringList{"book_1.jpg", "book_2.jpg"}));
-    EXPECT_EQ(r.f.dialogs.messages(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(r.f.dialogs.messages(),
+              QStringList{QStringLiteral("Saving cancelled: 2 of 6 pictures saved.")});
     EXPECT_EQ(progressWindow(r.form.get()), nullptr);
+}
+
+TEST(Form2SaveInParallel, CancelWhileAReportIsUpEndsTheSaveOnceItIsAnswered) {
+    SavingResults r;
+    r.f.services.progressDelayMs = 0;
+    r.form->saveWorkers = 1;  // two rows in flight
+    QList<std::pair<QString, Picture>> rows;
+    for (int k = 0; k < 6; ++k) {
+        rows.append({QStringLiteral("/in/book.xlsx"), makePngPicture(4 + k, 4)});
+    }
+    r.run(rows);
+    r.form->Option2->click();
+    r.form->Text1->setText(r.out.path());
+    r.jpegFailure = true;
+    r.f.dialogs.whileShown = [&](const platform::ScriptedDialogs::Shown&) {
+        if (longwork::ProgressWindow* window = progressWindow(r.form.get())) {
+            QTest::mouseClick(window->cancelButton, Qt::LeftButton);
+        }
+    };
+    r.form->PushButton6_Click();
+    // The second row was in flight and is finished, its failure no longer told.
+    const QStringList messages = r.f.dialogs.messages();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith("book.xlsx, picture 1: Cannot save the image."));
+    EXPECT_EQ(messages[1], QStringLiteral("Saving cancelled: 0 of 6 pictures saved."));
+    EXPECT_EQ(r.jpegWrites.size(), 2);
+}
+
+TEST(Form2SaveTexts, CancelledSaveCountsInThousands) {
+    EXPECT_EQ(results::cancelledSaveText(2431, 4017),
+              QStringLiteral("Saving cancelled: 2,431 of 4,017 pictures saved."));
+    EXPECT_EQ(results::cancelledSaveText(0, 1),
+              QStringLiteral("Saving cancelled: 0 of 1 picture saved."));
 }
 
 TEST(Form2SaveInParallel, ProgressWindowShowsOnlyOnceTheSaveHasTakenASecond) {
