@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include "encode/saveasjpg.h"
 #include "platform/mainmodule.h"
@@ -198,6 +199,9 @@ void Form2::buildControls() {
         w->installEventFilter(this);
     }
     Picture1->installEventFilter(this);
+    // The wheel scrolls the preview wherever it turns over the view.
+    m_viewClient->installEventFilter(this);
+    Picture2->installEventFilter(this);
 
     connect(HScroll1, &QScrollBar::valueChanged, this, [this] { HScroll1_Change(); });
     connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
@@ -365,6 +369,12 @@ void Form2::showEvent(QShowEvent* event) {
 }
 
 bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == Picture1 || watched == m_viewClient || watched == Picture2) &&
+        event->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        Preview_Wheel(wheel->angleDelta(), wheel->modifiers());
+        return true;
+    }
     if (watched == Picture1) {
         switch (event->type()) {
             case QEvent::MouseButtonPress: {

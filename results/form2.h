@@ -65,6 +65,10 @@ public:
     void Picture1_MouseDown(Qt::MouseButton button, float x, float y);
     void Picture1_MouseMove(Qt::MouseButtons buttons, float x, float y);
     void Picture1_MouseUp(Qt::MouseButton button, float x, float y);
+    // The mouse wheel over the preview: each step (120 of Qt's eighths of a degree) moves a bar
+    // one position, as a click on its arrow does; the vertical wheel the vertical bar, Shift
+    // with it or a horizontal wheel the horizontal bar.
+    void Preview_Wheel(QPoint angleDelta, Qt::KeyboardModifiers modifiers);
 
     // Row selection: a click on the list, or the release of a key while it has the focus.
     void ListView1_Click();
@@ -151,6 +155,7 @@ private:
     // cost little more than their encoded bytes.
     std::vector<std::optional<platform::Picture>> m_holders;
     QWidget* m_viewClient = nullptr;  // the inner area of Picture2 that Picture1 moves in
+    QPoint m_wheelTurned;             // wheel turns short of a whole step, per direction
     bool m_saving = false;
 };
 

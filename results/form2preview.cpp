@@ -45,6 +45,22 @@ void setScrollbarByPercent(QScrollBar* bar, int percent) {
     bar->setValue(std::min(position, bar->maximum()));
 }
 
+// One step of a mouse wheel in Qt's eighths of a degree.
+constexpr int kWheelStep = 120;
+
+// Moves a bar by whole positions the way its arrows do, so its own position change moves the
+// picture; a disabled bar has no arrows to click.
+void stepBar(QScrollBar* bar, int steps) {
+    if (!bar->isEnabled()) {
+        return;
+    }
+    const auto action =
+        steps < 0 ? QAbstractSlider::SliderSingleStepSub : QAbstractSlider::SliderSingleStepAdd;
+    for (int i = 0; i < std::abs(steps); ++i) {
+        bar->triggerAction(action);
+    }
+}
+
 // How far the picture lies from the origin, as a percentage of its excess.
 int percentOfExcess(int offset, int excess) {
     return roundHalfEven(std::abs(offset) / double(excess) * 100.0);
@@ -101,6 +117,7 @@ void Form2::Form_Activate() {
 }
 
 void Form2::SetupScrollbars() {
+    m_wheelTurned = QPoint();
     Picture1->move(0, 0);
     const QSize inner = viewInnerSize();
     setUpBar(HScroll1, mHStep, Picture1->width() - inner.width());
@@ -113,6 +130,19 @@ void Form2::HScroll1_Change() {
 
 void Form2::VScroll1_Change() {
     Picture1->move(Picture1->x(), -(mVStep * VScroll1->value()));
+}
+
+void Form2::Preview_Wheel(QPoint angleDelta, Qt::KeyboardModifiers modifiers) {
+    if (modifiers.testFlag(Qt::ShiftModifier) && angleDelta.x() == 0) {
+        angleDelta = QPoint(angleDelta.y(), 0);
+    }
+    // A fine wheel (a touchpad) sends parts of a step; they add up to whole ones.
+    m_wheelTurned += angleDelta;
+    const QPoint steps(m_wheelTurned.x() / kWheelStep, m_wheelTurned.y() / kWheelStep);
+    m_wheelTurned -= steps * kWheelStep;
+    // Turning the wheel away from the user shows what lies above (or to the left).
+    stepBar(HScroll1, -steps.x());
+    stepBar(VScroll1, -steps.y());
 }
 
 void Form2::SetHScrollbarByPercent(QScrollBar* bar, int percent) {

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <QWheelEvent>
 #include <memory>
 
 #include "platform/runtimeerror.h"
@@ -519,6 +520,46 @@ TEST(Form2Preview, PicturesThatDoNotDecodeSayWhyInTheEmptyView) {
         r.form->setPreviewPicture(shown);
         EXPECT_FALSE(r.form->PreviewMessage->isVisible());
     }
+}
+
+TEST(Form2Preview, WheelMovesTheBarsOnePositionPerStepAsTheirArrowsDo) {
+    ShownResults r;
+    r.load({r.exceeding(500, 50)});  // horizontal: step 10, maximum 50; vertical: step 1
+    auto turn = [&](QWidget* over, QPoint delta, Qt::KeyboardModifiers modifiers = {}) {
+        QWheelEvent wheel(QPointF(5, 5), over->mapToGlobal(QPointF(5, 5)), QPoint(), delta,
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(over, &wheel);
+    };
+    struct Turn {
+        QPoint delta;
+        Qt::KeyboardModifiers modifiers;
+        int h;
+        int v;
+    };
+    const Turn turns[] = {
+        {{0, -120}, {}, 0, 1},                 // one step down
+        {{0, -360}, {}, 0, 4},                 // three more
+        {{0, -60}, {}, 0, 4},                  // half a step waits for its other half
+        {{0, -60}, {}, 0, 5},                  //
+        {{0, -120}, Qt::ShiftModifier, 1, 5},  // Shift turns the wheel sideways
+        {{-240, 0}, {}, 3, 5},                 // a horizontal wheel
+        {{0, 480}, {}, 3, 1},                  // back up
+        {{960, 0}, {}, 0, 1},                  // stops at the first position
+    };
+    for (const Turn& t : turns) {
+        turn(r.form->Picture1, t.delta, t.modifiers);
+        EXPECT_EQ(r.form->HScroll1->value(), t.h);
+        EXPECT_EQ(r.form->VScroll1->value(), t.v);
+        EXPECT_EQ(r.at(), QPoint(-10 * t.h, -t.v));
+    }
+    // Over the view's border the wheel scrolls too.
+    turn(r.form->Picture2, QPoint(0, -120));
+    EXPECT_EQ(r.at(), QPoint(0, -2));
+    // A picture that fits leaves its disabled bars alone.
+    r.load({r.exceeding(-10, -10)});
+    r.form->SetupScrollbars();
+    turn(r.form->Picture1, QPoint(0, -120));
+    EXPECT_EQ(r.at(), QPoint(0, 0));
 }
 
 TEST(Form2Preview, TransparentAreasShowTheWhiteView) {
