@@ -49,7 +49,7 @@ QString ChooseFolder(QWidget* owner, const QString& prompt, platform::Dialogs& d
 // are appended, then RuntimeError names the folder where it stopped.
 void AddSubfolders(QStringList& folders, bool recurse, const bool* ending = nullptr);
 
-// The names of the files in the folder that match the wildcard pattern, in directory order;
+// The names of the files in the folder that match the wildcard pattern, in listing order;
 // hidden files included, folders not; a name that is not valid UTF-8 keeps its bytes. The folder
 // may end in "/" or not. A missing folder gives upper bound 0.
 FileNameArray ListFiles(const QString& folder, const QString& pattern);

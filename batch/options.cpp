@@ -203,7 +203,8 @@ each folder the first, then the second), leaving out names that begin with "~" a
 files whose names begin with "."; hidden folders are not walked and links back up the tree
 are not followed twice. A folder reached by several roads (links to siblings) is walked on
 each, four times at most, and a walk stops after 10,000,000 entries with a message naming
-the folder. "-" reads more paths from standard input, one per line or separated by NUL
+the folder. Each folder's files and subfolders come in the order of their names, letter case
+ignored. "-" reads more paths from standard input, one per line or separated by NUL
 characters (as find -print0 writes them).
 
 Output files are named after the workbook: its file name without the last extension, "_",

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <QStringDecoder>
+#include <algorithm>
 #include <memory>
 
 #include "platform/filepath.h"
@@ -46,6 +47,36 @@ DirectoryEntry::Kind kindOf(DIR* dir, const dirent* entry) {
     }
 }
 
+// A name's place in a listing: its upper-case form, one UTF-16 unit at a time.
+QString upperCaseForm(const std::string& name) {
+    QString form = entryNameFromBytes(name.c_str());
+    for (QChar& c : form) {
+        c = c.toUpper();
+    }
+    return form;
+}
+
+// The order the file system the folder scan was written for lists a folder in: by the names'
+// upper-case forms, so "b.xlsx" comes between "A.xlsx" and "C.xlsx" whatever order the disk
+// keeps them in. Names that differ only in letter case (or in bytes that are not UTF-8) keep
+// one fixed order, by their bytes.
+void sortAsListed(std::vector<RawDirectoryEntry>& entries) {
+    std::vector<std::pair<QString, RawDirectoryEntry>> keyed;
+    keyed.reserve(entries.size());
+    for (RawDirectoryEntry& entry : entries) {
+        keyed.emplace_back(upperCaseForm(entry.name), std::move(entry));
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        if (a.first != b.first) {
+            return a.first < b.first;
+        }
+        return a.second.name < b.second.name;
+    });
+    for (std::size_t i = 0; i < keyed.size(); ++i) {
+        entries[i] = std::move(keyed[i].second);
+    }
+}
+
 bool sameLetter(QChar a, QChar b) {
     return a == b || a.toCaseFolded() == b.toCaseFolded();
 }
@@ -80,6 +111,7 @@ std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder) {
         }
         entries.push_back({raw, kindOf(dir.get(), entry)});
     }
+    sortAsListed(entries);
     return entries;
 }
 

@@ -23,9 +23,10 @@ struct RawDirectoryEntry {
     DirectoryEntry::Kind kind = DirectoryEntry::Kind::Other;
 };
 
-// Every entry of the folder except "." and "..", in the order the file system lists them (no
-// sorting). The listing is read to its end and closed before this returns. A folder that does
-// not exist or cannot be read lists nothing.
+// Every entry of the folder except "." and "..", sorted by the names' upper-case forms (UTF-16
+// units, simple case mapping), as the file system the folder scan was written for lists a
+// folder, whatever order this disk keeps. The listing is read to its end and closed before this
+// returns. A folder that does not exist or cannot be read lists nothing.
 std::vector<DirectoryEntry> readDirectory(const QString& folder);
 // The same listing of a folder named by its raw path bytes.
 std::vector<RawDirectoryEntry> readDirectoryBytes(const std::string& folder);

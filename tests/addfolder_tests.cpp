@@ -49,6 +49,25 @@ TEST(AddSubfolders, GoesLevelByLevelWithEachLevelGroupedByParentInListingOrder) 
     EXPECT_EQ(walk({a}, false), (QStringList{a, a + level1[0] + "/", a + level1[1] + "/"}));
 }
 
+TEST(FolderOrder, FilesAndSubfoldersComeSortedByTheirUpperCaseForm) {
+    FileTree t;
+    t.folder("F");
+    // By upper-case UTF-16 units: digits, then letters whatever their case, "_" after "Z",
+    // and "." before every letter or digit.
+    const QStringList sorted{"10.xlsx", "9.xlsx",  "A.xlsx",  "a2.xlsx",
+                             "b.xlsx",  "B1.xlsx", "_c.xlsx", QString::fromUtf8("\xc3\xa4.xlsx")};
+    for (qsizetype i = sorted.size() - 1; i >= 0; --i) {
+        t.file("F/" + sorted[i]);
+    }
+    EXPECT_EQ(names(app::ListFiles(t.path("F"), QStringLiteral("*.*"))), sorted);
+    for (const char* sub : {"F/zeta", "F/Beta", "F/alpha", "F/Beta/y", "F/Beta/X", "F/alpha/k"}) {
+        t.folder(QString::fromLatin1(sub));
+    }
+    const QString f = t.path("F/");
+    EXPECT_EQ(walk({f}, true), (QStringList{f, f + "alpha/", f + "Beta/", f + "zeta/",
+                                            f + "alpha/k/", f + "Beta/X/", f + "Beta/y/"}));
+}
+
 TEST(AddSubfolders, LeavesAFolderWithoutSubfoldersAsItWas) {
     FileTree t;
     t.folder("A");
