@@ -23,11 +23,24 @@
 
 namespace platform {
 
+QString desktopFolder() {
+    // Many Linux accounts have no desktop folder, and a default the save then refuses is no
+    // default: the pictures folder comes next, then home, which is always there.
+    for (const auto location :
+         {QStandardPaths::DesktopLocation, QStandardPaths::PicturesLocation}) {
+        const QString path = QStandardPaths::writableLocation(location);
+        if (!path.isEmpty() && QFileInfo(path).isDir()) {
+            return path;
+        }
+    }
+    return QDir::homePath();
+}
+
 QString SpecialFolderPath(int csidl) {
     if (csidl != CSIDL_DESKTOP) {
         return {};
     }
-    QString path = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QString path = desktopFolder();
     if (path.isEmpty()) {
         return {};
     }

@@ -14,8 +14,13 @@ namespace platform {
 constexpr int CSIDL_DESKTOP = 0;
 constexpr int kShellPathBufferLength = 512;
 
+// The folder that stands for the desktop: the XDG desktop folder when it exists, else the XDG
+// pictures folder when it exists, else the home folder.
+QString desktopFolder();
+
 // The special folder's path as the shell fills a 512-character buffer of spaces: the path, its
-// NUL terminator and the remaining spaces. "" when the lookup fails.
+// NUL terminator and the remaining spaces. "" when the lookup fails. CSIDL_DESKTOP is
+// desktopFolder().
 QString SpecialFolderPath(int csidl);
 
 // The desktop folder with one "/" appended. Raises the invalid-argument error (5) when the

@@ -164,6 +164,32 @@ TEST(MainHelpers, DesktopFolderPathEndsInExactlyOneSeparator) {
     EXPECT_EQ(DesktopFolderPath(shell), QStringLiteral("/home/ann/Desktop/"));
 }
 
+TEST(MainHelpers, DesktopFolderFallsBackToPicturesThenHome) {
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    struct Case {
+        bool desktop;
+        bool pictures;
+        QString expected;
+    };
+    for (const Case& c :
+         {Case{true, true, "/Desktop"}, Case{false, true, "/Pictures"}, Case{false, false, ""}}) {
+        for (const char* sub : {"Desktop", "Pictures"}) {
+            QDir(home.path()).rmdir(QString::fromLatin1(sub));
+        }
+        if (c.desktop) {
+            QDir(home.path()).mkdir(QStringLiteral("Desktop"));
+        }
+        if (c.pictures) {
+            QDir(home.path()).mkdir(QStringLiteral("Pictures"));
+        }
+        EXPECT_EQ(desktopFolder(), home.path() + c.expected);
+        EXPECT_EQ(DesktopFolderPath(), home.path() + c.expected + QChar('/'));
+    }
+    qputenv("HOME", oldHome);
+}
+
 TEST(MainHelpers, SpecialFolderPathFillsTheShellBuffer) {
     QString buffer = SpecialFolderPath(CSIDL_DESKTOP);
     ASSERT_EQ(buffer.size(), kShellPathBufferLength);
