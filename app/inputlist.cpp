@@ -2,6 +2,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -216,9 +217,16 @@ void Form1::PushButton7_Click() {
             platform::vbYesNo, platform::kAppTitle);
     });
     if (trap.test(4, [&] { return answer == platform::vbYes; })) {
+        // The shell's answer is not ignored: a desktop without a file manager is told, where
+        // the folder would silently not open.
         trap.run(5, [&] {
             m_services.shell->openFolder(
-                platform::besideProgram(m_services.programFolder, QStringLiteral("Samples/")));
+                platform::besideProgram(m_services.programFolder, QStringLiteral("Samples/")),
+                [this, window = QPointer<Form1>(this)](const QString& message) {
+                    if (window) {
+                        m_services.dialogs->msgBox(this, message, platform::vbExclamation);
+                    }
+                });
         });
     }
 }

@@ -21,7 +21,7 @@ struct WindowServices {
 
     class NoShell : public platform::Shell {
     public:
-        void openFolder(const QString&) override {}
+        void openFolder(const QString&, Failed) override {}
     };
 
     platform::ScriptedDialogs dialogs;

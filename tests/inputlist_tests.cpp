@@ -350,6 +350,15 @@ TEST(LoadSamples, AddsEverySampleAndOpensTheFolderOnYes) {
     EXPECT_EQ(w.f.shell.opened.size(), 1);
 }
 
+TEST(LoadSamples, AFolderTheShellCannotOpenIsTold) {
+    Window w;
+    w.f.shell.failure = QStringLiteral("Cannot open the folder: no file manager");
+    w.f.dialogs.answer(platform::vbYes);
+    w.form.PushButton7_Click();
+    EXPECT_EQ(w.f.dialogs.messages(), (QStringList{kSamplesQuestion, w.f.shell.failure}));
+    EXPECT_EQ(w.f.dialogs.shown()[1].style, platform::vbExclamation);
+}
+
 TEST(LoadSamples, WithoutTheFolderStillAsks) {
     Window w;
     w.f.dialogs.answer(platform::vbYes);

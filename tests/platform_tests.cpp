@@ -5,6 +5,7 @@
 #include <utime.h>
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -29,6 +30,7 @@
 #include "platform/scripteddialogs.h"
 #include "platform/services.h"
 #include "platform/settingsstore.h"
+#include "platform/shell.h"
 #include "platform/twips.h"
 
 using namespace platform;
@@ -408,6 +410,30 @@ TEST(QtDialogs, FilterNamesEachPatternOnce) {
     QFileDialog dialog;
     dialog.setNameFilter(qtFileFilter(QStringLiteral("Excel Files (*.xl*)|*.xl*|")));
     EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Excel Files (*.xl*)")});
+}
+
+TEST(DesktopShell, ALauncherThatCannotOpenTheFolderIsTold) {
+    // A stand-in for xdg-open that answers as it does on a desktop without a file manager.
+    QTemporaryDir bin;
+    writeFile(bin.filePath(QStringLiteral("xdg-open")), "#!/bin/sh\nexit 3\n");
+    QFile::setPermissions(bin.filePath(QStringLiteral("xdg-open")),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + oldPath);
+    QString told;
+    QEventLoop loop;
+    DesktopShell().openFolder(QStringLiteral("/opt/quillfen/Samples/"), [&](const QString& m) {
+        told = m;
+        loop.quit();
+    });
+    // A bound on the wait for the launcher's answer, not a measure of it.
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    loop.exec();
+    qputenv("PATH", oldPath);
+    EXPECT_EQ(told, QStringLiteral("Cannot open the folder '/opt/quillfen/Samples/': no file "
+                                   "manager is set up to show folders."));
+    EXPECT_EQ(folderNotOpenedText(QStringLiteral("/x/"), 2),
+              QStringLiteral("Cannot open the folder '/x/': the folder does not exist."));
 }
 
 TEST(QtDialogs, ReportLeavesALiveWindowUsableBesideItAndHoldsOffTheOthers) {

@@ -12,11 +12,18 @@
 
 namespace testing_support {
 
-// Records the folders the program asked the shell to open.
+// Records the folders the program asked the shell to open; with failure set, the shell says
+// it could not open them.
 class RecordingShell : public platform::Shell {
 public:
-    void openFolder(const QString& folder) override { opened << folder; }
+    void openFolder(const QString& folder, Failed failed) override {
+        opened << folder;
+        if (!failure.isEmpty()) {
+            failed(failure);
+        }
+    }
     QStringList opened;
+    QString failure;
 };
 
 // Services wired with fakes: scripted dialogs, a settings file in a temporary folder, a
