@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -499,6 +500,10 @@ private:
             finishPicture(task, SkipKind::Undecodable, reason);
             return;
         }
+        if (std::string failed = outFolderMade(); !failed.empty()) {
+            finishPicture(task, SkipKind::NotWritten, failed);
+            return;
+        }
         if (std::string failed = file->write(path); !failed.empty()) {
             finishPicture(task, SkipKind::NotWritten, failed);
             return;
@@ -598,8 +603,25 @@ private:
         }
     }
 
+    // The output folder is made with the first file, so a run that writes nothing leaves no
+    // folder behind. Returns "" or why the folder cannot be made.
+    std::string outFolderMade() {
+        std::call_once(m_outFolderOnce, [this] {
+            const std::string folder = m_settings.outFolder.toStdString();
+            std::error_code error;
+            std::filesystem::create_directories(folder, error);
+            if (error) {
+                m_outFolderError = "cannot make the output folder '" + displayText(folder) +
+                                   "': " + error.message();
+            }
+        });
+        return m_outFolderError;
+    }
+
     const std::vector<std::string>& m_workbooks;
     const ExtractionSettings& m_settings;
+    std::once_flag m_outFolderOnce;
+    std::string m_outFolderError;
     std::ostream& m_err;
     const std::atomic<int>* m_interruptSignal;
 

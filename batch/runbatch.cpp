@@ -1,6 +1,7 @@
 #include "batch/runbatch.h"
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <chrono>
@@ -49,6 +50,37 @@ std::vector<std::string> givenPaths(const Options& options, std::istream* in,
     return paths;
 }
 
+// Why the output folder can be neither used nor made, or "": it is a folder, or the nearest of
+// the folders above it that exists is one this user can make folders in.
+std::string outFolderUnmakeable(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path at = fs::absolute(folder, error);
+    if (error) {
+        return error.message();
+    }
+    for (bool first = true;; first = false) {
+        const fs::file_status status = fs::status(at, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status)) {
+                return first ? "it is not a folder"
+                             : "'" + displayText(at.string()) + "' is not a folder";
+            }
+            if (!first && ::access(at.c_str(), W_OK | X_OK) != 0) {
+                return std::error_code(errno, std::generic_category()).message();
+            }
+            return {};
+        }
+        if (error && error != std::errc::no_such_file_or_directory) {
+            return error.message();
+        }
+        if (!at.has_relative_path()) {
+            return "no folder above it exists";
+        }
+        at = at.parent_path();
+    }
+}
+
 // What a run that writes files does around its pictures: the output folder (or the part's), the
 // manifest (or the part's record), the summary and the exit status.
 using RunBody = std::function<Tally(const ExtractionSettings&, bool* failed)>;
@@ -68,10 +100,15 @@ int writeFiles(const Options& options, const Console& console, const RunBody& bo
                         << "' is missing\n";
             return kExitFailed;
         }
-    } else if (std::filesystem::create_directories(folder, error);
-               error || !std::filesystem::is_directory(folder)) {
+    } else if (std::string why = outFolderUnmakeable(folder); !why.empty()) {
         console.err << "quillfen-batch: cannot make the output folder '" << displayText(folder)
-                    << "': " << (error ? error.message() : "it is not a folder") << "\n";
+                    << "': " << why << "\n";
+        return kExitFailed;
+    } else if (options.merge && (std::filesystem::create_directories(folder, error), error)) {
+        // A merge moves the parts' files in; an extraction makes the folder with its first
+        // file, so a run that writes nothing leaves no empty folder behind.
+        console.err << "quillfen-batch: cannot make the output folder '" << displayText(folder)
+                    << "': " << error.message() << "\n";
         return kExitFailed;
     }
     std::optional<ManifestWriter> manifest;

@@ -443,6 +443,19 @@ TEST(BatchRun, AnOutputFolderThatRefusesFilesGivesALinePerPicture) {
     EXPECT_NE(r.err.find("picture 2: cannot write '/proc/xw_image07_2.jpg': "), std::string::npos);
 }
 
+TEST(BatchRun, TheOutputFolderIsMadeWithTheFirstFileWritten) {
+    QTemporaryDir parent;
+    const QString none = parent.filePath(QStringLiteral("none"));
+    const QString some = parent.filePath(QStringLiteral("some/deeper"));
+    // Nothing to write: a workbook that does not open makes no folder.
+    Outcome r = batchRun({"--out", s(none), "--quiet", kCorpus + "poi_protect.xlsx"});
+    EXPECT_EQ(r.status, batch::kExitFailed);
+    EXPECT_FALSE(QFileInfo::exists(none));
+    r = batchRun({"--out", s(some), "--quiet", kCorpus + "xw_image01.xlsx"});
+    EXPECT_EQ(r.status, batch::kExitOk) << r.err;
+    EXPECT_TRUE(QFileInfo(some + QStringLiteral("/xw_image01_1.jpg")).isFile());
+}
+
 TEST(BatchRun, NamesThatAreNotUtf8StayExactInJsonAndEscapedElsewhere) {
     FileTree t;
     t.folder("in");
