@@ -133,8 +133,11 @@ Picture PictureSpill::keep(const Picture& picture) {
         }
         if (written <= 0) {
             const int error = written < 0 ? errno : ENOSPC;
-            // What part of the picture did go in is given back; the next picture starts here.
-            (void)::ftruncate(m_fd, off_t(m_size));
+            // What part of the picture did go in is given back, so a full disk has its room
+            // again. Where even that fails, the part stays past the end this spill knows: no
+            // picture is read from there, and the next one is written over it.
+            while (::ftruncate(m_fd, off_t(m_size)) != 0 && errno == EINTR) {
+            }
             fail(QStringLiteral("write the picture to"), error);
         }
         done += written;

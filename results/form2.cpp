@@ -282,15 +282,9 @@ void Form2::appendResultRow(const QString& text, const QString& imageNo) {
 
 void Form2::clearResults() {
     ListView1->clear();
-    // Holder 0 keeps the last run's first picture, but not the last run's spill: its bytes
-    // come into memory, so that the spill can go now.
-    if (m_holders[0] && m_holders[0]->isSpilled()) {
-        try {
-            m_holders[0] = m_holders[0]->inMemory();
-        } catch (const platform::RuntimeError&) {
-            m_holders[0] = platform::Picture();
-        }
-    }
+    // Holder 0 lets the last run's first picture go with its spill: a new run whose first
+    // picture cannot be put there must never show or save the old one in its place.
+    m_holders[0] = platform::Picture();
 }
 
 std::optional<platform::Picture>* Form2::holderSlot(int index) {

@@ -51,8 +51,8 @@ public:
     const platform::Picture& imageHolderPicture(int index) const;
     int imageHolderCount() const;  // existing elements, element 0 included
 
-    // What the run uses: an empty list for a new run (and holder 0 let go of the last run's
-    // spill), and the first image in the preview.
+    // What the run uses: an empty list and an empty holder 0 for a new run, and the first image
+    // in the preview.
     void clearResults();
     void setPreviewPicture(const platform::Picture& picture);
 

@@ -562,6 +562,14 @@ TEST(Form2Preview, WheelMovesTheBarsOnePositionPerStepAsTheirArrowsDo) {
     EXPECT_EQ(r.at(), QPoint(0, 0));
 }
 
+TEST(Form2Holders, ANewRunStartsWithAnEmptyElementZero) {
+    ShownResults r;
+    r.load({makePngPicture(4, 4)});
+    r.form->clearResults();
+    // A new run whose first picture cannot be put there shows and saves nothing of this one.
+    EXPECT_TRUE(r.form->imageHolderPicture(0).isNull());
+}
+
 TEST(Form2Preview, TransparentAreasShowTheWhiteView) {
     QImage clear(30, 30, QImage::Format_ARGB32);
     clear.fill(Qt::transparent);
