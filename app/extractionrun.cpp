@@ -84,6 +84,10 @@ void Form1::PushButton2_Click() {
         progress->tick();
     };
     context.ending = stopped;
+    // A report can come before the progress window would show: it shows with the report, so
+    // the run can be cancelled from the first one on.
+    context.beforeReport = [&progress] { progress->showNow(); };
+    trap.setBeforeReport(context.beforeReport);
 
     for (int row = 1; row <= rows && !stopped(); ++row) {
         QString path;
@@ -106,6 +110,7 @@ void Form1::PushButton2_Click() {
         });
     }
     // The progress window goes with the work, before the results window shows.
+    trap.setBeforeReport({});
     progress.reset();
     m_running = false;
     if (m_services.ending) {

@@ -30,6 +30,7 @@ void ExtractImagesByFile(const QString& workbookPath, int& runningImageNumber,
     // A Cancel pressed while a report waits ends the work once that report is answered: the
     // statements that still run (the quit) tell nothing more.
     trap.setQuietWhen(ending);
+    trap.setBeforeReport(context.beforeReport);
     auto yield = [&] {
         if (context.yield) {
             context.yield();

@@ -31,6 +31,8 @@ struct ExtractionContext {
     std::function<void()> yield;
     // True once the program is ending: the call stops at its next turn and still quits.
     std::function<bool()> ending;
+    // Runs before each of the call's reports is shown (the run shows its progress window).
+    std::function<void()> beforeReport;
 };
 
 // Turns of the message loop spent waiting for a kept picture. The spill writes it before it

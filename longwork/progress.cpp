@@ -66,6 +66,14 @@ void Progress::tick() {
         }
         return;
     }
+    showNow();
+}
+
+void Progress::showNow() {
+    if (m_window) {
+        return;
+    }
+    m_timer.stop();
     m_window = std::make_unique<ProgressWindow>(m_owner, m_title, m_total);
     refresh();
     m_window->show();

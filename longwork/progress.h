@@ -27,6 +27,9 @@ public:
     void update(int done, const QString& label);
     // Shows the window once the delay has passed; cheap enough for every turn of the work.
     void tick();
+    // Shows the window now, whatever the delay: work that waits for the answer to one of its
+    // reports is long work, and its Cancel belongs beside the report.
+    void showNow();
     bool cancelled() const;
 
     ProgressWindow* window() const { return m_window.get(); }

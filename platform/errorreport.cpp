@@ -38,28 +38,45 @@ QString describe(const std::exception_ptr& error) {
 ErrorTrap::ErrorTrap(Dialogs& dialogs, QWidget* owner, QString module, QString procedure)
     : m_dialogs(dialogs), m_owner(owner), m_where(module + QChar('.') + procedure) {}
 
+bool ErrorTrap::quiet() const {
+    return m_quiet && m_quiet();
+}
+
 bool ErrorTrap::run(int line, const std::function<void()>& statement) {
+    // A statement that itself ends the work (the spill's first failure) is still told.
+    const bool quietBefore = quiet();
     try {
         statement();
         return true;
     } catch (...) {
-        report(line, describe(std::current_exception()));
+        if (!quietBefore) {
+            tell(line, describe(std::current_exception()));
+        }
         return false;
     }
 }
 
 bool ErrorTrap::test(int line, const std::function<bool()>& condition) {
+    const bool quietBefore = quiet();
     try {
         return condition();
     } catch (...) {
-        report(line, describe(std::current_exception()));
+        if (!quietBefore) {
+            tell(line, describe(std::current_exception()));
+        }
         return true;
     }
 }
 
 void ErrorTrap::report(int line, const QString& description) {
-    if (m_quiet && m_quiet()) {
-        return;
+    if (!quiet()) {
+        tell(line, description);
+    }
+}
+
+void ErrorTrap::tell(int line, const QString& description) {
+    if (m_beforeReport) {
+        m_beforeReport();
     }
     ++m_reports;
     m_dialogs.msgBox(m_owner, errorReportText(description, m_where, line), vbExclamation,

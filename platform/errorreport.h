@@ -37,17 +37,24 @@ public:
     void report(int line, const QString& description);
 
     // Once quiet() holds, what the statements throw is no longer reported: the work is ending
-    // (the user cancelled it), and what it still runs only tidies up. run() and test() still
-    // answer as for a reported error.
+    // (the user cancelled it), and what it still runs only tidies up. A statement that was
+    // run before it held is still told. run() and test() still answer as for a reported error.
     void setQuietWhen(std::function<bool()> quiet) { m_quiet = std::move(quiet); }
+    // Runs before each report is shown: long work shows its progress window then, so that its
+    // Cancel is there beside the report however soon the report comes.
+    void setBeforeReport(std::function<void()> before) { m_beforeReport = std::move(before); }
 
     int reports() const { return m_reports; }
 
 private:
+    bool quiet() const;
+    void tell(int line, const QString& description);
+
     Dialogs& m_dialogs;
     QWidget* m_owner;
     QString m_where;
     std::function<bool()> m_quiet;
+    std::function<void()> m_beforeReport;
     int m_reports = 0;
 };
 

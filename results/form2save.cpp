@@ -330,6 +330,8 @@ Form2::SaveOutcome Form2::saveRows(platform::ErrorTrap& trap, int rows) {
     // A Cancel pressed while a report is up ends the save once it is answered: the files in
     // flight are finished, and what they raise is no longer told.
     trap.setQuietWhen([&progress] { return progress.cancelled(); });
+    // A report shows the progress window with it, however soon it comes.
+    trap.setBeforeReport([&progress] { progress.showNow(); });
     SaveOutcome outcome;
     int next = 1;
     int turnRow = 0;
@@ -364,6 +366,7 @@ Form2::SaveOutcome Form2::saveRows(platform::ErrorTrap& trap, int rows) {
         }
     }
     trap.setQuietWhen({});
+    trap.setBeforeReport({});
     // Rows that never started are what the Cancel left out.
     outcome.cancelled = next <= rows;
     return outcome;
