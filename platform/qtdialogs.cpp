@@ -54,6 +54,8 @@ public:
 
 // Room between a live window and the box shown beside it.
 constexpr int kGapBesideLiveWindow = 12;
+// The height of a title bar, as most window managers draw one.
+constexpr int kTitleBarAllowance = 32;
 
 // A message box that is placed once it knows its size, before it appears.
 class MessageBox : public QMessageBox {
@@ -76,16 +78,51 @@ bool liveBesideBoxes(const QWidget* window) {
     return window->property(kLiveBesideBoxes).toBool();
 }
 
+// Centred below the live window, or above it where the screen ends there, and on the screen.
+void placeBeside(QWidget& box, const QWidget& live) {
+    const QMargins frame = windowFrameMargins(box);
+    const QSize outer = box.size().grownBy(frame);
+    const QRect beside = live.frameGeometry();
+    // A window shown a moment ago may still be known where it was asked to stand, without the
+    // frame the window manager then puts around it: below it, room for one more title bar
+    // (the box's own, or a common one's when the window manager does not tell it).
+    QPoint origin(
+        beside.center().x() - outer.width() / 2,
+        beside.bottom() + 1 + kGapBesideLiveWindow + std::max(frame.top(), kTitleBarAllowance));
+    if (const QScreen* screen = live.screen()) {
+        const QRect area = screen->availableGeometry();
+        if (origin.y() + outer.height() > area.bottom() + 1) {
+            origin.setY(beside.top() - kGapBesideLiveWindow - outer.height());
+        }
+        origin.setX(std::clamp(origin.x(), area.left(),
+                               std::max(area.left(), area.right() + 1 - outer.width())));
+        origin.setY(std::clamp(origin.y(), area.top(),
+                               std::max(area.top(), area.bottom() + 1 - outer.height())));
+    }
+    box.setGeometry(QRect(origin + QPoint(frame.left(), frame.top()), box.size()));
+}
+
 // Holds off the user's input to every window but the box and the live ones while the box
-// waits for its answer, as Qt's modality would, and keeps them from being closed.
+// waits for its answer, as Qt's modality would, and keeps them from being closed. The box
+// follows the live window it was placed beside: a window shown just before the box is put in
+// its place by the window manager only after the box has been placed.
 class BoxInputGuard : public QObject {
 public:
-    explicit BoxInputGuard(const QWidget& box) : m_box(box) { qApp->installEventFilter(this); }
+    BoxInputGuard(QWidget& box, QPointer<QWidget> beside)
+        : m_box(box), m_beside(std::move(beside)) {
+        qApp->installEventFilter(this);
+    }
     ~BoxInputGuard() override { qApp->removeEventFilter(this); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
+            case QEvent::Move:
+            case QEvent::Resize:
+                if (watched == m_beside && m_box.isVisible()) {
+                    placeBeside(m_box, *m_beside);
+                }
+                break;
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonRelease:
             case QEvent::MouseButtonDblClick:
@@ -114,7 +151,8 @@ protected:
     }
 
 private:
-    const QWidget& m_box;
+    QWidget& m_box;
+    QPointer<QWidget> m_beside;
 };
 
 QList<QPointer<QWidget>> liveWindows() {
@@ -126,26 +164,6 @@ QList<QPointer<QWidget>> liveWindows() {
         }
     }
     return live;
-}
-
-// Centred below the live window, or above it where the screen ends there, and on the screen.
-void placeBeside(QWidget& box, const QWidget& live) {
-    const QMargins frame = windowFrameMargins(box);
-    const QSize outer = box.size().grownBy(frame);
-    const QRect beside = live.frameGeometry();
-    QPoint origin(beside.center().x() - outer.width() / 2,
-                  beside.bottom() + 1 + kGapBesideLiveWindow);
-    if (const QScreen* screen = live.screen()) {
-        const QRect area = screen->availableGeometry();
-        if (origin.y() + outer.height() > area.bottom() + 1) {
-            origin.setY(beside.top() - kGapBesideLiveWindow - outer.height());
-        }
-        origin.setX(std::clamp(origin.x(), area.left(),
-                               std::max(area.left(), area.right() + 1 - outer.width())));
-        origin.setY(std::clamp(origin.y(), area.top(),
-                               std::max(area.top(), area.bottom() + 1 - outer.height())));
-    }
-    box.setGeometry(QRect(origin + QPoint(frame.left(), frame.top()), box.size()));
 }
 
 }  // namespace
@@ -189,7 +207,7 @@ int QtDialogs::msgBox(QWidget* owner, const QString& prompt, int style, const QS
             }
         };
         box.setWindowModality(Qt::NonModal);
-        BoxInputGuard guard(box);
+        BoxInputGuard guard(box, live.front());
         QEventLoop loop;
         QObject::connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
         box.show();
