@@ -81,6 +81,27 @@ std::string outFolderUnmakeable(const std::string& folder) {
     }
 }
 
+// Whether the manifest is to be written inside the output folder (or a folder below it).
+bool manifestInside(const Options& options, const std::string& folder) {
+    namespace fs = std::filesystem;
+    if (options.manifestFormat == ManifestFormat::None) {
+        return false;
+    }
+    std::error_code error;
+    const fs::path out = fs::absolute(folder, error).lexically_normal();
+    const fs::path manifest = fs::absolute(options.manifest, error).lexically_normal();
+    if (error) {
+        return false;
+    }
+    auto inOut = out.begin();
+    for (auto at = manifest.begin(); inOut != out.end() && !inOut->empty(); ++inOut, ++at) {
+        if (at == manifest.end() || *at != *inOut) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // What a run that writes files does around its pictures: the output folder (or the part's), the
 // manifest (or the part's record), the summary and the exit status.
 using RunBody = std::function<Tally(const ExtractionSettings&, bool* failed)>;
@@ -104,9 +125,11 @@ int writeFiles(const Options& options, const Console& console, const RunBody& bo
         console.err << "quillfen-batch: cannot make the output folder '" << displayText(folder)
                     << "': " << why << "\n";
         return kExitFailed;
-    } else if (options.merge && (std::filesystem::create_directories(folder, error), error)) {
-        // A merge moves the parts' files in; an extraction makes the folder with its first
-        // file, so a run that writes nothing leaves no empty folder behind.
+    } else if ((options.merge || manifestInside(options, folder)) &&
+               (std::filesystem::create_directories(folder, error), error)) {
+        // A merge moves the parts' files in, and a manifest kept in the output folder needs it
+        // now; otherwise an extraction makes the folder with its first file, so a run that
+        // writes nothing leaves no empty folder behind.
         console.err << "quillfen-batch: cannot make the output folder '" << displayText(folder)
                     << "': " << error.message() << "\n";
         return kExitFailed;

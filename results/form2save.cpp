@@ -217,11 +217,8 @@ RowTurn startRow(Form2& form, int k, encode::OutputPaths& paths, longwork::Worke
     if (!memory.budgets[workbookPath].charge(
             qint64(picture.size().width()) * picture.size().height(), picture.byteCount())) {
         if (memory.toldPastLimit.insert(workbookPath).second) {
-            turn.reports.emplace_back(
-                turn.jobLine,
-                QStringLiteral("Cannot save picture %1 of '%2': %3")
-                    .arg(row->text(1), workbookPath.mid(workbookPath.lastIndexOf(QChar('/')) + 1),
-                         encode::PixelBudget::limitText()));
+            const QString why = encode::PixelBudget::limitText();
+            turn.reports.emplace_back(turn.jobLine, why.left(1).toUpper() + why.mid(1));
         }
         return turn;
     }

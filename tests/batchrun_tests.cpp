@@ -454,6 +454,12 @@ TEST(BatchRun, TheOutputFolderIsMadeWithTheFirstFileWritten) {
     r = batchRun({"--out", s(some), "--quiet", kCorpus + "xw_image01.xlsx"});
     EXPECT_EQ(r.status, batch::kExitOk) << r.err;
     EXPECT_TRUE(QFileInfo(some + QStringLiteral("/xw_image01_1.jpg")).isFile());
+    // A manifest kept in the output folder needs the folder whatever the run writes.
+    const QString kept = parent.filePath(QStringLiteral("kept"));
+    r = batchRun({"--out", s(kept), "--manifest", s(kept) + "/m.csv", "--quiet",
+                  kCorpus + "poi_protect.xlsx"});
+    EXPECT_EQ(r.status, batch::kExitFailed);
+    EXPECT_TRUE(QFileInfo(kept + QStringLiteral("/m.csv")).isFile()) << r.err;
 }
 
 TEST(BatchRun, NamesThatAreNotUtf8StayExactInJsonAndEscapedElsewhere) {

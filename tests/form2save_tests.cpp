@@ -472,7 +472,7 @@ TEST(Form2Save, PicturesPastTheWorkbooksPixelLimitAreToldOnceAndLeftOut) {
     const QStringList messages = r.f.dialogs.messages();
     ASSERT_EQ(messages.size(), 2) << messages.join("\n").toStdString();
     EXPECT_TRUE(messages[0].startsWith(
-        "Cannot save picture 101 of 'many.xlsx': the workbook's pictures come to more pixels "
+        "many.xlsx, picture 101: The workbook's pictures come to more pixels "
         "than its limit (2,000 megapixels, and 64 more for each byte they store)"))
         << messages[0].toStdString();
     EXPECT_EQ(messages[1], QStringLiteral("Done."));
