@@ -4,7 +4,10 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
+#include "encode/outputpixels.h"
+#include "platform/runtimeerror.h"
 #include "render/renderer.h"
 #include "results/form2.h"
 #include "results/picturebox.h"
@@ -61,6 +64,33 @@ void stepBar(QScrollBar* bar, int steps) {
     }
 }
 
+// JPEG and PNG are read by the save's own decoder: Qt's readers show a JPEG cut short with grey
+// rows as if it were whole, where the save refuses it, and print libpng's own "libpng error"
+// line on standard error. The decoder's rows, bottom-up, are turned over in place and kept by
+// the image, so a large picture is not copied.
+render::Rendered decodeAsTheSaveDoes(const platform::Picture& picture) {
+    render::Rendered r;
+    try {
+        auto pixels = std::make_unique<encode::PixelBuffer>(
+            encode::decodeOntoWhite(picture, encode::ChannelOrder::Rgb));
+        for (int top = 0, bottom = pixels->height() - 1; top < bottom; ++top, --bottom) {
+            std::swap_ranges(pixels->row(top), pixels->row(top) + pixels->stride(),
+                             pixels->row(bottom));
+        }
+        r.image = QImage(
+            pixels->data(), pixels->width(), pixels->height(), qsizetype(pixels->stride()),
+            QImage::Format_RGB888,
+            [](void* kept) { delete static_cast<encode::PixelBuffer*>(kept); }, pixels.get());
+        if (!r.image.isNull()) {
+            pixels.release();  // the image's now
+        }
+    } catch (const platform::RuntimeError& e) {
+        r.errorNumber = e.number();
+        r.error = e.description();
+    }
+    return r;
+}
+
 // How far the picture lies from the origin, as a percentage of its excess.
 int percentOfExcess(int offset, int excess) {
     return roundHalfEven(std::abs(offset) / double(excess) * 100.0);
@@ -74,8 +104,11 @@ QSize Form2::viewInnerSize() const {
 
 void Form2::setPreviewPicture(const platform::Picture& picture) {
     // The same pixels the save writes. A picture that cannot be made into pixels says why in
-    // the view: an empty white field would pass for a picture.
-    render::Rendered rendered = render::renderPicture(picture);
+    // the view, in the save's words: an empty white field would pass for a picture.
+    const bool savesDecoder = picture.format() == workbook::ImageFormat::Jpeg ||
+                              picture.format() == workbook::ImageFormat::Png;
+    render::Rendered rendered =
+        savesDecoder ? decodeAsTheSaveDoes(picture) : render::renderPicture(picture);
     const bool unshown = !picture.isNull() && !rendered.ok();
     PreviewMessage->setText(
         unshown ? QStringLiteral("This picture cannot be shown.\n\n") + rendered.error : QString());

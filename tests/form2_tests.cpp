@@ -18,6 +18,7 @@
 #include <QWheelEvent>
 #include <memory>
 
+#include "encode/outputpixels.h"
 #include "platform/runtimeerror.h"
 #include "platform/services.h"
 #include "render/renderer.h"
@@ -497,11 +498,24 @@ TEST(Form2Preview, PicturesThatDoNotDecodeSayWhyInTheEmptyView) {
     huge[16] = 0, huge[17] = 0, huge[18] = char(0x4e), huge[19] = char(0x20);
     huge[20] = 0, huge[21] = 0, huge[22] = char(0x4e), huge[23] = char(0x20);
     ASSERT_EQ(Picture::fromBytes(huge).size(), QSize(20000, 20000));
-    QByteArray truncated = makePngPicture(300, 300).bytes().left(60);
+    // JPEG and PNG cut short: Qt's JPEG reader would show grey rows as if the picture were whole.
+    QImage gradient(160, 120, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y) {
+        for (int x = 0; x < gradient.width(); ++x) {
+            gradient.setPixel(x, y, qRgb(x, y, x + y));
+        }
+    }
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    gradient.save(&buffer, "JPG");
+    const QByteArray cutShort[] = {jpeg.left(jpeg.size() * 6 / 10),
+                                   makePngPicture(300, 300).bytes().left(60)};
 
     ShownResults r;
     r.load({r.exceeding(100, 100)});
-    for (const QByteArray& bytes : {QByteArray("not a picture at all"), emf, huge, truncated}) {
+    for (const QByteArray& bytes :
+         {QByteArray("not a picture at all"), emf, huge, cutShort[0], cutShort[1]}) {
         r.form->setImageHolderPicture(0, Picture::fromBytes(bytes));
         r.form->ListView1->setCurrentItem(r.form->ListView1->topLevelItem(0));
         r.form->ListView1_Click();
@@ -509,12 +523,29 @@ TEST(Form2Preview, PicturesThatDoNotDecodeSayWhyInTheEmptyView) {
         EXPECT_FALSE(r.form->HScroll1->isEnabled());
         EXPECT_FALSE(r.form->VScroll1->isEnabled());
         EXPECT_TRUE(r.form->PreviewMessage->isVisible());
-        EXPECT_EQ(r.form->PreviewMessage->text(),
-                  "This picture cannot be shown.\n\n" +
-                      render::renderPicture(Picture::fromBytes(bytes)).error);
+        // In the words the save gives.
+        QString saveSays;
+        try {
+            encode::decodeOntoWhite(Picture::fromBytes(bytes), encode::ChannelOrder::Rgb);
+        } catch (const platform::RuntimeError& e) {
+            saveSays = e.description();
+        }
+        EXPECT_EQ(r.form->PreviewMessage->text(), "This picture cannot be shown.\n\n" + saveSays);
         r.drag(QPoint(1, 1), QPoint(-5, -5));
     }
-    EXPECT_TRUE(r.form->PreviewMessage->text().endsWith("the picture's data is damaged"));
+    EXPECT_TRUE(r.form->PreviewMessage->text().endsWith(
+        "the picture's data is damaged (it ends before its last row)"));
+    // A whole JPEG shows the save's pixels.
+    r.form->setImageHolderPicture(0, Picture::fromBytes(jpeg));
+    r.form->ListView1_Click();
+    const QImage shown = r.form->Picture2->grab().toImage();
+    const encode::PixelBuffer saved =
+        encode::decodeOntoWhite(Picture::fromBytes(jpeg), encode::ChannelOrder::Rgb);
+    const QPoint origin = r.form->Picture1->mapTo(r.form->Picture2, QPoint(0, 0));
+    for (const QPoint p : {QPoint(0, 0), QPoint(37, 101), QPoint(159, 119)}) {
+        const std::uint8_t* rgb = saved.row(p.y()) + 3 * p.x();
+        EXPECT_EQ(shown.pixel(origin + p), qRgb(rgb[0], rgb[1], rgb[2])) << p.x() << "," << p.y();
+    }
     // A picture that shows, and no picture at all (a run that kept none), say nothing.
     for (const Picture& shown : {makePngPicture(4, 4), Picture()}) {
         r.form->setPreviewPicture(shown);
