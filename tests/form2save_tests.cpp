@@ -12,13 +12,16 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "childprocess.h"
 #include "encode/saveasjpg.h"
 #include "longwork/progresswindow.h"
+#include "longwork/workerpool.h"
 #include "platform/mainmodule.h"
 #include "platform/picturespill.h"
 #include "platform/runtimeerror.h"
@@ -630,6 +633,31 @@ TEST(Form2SaveInParallel, OneAndFourWorkersWriteTheSameFiles) {
         }
         EXPECT_EQ(files[0].size(), 12);
         EXPECT_TRUE(files[0] == files[1]);
+    }
+}
+
+// Under a limit on processes the pool works with the threads that start, or on the thread that
+// waits when none does; threads refused never end the program.
+TEST(WorkerPool, ThreadsAProcessLimitRefusesLeaveTheWorkToThoseThatStarted) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a process limit is set for another user, which needs root";
+    }
+    for (rlim_t limit : {1, 4}) {
+        const int status = inForkedChild({.limits = {{RLIMIT_NPROC, limit}}, .asNobody = true}, [] {
+            std::atomic<int> ran{0};
+            longwork::WorkerPool pool(16);
+            std::vector<longwork::WorkerPool::Handle> jobs;
+            for (int i = 0; i < 32; ++i) {
+                jobs.push_back(pool.submit([&] { ++ran; }));
+            }
+            for (const auto& job : jobs) {
+                if (pool.wait(job)) {
+                    return 2;
+                }
+            }
+            return pool.threads() < 16 && ran.load() == 32 ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << "limit " << limit;
     }
 }
 
