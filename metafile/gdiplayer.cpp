@@ -1519,7 +1519,13 @@ void GdiPlayer::text(const Text& t) {
     run.strikeOut = font.strikeOut;
     run.face = font.face;
     run.antialias = font.quality != 3;
+    // GDI turns text by its escapement in logical units counted as if y ran down, so where the
+    // mapping turns y up the text turns the other way on the page (the bounds GDI records for
+    // such text in EMR_EXTTEXTOUTW, [MS-EMF] 2.3.5.8, lie that way).
     double angle = font.escapement / 10.0;
+    if (m.d < 0 && m.a * m.d - m.b * m.c < 0) {
+        angle = -angle;
+    }
     if (std::fabs(m.b) > 1e-9 * std::fabs(m.a)) {
         angle += std::atan2(-m.b, m.a) * 180 / kPi;
     }

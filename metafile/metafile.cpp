@@ -120,8 +120,11 @@ MetafileLayout emfLayout(const std::uint8_t* data, std::size_t size) {
     const double pxY = resolved ? header->pxPerMmY : kScreenPxPerMm;
     const RectL frame{header->frame.left * pxX / 100, header->frame.top * pxY / 100,
                       header->frame.right * pxX / 100, header->frame.bottom * pxY / 100};
-    const RectL bounds{header->bounds.left, header->bounds.top, header->bounds.right + 1,
-                       header->bounds.bottom + 1};
+    // Bounds of all zeros are what a recorder that kept no bounds writes, not a one-pixel
+    // picture.
+    const RectL& b = header->bounds;
+    const bool noBounds = b.left == 0 && b.top == 0 && b.right == 0 && b.bottom == 0;
+    const RectL bounds = noBounds ? RectL{} : RectL{b.left, b.top, b.right + 1, b.bottom + 1};
     // Device pixels on a 96 dpi screen.
     const double toScreenX = kScreenPxPerMm / pxX, toScreenY = kScreenPxPerMm / pxY;
     auto farApart = [](double a, double b) { return a > 64 * b || b > 64 * a; };

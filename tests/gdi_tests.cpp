@@ -2,14 +2,18 @@
 // each from a minimal metafile built here.
 #include <gtest/gtest.h>
 
+#include <QDirIterator>
 #include <QImage>
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "builders/metafilebuilder.h"
+#include "metafile/metafile.h"
 #include "metafile/pixelregion.h"
 #include "platform/picture.h"
 #include "render/renderer.h"
+#include "workbook/workbook.h"
 
 using namespace metafiletest;
 using platform::Picture;
@@ -78,6 +82,10 @@ TEST(GdiSize, MetafilesComeOutAtTheirOwnSize) {
          framedEmf({1000, 1000}, {250, 250}, {0, 0, 0, 0}, {0, 0, 200, 100}),
          {189, 94},
          false},
+        {"bounds of all zeros, as a recorder that kept none writes: the frame",
+         framedEmf({960, 960}, {254, 254}, {0, 0, 5292, 2646}, {0, 0, 1, 1}),
+         {200, 100},
+         true},
         {"a frame a hundredth of the bounds",
          framedEmf({960, 960}, {254, 254}, {0, 0, 26, 13}, {0, 0, 100, 50}),
          {100, 50},
@@ -102,12 +110,56 @@ TEST(GdiSize, MetafilesComeOutAtTheirOwnSize) {
     }
 }
 
+// Every EMF in the corpus's workbooks, whatever device recorded it, is listed and drawn at its
+// frame on a 96 dpi screen, give or take the rounding of a pixel.
+TEST(GdiSize, CorpusEmfsComeOutAtTheirFrames) {
+    int emfs = 0;
+    QDirIterator it(QStringLiteral(QUILLFEN_TEST_DATA_DIR "/corpus"), QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        auto opened = workbook::openWorkbook(path.toStdString(), {metafile::sniffDrawnImage});
+        if (!opened) {
+            continue;
+        }
+        workbook::Workbook& book = *opened.value();
+        for (std::size_t s = 0; s < book.worksheets().size(); ++s) {
+            const auto& pictures = book.worksheets()[s].pictures;
+            for (std::size_t p = 0; p < pictures.size(); ++p) {
+                if (pictures[p].linked || pictures[p].format != workbook::ImageFormat::Emf) {
+                    continue;
+                }
+                SCOPED_TRACE(path.toStdString() + " picture " + std::to_string(p + 1));
+                auto read = book.readPictureBytes(s, p);
+                ASSERT_TRUE(read);
+                const std::vector<std::uint8_t>& bytes = read.value();
+                ASSERT_GE(bytes.size(), 40u);
+                std::int32_t frame[4];
+                std::memcpy(frame, bytes.data() + 24, sizeof frame);
+                const QSize want(int(std::lround((frame[2] - frame[0]) * 96 / 2540.0)),
+                                 int(std::lround((frame[3] - frame[1]) * 96 / 2540.0)));
+                const QByteArray data(reinterpret_cast<const char*>(bytes.data()),
+                                      qsizetype(bytes.size()));
+                const QSize listed(pictures[p].width, pictures[p].height);
+                const QSize drawn = rendered(data).size();
+                for (const QSize& got : {listed, drawn}) {
+                    EXPECT_LE(std::abs(got.width() - want.width()), 1) << got.width();
+                    EXPECT_LE(std::abs(got.height() - want.height()), 1) << got.height();
+                }
+                ++emfs;
+            }
+        }
+    }
+    EXPECT_GE(emfs, 4);
+}
+
 namespace {
 
 constexpr QRgb kWhite = qRgb(255, 255, 255), kBlack = qRgb(0, 0, 0), kBlue = qRgb(0, 0, 255);
 
-QByteArray font(std::uint32_t slot, int height, const char16_t* face, int charset = 0) {
-    QByteArray f = dwords({slot, -height, 0, 0, 0, 400});
+QByteArray font(std::uint32_t slot, int height, const char16_t* face, int charset = 0,
+                int escapement = 0) {
+    QByteArray f = dwords({slot, -height, 0, escapement, escapement, 400});
     f.append(char(0)).append(char(0)).append(char(0)).append(char(charset));
     f.append(QByteArray(4, '\0'));
     QByteArray name(reinterpret_cast<const char*>(face),
@@ -313,6 +365,24 @@ TEST(GdiText, AlignmentBackgroundsAndSymbolFonts) {
     const QImage opaque = picture(
         [](Emf& e) { e.rec(18, {2}).rec(25, {rgb(0, 0, 255)}).rec(83, textOut(5, 5, "i")); });
     EXPECT_EQ(opaque.pixel(5, 6), kBlue);
+    // Escapement turns text counter-clockwise in logical units counted as if y ran down: 900
+    // runs up the page, and 2700 too where the window turns y up, as a chart's axis title.
+    auto turned = [](int escapement, bool yUp) {
+        Emf emf;
+        emf.rec(17, {8}).rec(11, {60, 60});
+        if (yUp) {
+            emf.rec(10, {0, 60}).rec(9, {60, -60});
+        } else {
+            emf.rec(9, {60, 60});
+        }
+        emf.rec(82, font(1, 12, u"Liberation Sans", 0, escapement)).select(1).rec(22, {24});
+        emf.rec(83, textOut(30, 30, "MMMM"));
+        return rendered(emf.bytes(60, 60));
+    };
+    for (const QImage& up : {turned(900, false), turned(2700, true)}) {
+        EXPECT_GT(inkIn(up, QRect(15, 0, 16, 30)), 10);
+        EXPECT_EQ(inkIn(up, QRect(0, 33, 60, 27)), 0);
+    }
     // Symbol fonts: a byte draws the font's picture (a tick, a triangle, a capital pi), not
     // the letter a Latin font draws for it, and not nothing.
     auto glyph = [](const char16_t* face, int charset, char byte) {
