@@ -191,7 +191,18 @@ QString runFoldersRoot() {
     if (temp.isEmpty()) {
         return {};
     }
-    return temp + QStringLiteral("/quillfen-") + QString::number(::getuid());
+    const QString root = temp + QStringLiteral("/quillfen-") + QString::number(::getuid());
+    // The temporary folder is everyone's: a folder of this name that another user made, or a
+    // link, would let them move a run's folder away under the program and have it remove
+    // files elsewhere. Only a folder of this user's that no one else writes to is used.
+    const QByteArray path = QFile::encodeName(root);
+    ::mkdir(path.constData(), 0700);
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return {};
+    }
+    return root;
 }
 
 void removeStaleRunFolders(const QString& root) {

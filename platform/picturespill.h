@@ -70,7 +70,8 @@ private:
 // The folder under which runs make their private folders: "quillfen" in the user's cache
 // folder ($XDG_CACHE_HOME, normally ~/.cache), which lies on disk where a temporary folder may
 // live in memory; the temporary folder only when the cache folder cannot be made or written
-// to; "" when neither exists.
+// to, and there only a folder of this user's that no one else writes to; "" when neither can
+// be used.
 QString runFoldersRoot();
 
 // Removes what runs of programs that did not end cleanly left under root: only folders named

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "childprocess.h"
 #include "filetree.h"
@@ -131,6 +132,46 @@ TEST(PictureSpill, AReadOnlyCacheFolderFallsBackToTheTemporaryFolder) {
     });
     qputenv("XDG_CACHE_HOME", oldCache);
     EXPECT_EQ(status, 0);
+}
+
+// The temporary folder is everyone's: a folder of the fallback's name that another user made
+// there, or a link of that name, is not used; the user's own is made private.
+TEST(PictureSpill, AnotherUsersFolderInTheTemporaryFolderIsNotUsed) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "another user's folder is met as another user, which needs root";
+    }
+    QTemporaryDir cache, temp, elsewhere;
+    for (const QTemporaryDir* dir : {&cache, &temp}) {
+        ::chmod(QFile::encodeName(dir->path()).constData(), dir == &temp ? 01777 : 0755);
+    }
+    ASSERT_TRUE(QDir(cache.path()).mkdir("quillfen"));  // the cache takes nothing
+    const QByteArray fallback =
+        QFile::encodeName(temp.path()) + "/quillfen-" + QByteArray::number(Nobody().uid);
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME"), oldTemp = qgetenv("TMPDIR");
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
+    qputenv("TMPDIR", temp.path().toUtf8());
+    const std::function<void()> madeBefore[] = {
+        [] {},
+        [&] {
+            ::mkdir(fallback.constData(), 0777);
+            ::chmod(fallback.constData(), 0777);  // past the umask
+        },
+        [&] { ::symlink(QFile::encodeName(elsewhere.path()).constData(), fallback.constData()); },
+    };
+    for (int k = 0; k < 3; ++k) {
+        madeBefore[k]();
+        const int status = inForkedChild({.limits = {}, .asNobody = true}, [&] {
+            const QString root = platform::runFoldersRoot();
+            struct stat st {};
+            const bool own = ::lstat(fallback.constData(), &st) == 0 && st.st_uid == ::getuid() &&
+                             (st.st_mode & 077) == 0;
+            return (k == 0 ? root == QFile::decodeName(fallback) && own : root.isEmpty()) ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << k;
+        std::filesystem::remove_all(fallback.constData());
+    }
+    qputenv("XDG_CACHE_HOME", oldCache);
+    qputenv("TMPDIR", oldTemp);
 }
 
 // Under a limit on processes the threads that start are used; those refused are told.
