@@ -17,8 +17,9 @@ struct Rendered {
     bool ok() const { return !image.isNull(); }
 };
 
-// The one place a picture becomes pixels, for the preview and for every saved file alike.
-// Raster formats (PNG, JPEG, GIF's first frame, BMP, DIB, TIFF's first page, WebP, SVG) are
+// Where a picture becomes pixels, for the preview and for every saved file alike; JPEG and PNG
+// are read by encode/'s own decoder first, and come here only when it cannot read them (a CMYK
+// JPEG). Raster formats (PNG, JPEG, GIF's first frame, BMP, DIB, TIFF's first page, WebP, SVG) are
 // decoded through Qt's image readers with their transparency kept; metafiles (EMF, WMF) and
 // Macintosh pictures are drawn from their records on a white page at the size
 // Picture::size() gives. Nothing larger than Picture::kMaxDecodedPixels is made: raster images
