@@ -1,5 +1,5 @@
 // Feeds raw bytes to the workbook engine: open, list every worksheet, picture and kept damage,
-// copy each picture's bytes. Any crash, leak of bounds or runaway allocation is a finding.
+// copy each picture's bytes, those placed in cells too. Any crash, leak of bounds or runaway allocation is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto& sheets = book.worksheets();
     for (std::size_t s = 0; s < sheets.size(); ++s) {
-        for (std::size_t p = 0; p < sheets[s].pictures.size(); ++p) {
+        // The pictures placed in cells are read at the indexes after the floating ones.
+        const std::size_t all = sheets[s].pictures.size() + sheets[s].cellPictures.size();
+        for (std::size_t p = 0; p < all; ++p) {
             auto picture = book.readPictureBytes(s, p);
             if (picture) {
                 workbook::sniffImage(picture.value().data(), picture.value().size());
