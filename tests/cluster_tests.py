@@ -28,10 +28,12 @@ sys.path.insert(0, os.path.join(BIN, os.pardir, "share", "quillfen-cluster"))
 def make_tree(root):
     """Workbooks whose names meet again in other folders and in another letter case, damaged
     ones (not a zip, cut short, a part missing), a protected one, linked and undecodable
-    pictures, a name that is not UTF-8, and enough of them for many tasks."""
+    pictures, a picture placed in a cell, a name that is not UTF-8, and enough of them for many
+    tasks."""
     kinds = ["xlsx/xw_image01.xlsx", "xlsx/xw_image05.xlsx", "xlsx/xw_image07.xlsx",
              "xlsx/pss_urlImage.xlsx", "xlsx/poi_protect.xlsx", "xlsx/cal_picture.xlsx",
-             "xls/28774.xls", "xls/SimpleWithImages.xls", "xlsb/picture.xlsb"]
+             "xlsx/xw_embed_image01.xlsx", "xls/28774.xls", "xls/SimpleWithImages.xls",
+             "xlsb/picture.xlsb"]
     for folder in ("a", "b", "c/deep", "d"):
         os.makedirs(os.path.join(root, "in", folder))
         for kind in kinds:
@@ -90,9 +92,9 @@ class ClusterDriver(unittest.TestCase):
     def tearDown(self):
         self.scratch.cleanup()
 
-    def batch_result(self):
-        run = subprocess.run([BATCH, "--out", "out", "--manifest", "out/m.csv", "-j", "2", "in"],
-                             cwd=self.root, capture_output=True)
+    def batch_result(self, *extra):
+        run = subprocess.run([BATCH, "--out", "out", "--manifest", "out/m.csv", "-j", "2", *extra,
+                              "in"], cwd=self.root, capture_output=True)
         result = result_of(self.root, "out", run.stderr, run.returncode)
         shutil.rmtree(os.path.join(self.root, "out"))
         return result
@@ -108,6 +110,13 @@ class ClusterDriver(unittest.TestCase):
         self.assertGreater(self.walked, 30)
         self.assertIn("out/book_1 (2).jpg", expected[0])
         run = self.cluster()
+        err = run.stderr.read()
+        self.assertSameResult(result_of(self.root, "out", err, run.wait()), expected)
+
+    def test_cell_pictures_are_taken_as_one_batch_run_takes_them(self):
+        expected = self.batch_result("--cell-pictures")
+        self.assertIn("out/xw_embed_image01_1 (4).jpg", expected[0])
+        run = self.cluster("--cell-pictures")
         err = run.stderr.read()
         self.assertSameResult(result_of(self.root, "out", err, run.wait()), expected)
 

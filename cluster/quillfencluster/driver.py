@@ -31,6 +31,12 @@ AHEAD_LEAST = 16
 THREADS_ASKED_EVERY = 1.0  # seconds: workers may join a running cluster
 STOP_WAIT_SECONDS = 5.0
 DASHBOARD_WAIT_SECONDS = 1.0
+# Dask's own setting for its log. Set by the user, Dask's log reaches the terminal as Dask
+# writes it; otherwise it is kept off, in this process and in the local workers.
+DASK_LOG_SETTING = "DASK_LOGGING__DISTRIBUTED"
+# The loggers the cluster's machinery writes to in this process: the scheduler and the nannies
+# of a local cluster, the client, and the event loop beneath them.
+DASK_LOGGERS = ("distributed", "tornado", "asyncio", "bokeh")
 
 
 def display(text):
@@ -52,6 +58,36 @@ def display(text):
 def message(text):
     sys.stderr.buffer.write(f"{PROGRAM}: {text}\n".encode(errors="surrogateescape"))
     sys.stderr.buffer.flush()
+
+
+def keep_dask_log_off_the_terminal():
+    """Dask's notes (a worker lost and restarted, a slow event loop, a connection closed while
+    the cluster shuts down) are the cluster's business, not this program's messages, which say
+    what became of every workbook and task. Called after Dask is imported: its import sets up
+    its own handlers."""
+    for name in DASK_LOGGERS:
+        logger = logging.getLogger(name)
+        for handler in list(logger.handlers):
+            logger.removeHandler(handler)
+        # A logger with no handler at all would still reach standard error through logging's
+        # last resort.
+        logger.addHandler(logging.NullHandler())
+        logger.propagate = False
+
+
+def started_without_stderr(start):
+    """Calls start with standard error on /dev/null, so the processes it starts, and those they
+    fork, keep their notes off this program's standard error."""
+    sys.stderr.flush()
+    saved = os.dup(2)
+    null = os.open(os.devnull, os.O_WRONLY)
+    try:
+        os.dup2(null, 2)
+        start()
+    finally:
+        os.dup2(saved, 2)
+        os.close(saved)
+        os.close(null)
 
 
 def task_size(workbooks, threads, largest):
@@ -110,8 +146,9 @@ class Run:
         from distributed.comm import resolve_address
         from distributed.utils import get_mp_context
 
-        # Dask's own warnings (a worker restarted, a port taken) are not this tool's messages.
-        logging.getLogger("distributed").setLevel(logging.ERROR)
+        dask_log = DASK_LOG_SETTING in os.environ
+        if not dask_log:
+            keep_dask_log_off_the_terminal()
         if self.o.scheduler:
             # A malformed or unknown address is told here: a Client that fails on one spends a
             # minute closing itself when it is collected.
@@ -123,14 +160,19 @@ class Run:
         # Worker processes fork from one that has Dask loaded already: they start in a second
         # or two instead of several, and a worker that is lost comes back as quickly.
         dask.config.set({"distributed.worker.multiprocessing-method": "forkserver"})
-        # The workers' own notes (a stale work folder purged) are not this tool's messages.
-        os.environ["DASK_LOGGING__DISTRIBUTED"] = "error"
         get_mp_context()
         # That server, and so every worker, ignores Ctrl-C: the terminal sends it to this whole
-        # process group, and it is this program's to handle, by cancelling the run.
+        # process group, and it is this program's to handle, by cancelling the run. Unless
+        # Dask's log is asked for, it has no standard error either: the workers' notes (a stale
+        # work folder purged, a task's peer lost) and anything else they print stay off the
+        # terminal; what became of a task is told by this program.
         previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
         try:
-            multiprocessing.forkserver.ensure_running()
+            if dask_log:
+                multiprocessing.forkserver.ensure_running()
+            else:
+                os.environ[DASK_LOG_SETTING] = "error"  # less to write to nowhere
+                started_without_stderr(multiprocessing.forkserver.ensure_running)
         finally:
             signal.signal(signal.SIGINT, previous)
         self.cluster = LocalCluster(
@@ -138,7 +180,8 @@ class Run:
             threads_per_worker=1 if self.o.workers else None,
             # Any free port: the address is printed, and a second run beside this one must not
             # meet a port that is taken.
-            processes=True, dashboard_address=":0", silence_logs=logging.ERROR)
+            processes=True, dashboard_address=":0",
+            silence_logs=False if dask_log else logging.ERROR)
         self.client = Client(self.cluster, set_as_default=False)
 
     def dashboard(self):
@@ -210,7 +253,8 @@ class Run:
         size = task_size(len(paths), threads, self.o.task_size)
         ranges = [(first, min(first + size, len(paths))) for first in range(0, len(paths), size)]
         job = vars(tasks.Job(run=self.token, folder=self.folder, cwd=os.getcwd(),
-                             batch=self.batch, format=self.o.format, quality=self.o.quality))
+                             batch=self.batch, format=self.o.format, quality=self.o.quality,
+                             cell_pictures=self.o.cell_pictures))
         pending = as_completed(loop=self.client.loop)
         submitted = merged = failed = 0
         finished = {}

@@ -9,7 +9,8 @@ MAX_WORKERS = 1024
 
 USAGE = """\
 usage: quillfen-cluster --out DIR [--scheduler ADDRESS] [--format bmp|jpg|original]
-                        [--quality N] [--manifest FILE.csv|FILE.json] [--quiet] PATH...
+                        [--quality N] [--manifest FILE.csv|FILE.json] [--cell-pictures]
+                        [--quiet] PATH...
 Try 'quillfen-cluster --help' for more.
 """
 
@@ -32,6 +33,8 @@ Options:
       --quality N         JPEG quality from 0 to 100 (default 85)
       --manifest FILE     also write FILE, a .csv or .json table with one row per picture,
                           as quillfen-batch writes it
+      --cell-pictures     also take the pictures placed in cells, as quillfen-batch takes
+                          them with the same option
       --scheduler ADDRESS run on the Dask cluster whose scheduler is at ADDRESS
                           (tcp://host:8786); without it, on a local cluster of this machine
       --workers N         the local cluster's number of worker processes (default: sized to
@@ -43,7 +46,9 @@ Options:
   -V, --version           the version
 
 How long the scheduler is tried is Dask's setting distributed.comm.timeouts.connect
-(environment DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT, 30s by default).
+(environment DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT, 30s by default). Dask's own log (a
+worker lost and restarted...) is kept off the terminal; set DASK_LOGGING__DISTRIBUTED=info
+(Dask's setting) to see it, from this host and a local cluster's workers.
 
 Exit status: 0 every picture written; 1 a workbook, a picture, a file or a task failed;
 2 bad usage, or the scheduler cannot be reached; 130 interrupted (Ctrl-C): the tasks are
@@ -67,6 +72,7 @@ class Options:
     format: str = "jpg"
     quality: int = 85
     manifest: str = ""
+    cell_pictures: bool = False
     scheduler: str = ""
     workers: int = 0  # 0: Dask's own sizing
     task_size: int = DEFAULT_TASK_SIZE
@@ -116,6 +122,8 @@ def parse(arguments):
 
         if name == "--":
             done = True
+        elif name == "--cell-pictures":
+            o.cell_pictures = flag()
         elif name in ("--quiet", "-q"):
             o.quiet = flag()
         elif name in ("--help", "-h"):

@@ -26,6 +26,7 @@ class Job:
     batch: str  # quillfen-batch as the client found it
     format: str
     quality: int
+    cell_pictures: bool = False
 
 
 class PartFailed(Exception):
@@ -105,9 +106,12 @@ def run_part(index, paths, fields):
             raise PartFailed("cancelled")
         # Its own session: a Ctrl-C on the client's terminal reaches a local worker's group,
         # and the part is stopped by the client's cancel instead, with SIGTERM.
+        command = [program, "--part", folder, "--quiet", "--format", job.format,
+                   "--quality", str(job.quality), "-j", "1"]
+        if job.cell_pictures:
+            command.append("--cell-pictures")
         process = subprocess.Popen(
-            [program, "--part", folder, "--quiet", "--format", job.format,
-             "--quality", str(job.quality), "-j", "1", "-"],
+            command + ["-"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
             cwd=cwd, start_new_session=True)
         running["parts"].setdefault(job.run, set()).add(process)
