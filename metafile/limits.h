@@ -11,6 +11,7 @@ namespace metafile {
 using workbook::kMaxBitmapSide;
 using workbook::kMaxPicturePixels;
 using workbook::kMaxPictureSide;
+using workbook::kMetafileLeadingEscapeBytes;
 using workbook::kMetafileSizeScanBytes;
 
 // Records played from one metafile, and the time the playing may take; real metafiles hold

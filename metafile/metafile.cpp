@@ -418,11 +418,34 @@ std::string utf8FromUtf16(const std::u16string& text) {
     return out;
 }
 
+// The bytes of the escape records a WMF opens with: GDI writes a WMF made from an EMF with that
+// EMF in META_ESCAPE records of ENHANCED_METAFILE comments first ([MS-WMF] 2.3.6), often more
+// than the scan's bytes, and they draw nothing.
+std::size_t leadingEscapeBytes(const std::uint8_t* data, std::size_t size) {
+    constexpr std::uint16_t kMetaEscape = 0x0626;
+    const auto header = readWmfHeader(data, size);
+    if (!header) {
+        return 0;
+    }
+    std::size_t at = header->recordsAt, skipped = 0;
+    while (size - at >= 6 && skipped < kMetafileLeadingEscapeBytes) {
+        workbook::BoundedCursor c(data + at, 6);
+        const std::uint64_t bytes = std::uint64_t(c.u32le()) * 2;
+        if (c.u16le() != kMetaEscape || bytes < 6 || bytes > size - at) {
+            break;
+        }
+        at += std::size_t(bytes);
+        skipped += std::size_t(bytes);
+    }
+    return std::min(skipped, kMetafileLeadingEscapeBytes);
+}
+
 MetafileLayout metafileLayout(ImageFormat format, const std::uint8_t* data, std::size_t size) {
     if (data == nullptr) {
         return {};
     }
-    size = std::min(size, kMetafileSizeScanBytes);
+    const std::size_t escapes = format == ImageFormat::Wmf ? leadingEscapeBytes(data, size) : 0;
+    size = std::min(size, kMetafileSizeScanBytes + escapes);
     MetafileLayout layout;
     bool header = false;
     switch (format) {

@@ -57,9 +57,11 @@ TEST(GdiSize, MetafilesComeOutAtTheirOwnSize) {
         QSize size;
         bool filled;
     };
-    Wmf placeable, bare;
+    Wmf placeable, bare, escaped;
     placeable.rec(0x020C, {720, 1440});
     bare.rec(0x0103, {8}).rec(0x020C, {2000, 3000});
+    // As GDI writes a WMF made from an EMF: the EMF in escape records first.
+    escaped.rec(0x0626, QByteArray(6000, '\0')).rec(0x0103, {8}).rec(0x020C, {2000, 3000});
     const QRect frame(0, 0, 2646, 1323);  // 100 x 50 pixels at 96 dpi
     const std::vector<Case> cases = {
         {"a 96 dpi screen",
@@ -95,6 +97,7 @@ TEST(GdiSize, MetafilesComeOutAtTheirOwnSize) {
          {96, 48},
          false},
         {"a WMF without its placeable header: its window", bare.bytes(), {3000, 2000}, false},
+        {"its window behind 6 KB of escape records", escaped.bytes(), {3000, 2000}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -52,6 +52,9 @@ constexpr int kMaxBitmapSide = 1 << 16;
 // The size of a metafile is read from its first bytes only, as the engine sniffs them, so the
 // size a workbook lists is the size the picture is drawn at.
 constexpr std::size_t kMetafileSizeScanBytes = 4096;
+// A WMF made from an EMF opens with that EMF in escape records, which draw nothing; the scan
+// passes over this many bytes of them to the records behind.
+constexpr std::size_t kMetafileLeadingEscapeBytes = 256 << 10;
 // Bytes read from the start of an image to tell its format and size.
 constexpr std::uint64_t kSniffBytes = 4096;
 // A JPEG keeps its size behind its metadata segments; read this far for it.

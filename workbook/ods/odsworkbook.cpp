@@ -491,6 +491,11 @@ ImageInfo OdsWorkbook::sniffEntry(std::uint64_t entry) {
         head = m_zip->readPrefix(entry, kJpegSniffBytes);
         info = m_sniff(head.data(), head.size());
     }
+    if (info.format == ImageFormat::Wmf && info.width == 0 &&
+        m_zip->declaredSize(entry) > head.size()) {
+        head = m_zip->readPrefix(entry, kSniffBytes + kMetafileLeadingEscapeBytes);
+        info = m_sniff(head.data(), head.size());
+    }
     m_sniffed.emplace(entry, info);
     return info;
 }
@@ -519,6 +524,11 @@ ImageInfo OdsWorkbook::sniffInline(const Image& image) {
     if (info.format == ImageFormat::Jpeg && info.width == 0 &&
         image.dataEnd - image.dataOffset > 2 * kSniffBytes) {
         head = decodeHead(kJpegSniffBytes);
+        info = m_sniff(head.data(), head.size());
+    }
+    if (info.format == ImageFormat::Wmf && info.width == 0 &&
+        image.dataEnd - image.dataOffset > 2 * kSniffBytes) {
+        head = decodeHead(kSniffBytes + kMetafileLeadingEscapeBytes);
         info = m_sniff(head.data(), head.size());
     }
     m_sniffed.emplace(image.dataOffset, info);

@@ -618,6 +618,11 @@ XlsxWorkbook::Sniffed XlsxWorkbook::sniff(std::uint64_t entry) {
         head = m_zip->readPrefix(entry, kJpegSniffBytes);
         info = m_sniff(head.data(), head.size());
     }
+    if (info.format == ImageFormat::Wmf && info.width == 0 &&
+        m_zip->declaredSize(entry) > head.size()) {
+        head = m_zip->readPrefix(entry, kSniffBytes + kMetafileLeadingEscapeBytes);
+        info = m_sniff(head.data(), head.size());
+    }
     Sniffed s{info.format, info.width, info.height};
     m_sniffed.emplace(entry, s);
     return s;
