@@ -91,7 +91,8 @@ mkdir "$ctree"
 dpkg-deb --extract "$cluster_deb" "$ctree"
 for path in usr/bin/quillfen-cluster usr/share/quillfen-cluster/quillfencluster/driver.py \
   usr/share/man/man1/quillfen-cluster.1.gz usr/share/doc/quillfen-cluster/copyright \
-  usr/share/doc/quillfen-cluster/changelog.gz; do
+  usr/share/doc/quillfen-cluster/changelog.gz \
+  usr/share/bash-completion/completions/quillfen-cluster; do
   [[ -e "$ctree/$path" ]] || fail "quillfen-cluster: missing /$path"
 done
 "$ctree/usr/bin/quillfen-cluster" --help >/dev/null || fail "quillfen-cluster --help"
