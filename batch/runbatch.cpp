@@ -63,8 +63,14 @@ std::string outFolderUnmakeable(const std::string& folder) {
         const fs::file_status status = fs::status(at, error);
         if (fs::exists(status)) {
             if (!fs::is_directory(status)) {
-                return first ? "it is not a folder"
-                             : "'" + displayText(at.string()) + "' is not a folder";
+                if (first) {
+                    return "it is not a folder";
+                }
+                // Appended rather than joined with +: GCC 12 warns falsely (-Wrestrict) on the
+                // temporaries of a literal + string in an optimised build.
+                std::string why = "'";
+                why.append(displayText(at.string())).append("' is not a folder");
+                return why;
             }
             if (!first && ::access(at.c_str(), W_OK | X_OK) != 0) {
                 return std::error_code(errno, std::generic_category()).message();
