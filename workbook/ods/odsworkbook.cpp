@@ -366,7 +366,7 @@ std::optional<Problem> OdsWorkbook::addTables(std::vector<ods::ContentTable>& ta
     for (const std::vector<Image>& images : m_images) {
         for (const Image& image : images) {
             if (image.entry) {
-                ++m_imageUses[*image.entry];
+                m_sharedImages.noteUse(*image.entry);
             }
         }
     }
@@ -592,43 +592,7 @@ std::optional<Problem> OdsWorkbook::readPictureBytes(std::size_t sheet, std::siz
     if (auto problem = chargeCopy(m_zip->declaredSize(entry), m_zip->name(entry))) {
         return problem;
     }
-    auto shared = sharedImage(entry);
-    if (!shared) {
-        return shared.problem();
-    }
-    if (const auto& bytes = shared.value()) {
-        if (!sink.adopt(bytes)) {
-            std::copy(bytes->begin(), bytes->end(), sink.allocate(bytes->size()));
-        }
-        return std::nullopt;
-    }
-    return m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink);
-}
-
-Result<std::shared_ptr<const std::vector<std::uint8_t>>> OdsWorkbook::sharedImage(
-    std::uint64_t entry) {
-    using Shared = std::shared_ptr<const std::vector<std::uint8_t>>;
-    if (auto it = m_sharedImages.find(entry); it != m_sharedImages.end()) {
-        return it->second;
-    }
-    const std::uint64_t size = m_zip->declaredSize(entry);
-    auto uses = m_imageUses.find(entry);
-    if (uses == m_imageUses.end() || uses->second < 2 || size > kMaxSharedImageCacheBytes) {
-        return Shared();
-    }
-    if (m_sharedImageBytes + size > kMaxSharedImageCacheBytes) {
-        // Pictures sharing an image mostly follow one another; the older images go.
-        m_sharedImages.clear();
-        m_sharedImageBytes = 0;
-    }
-    VectorSink sink;
-    if (auto problem = m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink)) {
-        return *problem;
-    }
-    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(sink.bytes));
-    m_sharedImageBytes += bytes->size();
-    m_sharedImages.emplace(entry, bytes);
-    return Shared(std::move(bytes));
+    return m_sharedImages.copy(*m_zip, entry, sink);
 }
 
 }  // namespace workbook

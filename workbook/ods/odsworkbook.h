@@ -5,6 +5,7 @@
 
 #include "workbook/bytesource.h"
 #include "workbook/ods/contentscanner.h"
+#include "workbook/ooxml/sharedimages.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"
 
@@ -54,18 +55,13 @@ private:
     ImageInfo sniffEntry(std::uint64_t entry);
     ImageInfo sniffInline(const Image& image);
     std::optional<Problem> readInline(const Image& image, const std::string& place, ByteSink& sink);
-    Result<std::shared_ptr<const std::vector<std::uint8_t>>> sharedImage(std::uint64_t entry);
 
     std::unique_ptr<ZipReader> m_zip;
     std::unique_ptr<ByteSource> m_flat;
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
     std::unordered_map<std::uint64_t, ImageInfo> m_sniffed;
-    // Image entry -> how many pictures show it, and the ones kept inflated.
-    std::unordered_map<std::uint64_t, std::size_t> m_imageUses;
-    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<std::uint8_t>>>
-        m_sharedImages;
-    std::uint64_t m_sharedImageBytes = 0;
+    SharedImages m_sharedImages;
 };
 
 }  // namespace workbook

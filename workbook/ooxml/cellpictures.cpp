@@ -1,24 +1,9 @@
 #include "workbook/ooxml/cellpictures.h"
 
-#include <charconv>
-
 #include "workbook/limits.h"
 
 namespace workbook {
 namespace {
-
-std::optional<std::uint32_t> parseIndex(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
-                             text.front() == '\n')) {
-        text.remove_prefix(1);
-    }
-    std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data()) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // The child elements of node with the given local name, in order.
 std::vector<pugi::xml_node> childrenNamed(pugi::xml_node node, std::string_view local) {
@@ -157,7 +142,7 @@ void CellPictureIndex::readRichValues(Package& package,
             std::optional<std::uint32_t> value;
             for (pugi::xml_node ext : childrenNamed(childNamed(block, "extLst"), "ext")) {
                 if (pugi::xml_node rvb = childNamed(ext, "rvb")) {
-                    value = parseIndex(rvb.attribute("i").value());
+                    value = xmlNumber(rvb.attribute("i").value());
                 }
             }
             futureValue.push_back(value);
@@ -210,14 +195,14 @@ void CellPictureIndex::readRichValues(Package& package,
     m_isImage.assign(blocks.size() + 1, false);
     for (std::size_t k = 0; k < blocks.size(); ++k) {
         pugi::xml_node rc = childNamed(blocks[k], "rc");
-        auto type = parseIndex(rc.attribute("t").value());
-        auto value = parseIndex(rc.attribute("v").value());
+        auto type = xmlNumber(rc.attribute("t").value());
+        auto value = xmlNumber(rc.attribute("v").value());
         if (type != richType || !value || *value >= futureValue.size() || !futureValue[*value] ||
             *futureValue[*value] >= richValues.size()) {
             continue;
         }
         pugi::xml_node rv = richValues[*futureValue[*value]];
-        auto s = parseIndex(rv.attribute("s").value());
+        auto s = xmlNumber(rv.attribute("s").value());
         if (!s || *s >= structureList.size()) {
             continue;
         }
@@ -239,7 +224,7 @@ void CellPictureIndex::readRichValues(Package& package,
         CellImage image;
         if (kind == "_localImage") {
             auto rel = field("_rvRel:LocalImageIdentifier");
-            auto relIndex = rel ? parseIndex(*rel) : std::nullopt;
+            auto relIndex = rel ? xmlNumber(*rel) : std::nullopt;
             if (!relIndex || *relIndex >= relIds.size()) {
                 image.problem = damaged(valuesPart, "an in-cell picture names no image");
             } else {
@@ -247,7 +232,7 @@ void CellPictureIndex::readRichValues(Package& package,
             }
         } else {
             auto web = field("WebImageIdentifier");
-            auto webIndex = web ? parseIndex(*web) : std::nullopt;
+            auto webIndex = web ? xmlNumber(*web) : std::nullopt;
             image.linked = true;
             image.link = webIndex && *webIndex < webAddresses.size() ? webAddresses[*webIndex]
                                                                      : std::string();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 #include "workbook/limits.h"
 #include "workbook/ooxml/sheetscanner.h"
@@ -131,27 +130,13 @@ pugi::xml_node anchorObject(pugi::xml_node container) {
     return {};
 }
 
-std::optional<std::uint32_t> number(pugi::xml_node node) {
-    std::string_view text = node.text().get();
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '\t' ||
-                             text.front() == '\r')) {
-        text.remove_prefix(1);
-    }
-    std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end == text.data()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 std::string anchorCell(pugi::xml_node anchor) {
     pugi::xml_node from = childNamed(anchor, "from");
     if (!from) {
         return {};
     }
-    auto column = number(childNamed(from, "col"));
-    auto row = number(childNamed(from, "row"));
+    auto column = xmlNumber(childNamed(from, "col").text().get());
+    auto row = xmlNumber(childNamed(from, "row").text().get());
     if (!column || !row) {
         return {};
     }
@@ -367,7 +352,7 @@ void XlsxWorkbook::countImageUses() {
     for (const std::vector<Image>& images : m_images) {
         for (const Image& image : images) {
             if (image.entry) {
-                ++m_imageUses[*image.entry];
+                m_sharedImages.noteUse(*image.entry);
             }
         }
     }
@@ -646,45 +631,7 @@ std::optional<Problem> XlsxWorkbook::readPictureBytes(std::size_t sheet, std::si
     if (auto problem = chargeCopy(m_zip->declaredSize(entry), m_zip->name(entry))) {
         return problem;
     }
-    auto shared = sharedImage(entry);
-    if (!shared) {
-        return shared.problem();
-    }
-    if (const auto& bytes = shared.value()) {
-        if (sink.adopt(bytes)) {
-            return std::nullopt;
-        }
-        std::uint8_t* out = sink.allocate(bytes->size());
-        std::copy(bytes->begin(), bytes->end(), out);
-        return std::nullopt;
-    }
-    return m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink);
-}
-
-Result<std::shared_ptr<const std::vector<std::uint8_t>>> XlsxWorkbook::sharedImage(
-    std::uint64_t entry) {
-    using Shared = std::shared_ptr<const std::vector<std::uint8_t>>;
-    if (auto it = m_sharedImages.find(entry); it != m_sharedImages.end()) {
-        return it->second;
-    }
-    const std::uint64_t size = m_zip->declaredSize(entry);
-    auto uses = m_imageUses.find(entry);
-    if (uses == m_imageUses.end() || uses->second < 2 || size > kMaxSharedImageCacheBytes) {
-        return Shared();
-    }
-    if (m_sharedImageBytes + size > kMaxSharedImageCacheBytes) {
-        // Pictures sharing an image mostly follow one another; the older images go.
-        m_sharedImages.clear();
-        m_sharedImageBytes = 0;
-    }
-    VectorSink sink;
-    if (auto problem = m_zip->readAll(entry, kMaxMediaBytes, ZipReader::Budget::Copy, sink)) {
-        return *problem;
-    }
-    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(sink.bytes));
-    m_sharedImageBytes += bytes->size();
-    m_sharedImages.emplace(entry, bytes);
-    return Shared(std::move(bytes));
+    return m_sharedImages.copy(*m_zip, entry, sink);
 }
 
 }  // namespace workbook

@@ -4,6 +4,7 @@
 
 #include "workbook/ooxml/cellpictures.h"
 #include "workbook/ooxml/package.h"
+#include "workbook/ooxml/sharedimages.h"
 #include "workbook/ooxml/sheetscanner.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"
@@ -61,9 +62,6 @@ private:
                                        std::vector<Image>& images);
     Sniffed sniff(std::uint64_t entry);
     void countImageUses();
-    // The inflated image of an entry several pictures share, read and kept on first use; null
-    // when it is not shared or too large to keep.
-    Result<std::shared_ptr<const std::vector<std::uint8_t>>> sharedImage(std::uint64_t entry);
 
     std::unique_ptr<ZipReader> m_zip;
     Package m_package;
@@ -78,11 +76,7 @@ private:
     // Drawing part's entry -> its pictures, for worksheets that share one.
     std::unordered_map<std::uint64_t, std::pair<std::vector<PictureInfo>, std::vector<Image>>>
         m_drawings;
-    // Media entry -> how many pictures show it.
-    std::unordered_map<std::uint64_t, std::size_t> m_imageUses;
-    std::unordered_map<std::uint64_t, std::shared_ptr<const std::vector<std::uint8_t>>>
-        m_sharedImages;
-    std::uint64_t m_sharedImageBytes = 0;
+    SharedImages m_sharedImages;
 };
 
 }  // namespace workbook

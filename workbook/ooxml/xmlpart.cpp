@@ -1,5 +1,6 @@
 #include "workbook/ooxml/xmlpart.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "workbook/limits.h"
@@ -108,6 +109,19 @@ pugi::xml_node childNamed(pugi::xml_node node, std::string_view local) {
 bool isRelationshipsNamespace(std::string_view uri) {
     return uri == "http://schemas.openxmlformats.org/officeDocument/2006/relationships" ||
            uri == "http://purl.oclc.org/ooxml/officeDocument/relationships";
+}
+
+std::optional<std::uint32_t> xmlNumber(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
+                             text.front() == '\n')) {
+        text.remove_prefix(1);
+    }
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end == text.data()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string_view relationshipAttribute(pugi::xml_node node, std::string_view local) {

@@ -2,7 +2,9 @@
 
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,5 +39,7 @@ pugi::xml_node childNamed(pugi::xml_node node, std::string_view local);
 std::string_view relationshipAttribute(pugi::xml_node node, std::string_view local);
 // Whether a namespace URI is the relationships namespace, transitional or strict.
 bool isRelationshipsNamespace(std::string_view uri);
+// An unsigned number written in XML text or an attribute, leading white space allowed.
+std::optional<std::uint32_t> xmlNumber(std::string_view text);
 
 }  // namespace workbook
