@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "workbook/limits.h"
+#include "workbook/ooxml/xmlmarkup.h"
 
 namespace workbook::ods {
 namespace {
@@ -211,46 +212,18 @@ XmlStream::Step XmlStream::scanOne(std::size_t& pos) {
         return Step::NeedMore;
     }
     std::string_view rest(base + pos, size - pos);
-    auto closeAfter = [&](std::size_t from, std::string_view end) -> std::size_t {
-        std::size_t at = from == std::string_view::npos ? from : rest.find(end, from);
-        return at == std::string_view::npos ? at : at + end.size();
-    };
     if (rest.size() < 2) {
         return Step::NeedMore;
     }
     std::size_t end = std::string_view::npos;
-    if (rest[1] == '?') {
-        end = closeAfter(2, "?>");
-    } else if (rest[1] == '!') {
-        constexpr std::string_view kComment = "<!--", kCdata = "<![CDATA[";
-        auto startOf = [&](std::string_view full) {
-            return rest.size() < full.size() && full.substr(0, rest.size()) == rest;
-        };
-        if (startOf(kComment) || startOf(kCdata)) {
+    if (rest[1] == '?' || rest[1] == '!') {
+        const auto declared = xmlmarkup::declarationEnd(rest);
+        if (!declared) {
             return Step::NeedMore;
         }
-        if (rest.starts_with(kComment)) {
-            end = closeAfter(kComment.size(), "-->");
-        } else if (rest.starts_with(kCdata)) {
-            end = closeAfter(kCdata.size(), "]]>");
-        } else {
-            std::size_t bracket = rest.find('[');
-            std::size_t gt = rest.find('>');
-            end = bracket < gt ? closeAfter(rest.find(']', bracket), ">") : closeAfter(2, ">");
-        }
+        end = *declared;
     } else {
-        char quote = 0;
-        for (std::size_t i = 1; i < rest.size(); ++i) {
-            char c = rest[i];
-            if (quote != 0) {
-                quote = c == quote ? 0 : quote;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                end = i + 1;
-                break;
-            }
-        }
+        end = xmlmarkup::tagEnd(rest);
         if (end != std::string_view::npos) {
             std::string_view tag = rest.substr(0, end);
             m_tagOffset = m_pendingOffset + pos;

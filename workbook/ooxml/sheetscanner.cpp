@@ -6,6 +6,7 @@
 
 #include "workbook/limits.h"
 #include "workbook/ooxml/cellpictures.h"
+#include "workbook/ooxml/xmlmarkup.h"
 
 namespace workbook {
 namespace {
@@ -171,35 +172,18 @@ SheetScanner::Step SheetScanner::scanOne(std::size_t& pos) {
     }
     pos = textEnd;
     std::string_view rest(base + pos, size - pos);
-    auto closeAfter = [&](std::size_t from, std::string_view end) -> std::size_t {
-        std::size_t at = rest.find(end, from);
-        return at == std::string_view::npos ? at : at + end.size();
-    };
     if (rest.size() < 2) {
         return Step::NeedMore;
     }
     std::size_t end = std::string_view::npos;
-    if (rest[1] == '?') {
-        end = closeAfter(2, "?>");
-    } else if (rest[1] == '!') {
-        constexpr std::string_view kComment = "<!--", kCdata = "<![CDATA[";
-        auto startOf = [&](std::string_view full) {
-            return rest.size() < full.size() && full.substr(0, rest.size()) == rest;
-        };
-        if (startOf(kComment) || startOf(kCdata)) {
+    if (rest[1] == '?' || rest[1] == '!') {
+        const auto declared = xmlmarkup::declarationEnd(rest);
+        if (!declared) {
             return Step::NeedMore;
         }
-        if (rest.starts_with(kComment)) {
-            end = closeAfter(kComment.size(), "-->");
-        } else if (rest.starts_with(kCdata)) {
-            end = closeAfter(kCdata.size(), "]]>");
-        } else {
-            std::size_t bracket = rest.find('[');
-            std::size_t gt = rest.find('>');
-            end = bracket < gt ? closeAfter(rest.find(']', bracket), ">") : closeAfter(2, ">");
-        }
+        end = *declared;
     } else if (rest[1] == '/') {
-        end = closeAfter(2, ">");
+        end = xmlmarkup::closeAfter(rest, 2, ">");
         if (end != std::string_view::npos) {
             if (m_inFormula) {
                 endFormula();
@@ -210,18 +194,7 @@ SheetScanner::Step SheetScanner::scanOne(std::size_t& pos) {
             }
         }
     } else {
-        char quote = 0;
-        for (std::size_t i = 1; i < rest.size(); ++i) {
-            char c = rest[i];
-            if (quote != 0) {
-                quote = c == quote ? 0 : quote;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
-                end = i + 1;
-                break;
-            }
-        }
+        end = xmlmarkup::tagEnd(rest);
         if (end != std::string_view::npos) {
             startTag(rest.substr(0, end));
             if (m_problem || m_drawingId) {
