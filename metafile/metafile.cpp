@@ -6,6 +6,7 @@
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
 #include "metafile/sharedcanvas.h"
+#include "workbook/utf8.h"
 
 namespace metafile {
 
@@ -399,21 +400,7 @@ std::string utf8FromUtf16(const std::u16string& text) {
         } else if (cp >= 0xD800 && cp < 0xE000) {
             cp = 0xFFFD;
         }
-        if (cp < 0x80) {
-            out.push_back(char(cp));
-        } else if (cp < 0x800) {
-            out.push_back(char(0xC0 | (cp >> 6)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(char(0xE0 | (cp >> 12)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (cp >> 18)));
-            out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (cp & 0x3F)));
-        }
+        workbook::appendUtf8(out, cp);
     }
     return out;
 }

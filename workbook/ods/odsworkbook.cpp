@@ -484,18 +484,7 @@ ImageInfo OdsWorkbook::sniffEntry(std::uint64_t entry) {
     if (auto it = m_sniffed.find(entry); it != m_sniffed.end()) {
         return it->second;
     }
-    std::vector<std::uint8_t> head = m_zip->readPrefix(entry, kSniffBytes);
-    ImageInfo info = m_sniff(head.data(), head.size());
-    if (info.format == ImageFormat::Jpeg && info.width == 0 &&
-        m_zip->declaredSize(entry) > head.size()) {
-        head = m_zip->readPrefix(entry, kJpegSniffBytes);
-        info = m_sniff(head.data(), head.size());
-    }
-    if (info.format == ImageFormat::Wmf && info.width == 0 &&
-        m_zip->declaredSize(entry) > head.size()) {
-        head = m_zip->readPrefix(entry, kSniffBytes + kMetafileLeadingEscapeBytes);
-        info = m_sniff(head.data(), head.size());
-    }
+    const ImageInfo info = sniffPackageImage(*m_zip, entry, m_sniff);
     m_sniffed.emplace(entry, info);
     return info;
 }

@@ -5,7 +5,7 @@
 
 #include "workbook/bytesource.h"
 #include "workbook/ods/contentscanner.h"
-#include "workbook/ooxml/sharedimages.h"
+#include "workbook/ooxml/packageimages.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"
 

@@ -5,6 +5,7 @@
 
 #include "workbook/limits.h"
 #include "workbook/ooxml/xmlmarkup.h"
+#include "workbook/utf8.h"
 
 namespace workbook::ods {
 namespace {
@@ -31,25 +32,13 @@ std::string_view localOf(std::string_view qualified) {
     return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
 }
 
-void appendUtf8(std::string& out, std::uint32_t c) {
+// A character reference's code point; one that no XML text may hold (NUL, a surrogate, past
+// U+10FFFF) becomes U+FFFD.
+void appendCharacter(std::string& out, std::uint32_t c) {
     if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
         c = 0xFFFD;
     }
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
+    appendUtf8(out, c);
 }
 
 }  // namespace
@@ -87,7 +76,7 @@ std::string decodeXmlText(std::string_view raw) {
                                                0x110000);
             }
             if (known) {
-                appendUtf8(out, code);
+                appendCharacter(out, code);
             }
         }
         if (known) {

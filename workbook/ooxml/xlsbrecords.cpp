@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "workbook/limits.h"
+#include "workbook/utf8.h"
 
 namespace workbook {
 
@@ -143,21 +144,7 @@ std::string utf8FromUtf16(const std::uint8_t* units, std::size_t count) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        appendUtf8(out, c);
     }
     return out;
 }

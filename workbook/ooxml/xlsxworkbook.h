@@ -4,7 +4,7 @@
 
 #include "workbook/ooxml/cellpictures.h"
 #include "workbook/ooxml/package.h"
-#include "workbook/ooxml/sharedimages.h"
+#include "workbook/ooxml/packageimages.h"
 #include "workbook/ooxml/sheetscanner.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/workbook.h"

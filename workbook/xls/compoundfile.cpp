@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "workbook/limits.h"
+#include "workbook/utf8.h"
 
 namespace workbook {
 namespace {
@@ -36,17 +37,8 @@ std::string utf16Name(const std::uint8_t* p, std::size_t units) {
         if (c == 0) {
             break;
         }
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            // Lone surrogates are kept as their own code points; the name is only compared.
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
+        // Lone surrogates are kept as their own code points; the name is only compared.
+        appendUtf8(out, c);
     }
     return out;
 }

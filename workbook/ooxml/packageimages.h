@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "workbook/bytesink.h"
+#include "workbook/imageformat.h"
 #include "workbook/ooxml/zipreader.h"
 #include "workbook/problem.h"
 
 namespace workbook {
+
+// What the image in a package entry is and its size, from as little of its start as tells.
+ImageInfo sniffPackageImage(ZipReader& zip, std::uint64_t entry, ImageSniffer sniff);
 
 // The images of a package that several pictures show: each is inflated once, on its first
 // copy, and kept for the others within kMaxSharedImageCacheBytes.

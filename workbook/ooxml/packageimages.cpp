@@ -1,10 +1,27 @@
-#include "workbook/ooxml/sharedimages.h"
+#include "workbook/ooxml/packageimages.h"
 
 #include <algorithm>
 
 #include "workbook/limits.h"
 
 namespace workbook {
+
+ImageInfo sniffPackageImage(ZipReader& zip, std::uint64_t entry, ImageSniffer sniff) {
+    std::vector<std::uint8_t> head = zip.readPrefix(entry, kSniffBytes);
+    ImageInfo info = sniff(head.data(), head.size());
+    // A JPEG's size may stand past a large thumbnail or profile, a WMF's past the escape
+    // records of the EMF it was made from.
+    const std::uint64_t further = info.width != 0                    ? 0
+                                  : info.format == ImageFormat::Jpeg ? kJpegSniffBytes
+                                  : info.format == ImageFormat::Wmf
+                                      ? kSniffBytes + kMetafileLeadingEscapeBytes
+                                      : 0;
+    if (further > 0 && zip.declaredSize(entry) > head.size()) {
+        head = zip.readPrefix(entry, further);
+        info = sniff(head.data(), head.size());
+    }
+    return info;
+}
 
 std::optional<Problem> SharedImages::copy(ZipReader& zip, std::uint64_t entry, ByteSink& sink) {
     auto shared = kept(zip, entry);
