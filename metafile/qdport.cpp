@@ -10,7 +10,7 @@ namespace metafile::qd {
 
 namespace {
 
-constexpr int kSrcCopy = 0, kSrcOr = 1, kSrcBic = 3;
+constexpr int kSrcCopy = 0, kSrcBic = 3;
 constexpr int kPatCopy = 8;
 constexpr int kTransparent = 36, kHilite = 50;
 constexpr int kDefaultTextSize = 12;
