@@ -28,13 +28,7 @@ double finiteOr(double v, double fallback) {
 }
 
 Affine readMatrix(BoundedCursor& c) {
-    Affine m;
-    m.a = c.f32le();
-    m.b = c.f32le();
-    m.c = c.f32le();
-    m.d = c.f32le();
-    m.e = c.f32le();
-    m.f = c.f32le();
+    const Affine m = readAffine(c);
     if (!std::isfinite(m.a + m.b + m.c + m.d + m.e + m.f)) {
         return Affine{};
     }

@@ -137,17 +137,6 @@ Player::BrushRef brushRef(std::uint16_t flags, std::uint32_t value) {
     return {(flags & kSolidColour) != 0, value};
 }
 
-Affine readMatrix(BoundedCursor& c) {
-    Affine m;
-    m.a = c.f32le();
-    m.b = c.f32le();
-    m.c = c.f32le();
-    m.d = c.f32le();
-    m.e = c.f32le();
-    m.f = c.f32le();
-    return m;
-}
-
 bool finite(const Affine& m) {
     return std::isfinite(m.a + m.b + m.c + m.d + m.e + m.f);
 }
@@ -253,7 +242,7 @@ void EmfPlusStream::record(std::uint16_t type, std::uint16_t flags, const std::u
             p.endContainer(c.u32le());
             break;
         case kSetWorldTransform: {
-            const Affine m = readMatrix(c);
+            const Affine m = readAffine(c);
             if (!c.failed() && finite(m)) {
                 p.setWorld(m);
             }
@@ -263,7 +252,7 @@ void EmfPlusStream::record(std::uint16_t type, std::uint16_t flags, const std::u
             p.setWorld(Affine{});
             break;
         case kMultiplyWorldTransform: {
-            const Affine m = readMatrix(c);
+            const Affine m = readAffine(c);
             if (!c.failed()) {
                 p.multiplyWorld(m, (flags & kClosedOrAfter) != 0);
             }
@@ -547,7 +536,7 @@ void EmfPlusStream::drawingRecord(std::uint16_t type, std::uint16_t flags, const
             Affine matrix;
             const bool matrixRead = hasMatrix != 0;
             if (matrixRead) {
-                matrix = readMatrix(c);
+                matrix = readAffine(c);
             }
             // Glyph indices belong to a font we do not have; only characters are drawn.
             if ((options & kCmapLookup) != 0 && !c.failed()) {

@@ -722,13 +722,7 @@ void EmfReader::read(const Record& rec) {
             break;
         case kSetWorldTransform:
         case kModifyWorldTransform: {
-            Affine m;
-            m.a = c.f32le();
-            m.b = c.f32le();
-            m.c = c.f32le();
-            m.d = c.f32le();
-            m.e = c.f32le();
-            m.f = c.f32le();
+            const Affine m = readAffine(c);
             if (c.failed()) {
                 break;
             }

@@ -6,6 +6,7 @@
 #include "metafile/limits.h"
 #include "metafile/metafilereaders.h"
 #include "metafile/sharedcanvas.h"
+#include "workbook/boundedcursor.h"
 #include "workbook/utf8.h"
 
 namespace metafile {
@@ -386,6 +387,17 @@ void RecordBudget::finish(MetafileError& error) const {
     if (!error && std::chrono::steady_clock::now() > m_deadline) {
         error = {MetafileError::Kind::TooLarge, "it takes too long to draw"};
     }
+}
+
+Affine readAffine(workbook::BoundedCursor& c) {
+    Affine m;
+    m.a = c.f32le();
+    m.b = c.f32le();
+    m.c = c.f32le();
+    m.d = c.f32le();
+    m.e = c.f32le();
+    m.f = c.f32le();
+    return m;
 }
 
 std::string utf8FromUtf16(const std::u16string& text) {

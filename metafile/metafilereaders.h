@@ -10,7 +10,14 @@
 #include "metafile/gdiplayer.h"
 #include "metafile/metafile.h"
 
+namespace workbook {
+class BoundedCursor;
+}
+
 namespace metafile {
+
+// An XFORM or an EMF+ matrix as the record stores it: six 32-bit floats, a b c d e f.
+Affine readAffine(workbook::BoundedCursor& c);
 
 // Shared by the record readers: counts records against kMaxMetafileRecords and the clock
 // against kMaxMetafilePlayMillis. A metafile played inside another (an image in it) keeps to
