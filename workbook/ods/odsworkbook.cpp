@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "workbook/limits.h"
+#include "workbook/ooxml/package.h"
 #include "workbook/ooxml/xmlpart.h"
 
 namespace workbook {
@@ -82,26 +83,6 @@ std::string packagePath(std::string_view href) {
         href.remove_prefix(2);
     }
     return std::string(href);
-}
-
-std::string percentDecoded(std::string_view text) {
-    auto hex = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
-            hex(text[i + 2]) >= 0) {
-            out += char(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
 }
 
 // Decodes base64 text as a flat document holds it: spaces, line breaks and character

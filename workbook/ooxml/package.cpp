@@ -5,7 +5,6 @@
 #include "workbook/limits.h"
 
 namespace workbook {
-namespace {
 
 std::string percentDecoded(std::string_view text) {
     auto hex = [](char c) -> int {
@@ -29,8 +28,6 @@ std::string percentDecoded(std::string_view text) {
     }
     return out;
 }
-
-}  // namespace
 
 std::string_view Relationship::kind() const {
     std::string_view t(type);

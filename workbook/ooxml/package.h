@@ -14,6 +14,9 @@
 
 namespace workbook {
 
+// A part name or link with its %XX escapes turned back into the bytes they stand for.
+std::string percentDecoded(std::string_view text);
+
 struct Relationship {
     std::string id;
     std::string type;    // the full relationship type URI
