@@ -113,6 +113,24 @@ void jpegEmitMessage(j_common_ptr info, int level) {
     }
 }
 
+// Starts the decoder on the data and reads the header, called from a frame that has set
+// read.jump; whether the header's components are the ones its colour space has (what libjpeg
+// can convert). Only plain values live in this frame: an error leaves it by longjmp.
+bool readJpegHeader(JpegRead& read) {
+    read.info.err = jpeg_std_error(&read.errors);
+    read.errors.error_exit = jpegErrorExit;
+    read.errors.emit_message = jpegEmitMessage;
+    read.info.client_data = &read;
+    jpeg_create_decompress(&read.info);
+    jpeg_mem_src(&read.info, reinterpret_cast<const unsigned char*>(read.data.constData()),
+                 static_cast<unsigned long>(read.data.size()));
+    jpeg_read_header(&read.info, TRUE);
+    read.cmyk = read.info.jpeg_color_space == JCS_CMYK || read.info.jpeg_color_space == JCS_YCCK;
+    return read.info.num_components == (read.cmyk                                     ? 4
+                                        : read.info.jpeg_color_space == JCS_GRAYSCALE ? 1
+                                                                                      : 3);
+}
+
 enum class JpegResult { Done, Failed, Damaged, LeftToQt };
 
 // Only plain values live in this frame: libjpeg leaves it by longjmp on any error.
@@ -122,21 +140,10 @@ JpegResult readJpeg(JpegRead& read) {
                : read.rowsDone ? JpegResult::Done
                                : JpegResult::Failed;
     }
-    read.info.err = jpeg_std_error(&read.errors);
-    read.errors.error_exit = jpegErrorExit;
-    read.errors.emit_message = jpegEmitMessage;
-    read.info.client_data = &read;
-    jpeg_create_decompress(&read.info);
-    jpeg_mem_src(&read.info, reinterpret_cast<const unsigned char*>(read.data.constData()),
-                 static_cast<unsigned long>(read.data.size()));
-    jpeg_read_header(&read.info, TRUE);
-    const bool cmyk =
-        read.info.jpeg_color_space == JCS_CMYK || read.info.jpeg_color_space == JCS_YCCK;
-    if (read.info.num_components != (cmyk                                          ? 4
-                                     : read.info.jpeg_color_space == JCS_GRAYSCALE ? 1
-                                                                                   : 3)) {
+    if (!readJpegHeader(read)) {
         return JpegResult::LeftToQt;
     }
+    const bool cmyk = read.cmyk;
     read.info.out_color_space = cmyk                              ? JCS_CMYK
                                 : read.order == ChannelOrder::Bgr ? JCS_EXT_BGR
                                                                   : JCS_EXT_RGB;
@@ -331,18 +338,7 @@ bool startJpegBand(JpegRead& read) {
     if (setjmp(read.jump)) {
         return false;
     }
-    read.info.err = jpeg_std_error(&read.errors);
-    read.errors.error_exit = jpegErrorExit;
-    read.errors.emit_message = jpegEmitMessage;
-    read.info.client_data = &read;
-    jpeg_create_decompress(&read.info);
-    jpeg_mem_src(&read.info, reinterpret_cast<const unsigned char*>(read.data.constData()),
-                 static_cast<unsigned long>(read.data.size()));
-    jpeg_read_header(&read.info, TRUE);
-    read.cmyk = read.info.jpeg_color_space == JCS_CMYK || read.info.jpeg_color_space == JCS_YCCK;
-    if (read.info.num_components != (read.cmyk                                     ? 4
-                                     : read.info.jpeg_color_space == JCS_GRAYSCALE ? 1
-                                                                                   : 3) ||
+    if (!readJpegHeader(read) ||
         std::int64_t(read.info.image_width) * std::int64_t(read.info.image_height) >
             kMaxOutputPixels) {
         return false;
