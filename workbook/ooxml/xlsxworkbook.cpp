@@ -454,12 +454,7 @@ void XlsxWorkbook::listCellPictures(const std::string& sheetPart,
             image.problem = found->problem;
         }
         if (image.entry) {
-            Sniffed s = sniff(*image.entry);
-            info.format = s.format;
-            info.width = s.width;
-            info.height = s.height;
-            info.byteCount = m_zip->declaredSize(*image.entry);
-            info.imageId = image.entry;
+            describeImage(*image.entry, info);
         }
         parts.cellPictures.push_back(std::move(info));
         parts.cellImages.push_back(std::move(image));
@@ -579,12 +574,7 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
             image.problem = Problem{ProblemKind::LinkedImage, place, info.link};
         }
         if (image.entry) {
-            Sniffed s = sniff(*image.entry);
-            info.format = s.format;
-            info.width = s.width;
-            info.height = s.height;
-            info.byteCount = m_zip->declaredSize(*image.entry);
-            info.imageId = image.entry;
+            describeImage(*image.entry, info);
         }
         sheet.pictures.push_back(std::move(info));
         images.push_back(std::move(image));
@@ -592,14 +582,16 @@ std::optional<Problem> XlsxWorkbook::loadDrawing(const std::string& drawingPart,
     return std::nullopt;
 }
 
-XlsxWorkbook::Sniffed XlsxWorkbook::sniff(std::uint64_t entry) {
-    if (auto it = m_sniffed.find(entry); it != m_sniffed.end()) {
-        return it->second;
+void XlsxWorkbook::describeImage(std::uint64_t entry, PictureInfo& info) {
+    auto it = m_sniffed.find(entry);
+    if (it == m_sniffed.end()) {
+        it = m_sniffed.emplace(entry, sniffPackageImage(*m_zip, entry, m_sniff)).first;
     }
-    const ImageInfo info = sniffPackageImage(*m_zip, entry, m_sniff);
-    Sniffed s{info.format, info.width, info.height};
-    m_sniffed.emplace(entry, s);
-    return s;
+    info.format = it->second.format;
+    info.width = it->second.width;
+    info.height = it->second.height;
+    info.byteCount = m_zip->declaredSize(entry);
+    info.imageId = entry;
 }
 
 std::optional<Problem> XlsxWorkbook::readPictureBytes(std::size_t sheet, std::size_t picture,

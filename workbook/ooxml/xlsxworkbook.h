@@ -30,11 +30,6 @@ private:
         std::optional<std::uint64_t> entry;
         std::optional<Problem> problem;
     };
-    struct Sniffed {
-        ImageFormat format;
-        int width;
-        int height;
-    };
 
     explicit XlsxWorkbook(std::unique_ptr<ZipReader> zip)
         : m_zip(std::move(zip)), m_package(*m_zip) {}
@@ -60,14 +55,16 @@ private:
                           SheetParts& parts);
     std::optional<Problem> loadDrawing(const std::string& drawingPart, Worksheet& sheet,
                                        std::vector<Image>& images);
-    Sniffed sniff(std::uint64_t entry);
+    // The format, pixel size, byte count and identity of the image in entry, sniffed once per
+    // entry however many pictures show it.
+    void describeImage(std::uint64_t entry, PictureInfo& info);
     void countImageUses();
 
     std::unique_ptr<ZipReader> m_zip;
     Package m_package;
     std::vector<Worksheet> m_worksheets;
     std::vector<std::vector<Image>> m_images;
-    std::unordered_map<std::uint64_t, Sniffed> m_sniffed;
+    std::unordered_map<std::uint64_t, ImageInfo> m_sniffed;
     std::size_t m_pictureCount = 0;
     bool m_binary = false;  // an .xlsb: binary workbook and worksheet parts
     // Worksheet part's entry -> what it holds, for sheet entries that share one.
