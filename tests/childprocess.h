@@ -1,9 +1,11 @@
 #pragma once
 
+#include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,6 +50,31 @@ struct Nobody {
     }
 };
 
+// Children run as "nobody" take turns across the test programs that ctest runs at once: a
+// process limit counts every process and thread of that user, so two such children would
+// spoil each other's limit. Held from before the fork until the child has been waited for.
+class NobodyTurn {
+public:
+    explicit NobodyTurn(bool needed) {
+        if (needed) {
+            m_fd = ::open("/tmp/quillfen-tests-nobody.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+            if (m_fd >= 0) {
+                ::flock(m_fd, LOCK_EX);
+            }
+        }
+    }
+    ~NobodyTurn() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    NobodyTurn(const NobodyTurn&) = delete;
+    NobodyTurn& operator=(const NobodyTurn&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 // Applies the limits in a forked child; false when one cannot be.
 inline bool applyLimits(const ChildLimits& limits, const Nobody& nobody) {
     if (limits.asNobody && !nobody.become()) {
@@ -66,6 +93,7 @@ inline bool applyLimits(const ChildLimits& limits, const Nobody& nobody) {
 // meet a limit the test program itself must not. The child calls only what the function calls.
 inline int inForkedChild(const ChildLimits& limits, const std::function<int()>& body) {
     const Nobody nobody;
+    const NobodyTurn turn(limits.asNobody);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::_exit(applyLimits(limits, nobody) ? body() : 126);
@@ -108,6 +136,7 @@ inline ChildOutcome runChild(const std::string& program, const std::vector<std::
     }
     argv.push_back(nullptr);
     const Nobody nobody;
+    const NobodyTurn turn(limits.asNobody);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], STDIN_FILENO);
